@@ -1,0 +1,34 @@
+// Exact decimal amounts: a sign, a 96-bit mantissa and a scale of 0 to 28.
+// Read from a JSON number's literal text or a trimmed JSON string, written as
+// normalised plain decimal text in a JSON string. No binary floating point.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "json_value.hpp"
+
+namespace quillon_core::amount {
+
+struct Amount {
+    std::uint64_t lo = 0;   // mantissa bits 0..63
+    std::uint32_t hi = 0;   // mantissa bits 64..95
+    std::uint8_t scale = 0; // 0..28, kept as read (10.50 has scale 2)
+    bool negative = false;
+
+    friend bool operator==(const Amount&, const Amount&) = default;
+};
+
+// Reads an amount from a JSON value; on failure returns nothing and sets
+// `message` to the reader's message.
+std::optional<Amount> from_value(const json::Value& value, std::string& message);
+
+// Normalised plain decimal text: trailing fractional zeros removed, zero
+// without sign ("10.5", "1500", "0", "-5.1").
+std::string to_text(const Amount& amount);
+
+// The amount as a JSON string holding `to_text`.
+json::Value serialize(const Amount& amount);
+
+}  // namespace quillon_core::amount

@@ -1,0 +1,107 @@
+#include "error.hpp"
+
+namespace quillon_core::error {
+
+using json::Value;
+
+Error Error::validation(std::string field, std::string message) {
+    Error e;
+    e.kind = ErrorKind::Validation;
+    e.field = std::move(field);
+    e.message = std::move(message);
+    return e;
+}
+
+Error Error::authentication(std::uint16_t status, std::string message) {
+    Error e;
+    e.kind = ErrorKind::Authentication;
+    e.status = status;
+    e.message = std::move(message);
+    return e;
+}
+
+Error Error::api(std::uint16_t status, std::string message, std::vector<ApiFieldError> errors,
+                 bool retryable) {
+    Error e;
+    e.kind = ErrorKind::Api;
+    e.status = status;
+    e.message = std::move(message);
+    e.errors = std::move(errors);
+    e.retryable = retryable;
+    return e;
+}
+
+Error Error::ambiguous(std::string message, std::vector<ApiFieldError> errors) {
+    Error e;
+    e.kind = ErrorKind::Ambiguous;
+    e.message = std::move(message);
+    e.errors = std::move(errors);
+    return e;
+}
+
+namespace {
+Error with_message(ErrorKind kind, std::string message) {
+    Error e;
+    e.kind = kind;
+    e.message = std::move(message);
+    return e;
+}
+
+Value optional_text(const std::optional<std::string>& text) {
+    return text ? Value::string(*text) : Value::null();
+}
+
+Value errors_value(const std::vector<ApiFieldError>& errors) {
+    Value list = Value::array();
+    list.items().reserve(errors.size());
+    for (const auto& fe : errors) {
+        Value item = Value::object();
+        item.set("code", optional_text(fe.code));
+        item.set("field", optional_text(fe.field));
+        item.set("message", Value::string(fe.message));
+        list.push(std::move(item));
+    }
+    return list;
+}
+}  // namespace
+
+Error Error::decode(std::string message) { return with_message(ErrorKind::Decode, std::move(message)); }
+Error Error::webhook_auth(std::string message) {
+    return with_message(ErrorKind::WebhookAuth, std::move(message));
+}
+Error Error::ffi(std::string message) { return with_message(ErrorKind::Ffi, std::move(message)); }
+
+const char* kind_word(ErrorKind kind) {
+    switch (kind) {
+        case ErrorKind::Validation: return "validation";
+        case ErrorKind::Authentication: return "authentication";
+        case ErrorKind::Api: return "api";
+        case ErrorKind::Ambiguous: return "ambiguous";
+        case ErrorKind::Decode: return "decode";
+        case ErrorKind::WebhookAuth: return "webhook_auth";
+        case ErrorKind::Ffi: return "ffi";
+    }
+    return "ffi";
+}
+
+Value Error::to_value() const {
+    Value obj = Value::object();
+    obj.set("kind", Value::string(kind_word(kind)));
+    obj.set("message", Value::string(message));
+    switch (kind) {
+        case ErrorKind::Validation: obj.set("field", Value::string(field)); break;
+        case ErrorKind::Authentication: obj.set("status", Value::number(std::uint64_t{status})); break;
+        case ErrorKind::Api:
+            obj.set("status", Value::number(std::uint64_t{status}));
+            obj.set("errors", errors_value(errors));
+            obj.set("retryable", Value::boolean(retryable));
+            break;
+        case ErrorKind::Ambiguous: obj.set("errors", errors_value(errors)); break;
+        case ErrorKind::Decode:
+        case ErrorKind::WebhookAuth:
+        case ErrorKind::Ffi: break;
+    }
+    return obj;
+}
+
+}  // namespace quillon_core::error

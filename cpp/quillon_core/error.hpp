@@ -1,0 +1,84 @@
+// The one failure type. Every expected failure travels as a value of
+// `Error`; nothing is thrown for it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "json_value.hpp"
+
+namespace quillon_core::error {
+
+struct ApiFieldError {
+    std::optional<std::string> field;
+    std::string message;
+    std::optional<std::string> code;
+};
+
+// Declaration order is part of the contract.
+enum class ErrorKind : std::uint8_t {
+    Validation,
+    Authentication,
+    Api,
+    Ambiguous,
+    Decode,
+    WebhookAuth,
+    Ffi,
+};
+
+// A tagged union: each kind uses only its own fields (see `to_value`).
+struct Error {
+    ErrorKind kind = ErrorKind::Ffi;
+    std::string field;                  // Validation
+    std::uint16_t status = 0;           // Authentication, Api
+    std::string message;                // every kind
+    std::vector<ApiFieldError> errors;  // Api, Ambiguous
+    bool retryable = false;             // Api
+
+    static Error validation(std::string field, std::string message);
+    static Error authentication(std::uint16_t status, std::string message);
+    static Error api(std::uint16_t status, std::string message, std::vector<ApiFieldError> errors,
+                     bool retryable);
+    static Error ambiguous(std::string message, std::vector<ApiFieldError> errors);
+    static Error decode(std::string message);
+    static Error webhook_auth(std::string message);
+    static Error ffi(std::string message);
+
+    // True only for an Api error whose flag is set.
+    bool is_retryable() const { return kind == ErrorKind::Api && retryable; }
+
+    // The kind's members plus "kind"; the protocol adds "retryable".
+    json::Value to_value() const;
+};
+
+const char* kind_word(ErrorKind kind);
+
+// A result or the error that stopped it.
+template <class T>
+class Result {
+public:
+    Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
+    Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}
+
+    bool ok() const { return v_.index() == 0; }
+    explicit operator bool() const { return ok(); }
+
+    T& value() & { return std::get<0>(v_); }
+    const T& value() const& { return std::get<0>(v_); }
+    T&& value() && { return std::get<0>(std::move(v_)); }
+    Error& error() & { return std::get<1>(v_); }
+    const Error& error() const& { return std::get<1>(v_); }
+    Error&& error() && { return std::get<1>(std::move(v_)); }
+
+private:
+    std::variant<T, Error> v_;
+};
+
+// The outcome of a check: nothing on success, else the error.
+using Check = std::optional<Error>;
+
+}  // namespace quillon_core::error

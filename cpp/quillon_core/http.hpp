@@ -1,0 +1,39 @@
+// The HTTP exchange the engine describes: the request the caller sends and
+// the response it hands back.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "json_value.hpp"
+
+namespace quillon_core::http {
+
+// Declaration order is part of the contract.
+enum class Method : std::uint8_t { GET, POST, PATCH };
+
+std::string_view method_word(Method m);
+
+using Headers = std::map<std::string, std::string>;  // ascending byte order of the name
+
+struct HttpRequest {
+    Method method = Method::GET;
+    std::string url;
+    Headers headers;
+    std::optional<std::string> body;  // compact JSON text; absent for GET
+
+    // {"body":...,"headers":{...},"method":"GET","url":"..."}
+    json::Value to_value() const;
+};
+
+struct HttpResponse {
+    std::uint16_t status = 0;
+    std::string body;  // exactly as received
+
+    bool is_success() const { return status >= 200 && status <= 299; }
+};
+
+}  // namespace quillon_core::http

@@ -1,0 +1,133 @@
+// The JSON value tree: results, request bodies and gateway response bodies.
+//
+// Numbers keep the exact text they were written with, so amounts and account
+// numbers never pass through binary floating point. Objects keep their
+// members sorted in ascending byte order of the key, with unique keys, so
+// every text written from a tree lists members sorted.
+//
+// Code outside the JSON modules uses the accessors below, never the
+// representation, so the storage can change without touching callers.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace quillon_core::json {
+
+enum class Kind : std::uint8_t { Null, Bool, Number, String, Array, Object };
+
+class Value {
+public:
+    using Member = std::pair<std::string, Value>;
+
+    Value() = default;
+
+    static Value null() { return Value(); }
+    static Value boolean(bool b) {
+        Value v(Kind::Bool);
+        v.bool_ = b;
+        return v;
+    }
+    // `literal` must be valid JSON number text; it is written out unchanged.
+    static Value number(std::string literal) {
+        Value v(Kind::Number);
+        v.text_ = std::move(literal);
+        return v;
+    }
+    static Value number(std::uint64_t n) { return number(std::to_string(n)); }
+    static Value number(std::int64_t n) { return number(std::to_string(n)); }
+    static Value string(std::string s) {
+        Value v(Kind::String);
+        v.text_ = std::move(s);
+        return v;
+    }
+    static Value array(std::vector<Value> items = {}) {
+        Value v(Kind::Array);
+        v.items_ = std::move(items);
+        return v;
+    }
+    static Value object() { return Value(Kind::Object); }
+    // Members in any order; a repeated key keeps its last value.
+    static Value object(std::vector<Member> members) {
+        Value v(Kind::Object);
+        std::stable_sort(members.begin(), members.end(),
+                         [](const Member& a, const Member& b) { return a.first < b.first; });
+        for (auto& m : members) {
+            if (!v.members_.empty() && v.members_.back().first == m.first) {
+                v.members_.back().second = std::move(m.second);
+            } else {
+                v.members_.push_back(std::move(m));
+            }
+        }
+        return v;
+    }
+
+    Kind kind() const { return kind_; }
+    bool is_null() const { return kind_ == Kind::Null; }
+    bool is_bool() const { return kind_ == Kind::Bool; }
+    bool is_number() const { return kind_ == Kind::Number; }
+    bool is_string() const { return kind_ == Kind::String; }
+    bool is_array() const { return kind_ == Kind::Array; }
+    bool is_object() const { return kind_ == Kind::Object; }
+
+    bool as_bool() const { return bool_; }
+    // The string's content, or the number's literal text.
+    const std::string& text() const { return text_; }
+    std::string& text() { return text_; }
+
+    const std::vector<Value>& items() const { return items_; }
+    std::vector<Value>& items() { return items_; }
+    void push(Value v) { items_.push_back(std::move(v)); }
+
+    // Members in ascending byte order of the key.
+    const std::vector<Member>& members() const { return members_; }
+    std::vector<Member>& members() { return members_; }
+
+    const Value* find(std::string_view key) const {
+        auto it = lower(key);
+        return it != members_.end() && it->first == key ? &it->second : nullptr;
+    }
+    Value* find(std::string_view key) {
+        auto it = lower(key);
+        return it != members_.end() && it->first == key ? &it->second : nullptr;
+    }
+
+    // Inserts the member, or replaces the value of an existing key.
+    Value& set(std::string key, Value v) {
+        auto it = lower(key);
+        if (it != members_.end() && it->first == key) {
+            it->second = std::move(v);
+            return it->second;
+        }
+        return members_.emplace(it, std::move(key), std::move(v))->second;
+    }
+
+    friend bool operator==(const Value& a, const Value& b) {
+        return a.kind_ == b.kind_ && a.bool_ == b.bool_ && a.text_ == b.text_ &&
+               a.items_ == b.items_ && a.members_ == b.members_;
+    }
+
+private:
+    explicit Value(Kind k) : kind_(k) {}
+
+    std::vector<Member>::iterator lower(std::string_view key) {
+        return std::lower_bound(members_.begin(), members_.end(), key,
+                                [](const Member& m, std::string_view k) { return m.first < k; });
+    }
+    std::vector<Member>::const_iterator lower(std::string_view key) const {
+        return std::lower_bound(members_.begin(), members_.end(), key,
+                                [](const Member& m, std::string_view k) { return m.first < k; });
+    }
+
+    Kind kind_ = Kind::Null;
+    bool bool_ = false;
+    std::string text_;
+    std::vector<Value> items_;
+    std::vector<Member> members_;
+};
+
+}  // namespace quillon_core::json
