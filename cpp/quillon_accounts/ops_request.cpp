@@ -1,26 +1,190 @@
-// The "build" stage of the accounts operations.
-#include "ops.hpp"
-
+// The "build" stage of the accounts operations: validate the input (first
+// failure wins), form the path and body, then the URL and the headers. The
+// headers come last so that an invalid input is reported before a missing
+// access token.
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "../quillon_core/json_writer.hpp"
+#include "../quillon_core/text.hpp"
+#include "ops.hpp"
+#include "validate.hpp"
 
 namespace quillon_accounts::ops {
 
 using quillon_core::error::Error;
+using quillon_core::http::Method;
+using quillon_core::json::Value;
+using validate::date_range;
+using validate::digits;
+using validate::text_max;
 
 namespace {
-template <class Op>
-Result<HttpRequest> not_built() {
-    return Error::ffi("stage `build` of `" + std::string(Op::NAME) + "` is not built yet");
+
+constexpr std::size_t NIT_MIN_DIGITS = 7;
+constexpr std::size_t ACCOUNT_MIN_DIGITS = 8;
+constexpr std::size_t ALIAS_MAX_CHARS = 45;
+constexpr std::size_t CATEGORY_MAX_CHARS = 45;
+constexpr std::size_t REASON_MAX_CHARS = 50;
+constexpr std::size_t MAX_NEW_ACCOUNTS = 1000;
+constexpr std::size_t MAX_BALANCE_ACCOUNTS = 10;
+constexpr std::int64_t MOVEMENTS_MAX_DAYS = 31;
+constexpr std::int64_t RECONCILE_MAX_DAYS = 7;
+// The gateway's currency code for every account this family opens.
+constexpr std::string_view CURRENCY_CODE = "068";
+
+std::string path_of(std::initializer_list<std::string_view> segments) {
+    std::string path(BASE_PATH);
+    for (std::string_view s : segments) {
+        path.push_back('/');
+        path.append(s);
+    }
+    return path;
 }
+
+Value str(std::string_view s) { return Value::string(std::string(s)); }
+Value trimmed(std::string_view s) { return str(quillon_core::text::trim(s)); }
+
+// A GET request without body.
+Result<HttpRequest> get(const Ctx& ctx, const std::string& path) {
+    std::string url = ctx.config.url(path);
+    auto headers = ctx.api_headers();
+    if (!headers) return std::move(headers).error();
+    return HttpRequest{Method::GET, std::move(url), std::move(headers).value(), std::nullopt};
+}
+
+// A request carrying `body` as compact JSON text.
+Result<HttpRequest> send(const Ctx& ctx, Method method, const std::string& path, Value body) {
+    std::string url = ctx.config.url(path);
+    auto headers = ctx.api_headers();
+    if (!headers) return std::move(headers).error();
+    return HttpRequest{method, std::move(url), std::move(headers).value(),
+                       quillon_core::json::to_text(body)};
+}
+
+// Debits and credits: the same query, told apart by path segment and type letter.
+Result<HttpRequest> movements_request(const Ctx& ctx, const model::AccountRange& in,
+                                      std::string_view segment, std::string_view type_letter) {
+    if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
+    if (auto e = digits("account_number", in.account_number, ACCOUNT_MIN_DIGITS)) return std::move(*e);
+    if (auto e = date_range(in.date_from, in.date_to, MOVEMENTS_MAX_DAYS)) return std::move(*e);
+    Value body = Value::object({
+        {"nit", str(in.nit)},
+        {"numeroCuenta", Value::array({str(in.account_number)})},
+        {"fechaInicio", str(in.date_from)},
+        {"fechaFin", str(in.date_to)},
+        {"tipo", str(type_letter)},
+    });
+    return send(ctx, Method::POST, path_of({segment}), std::move(body));
+}
+
 }  // namespace
 
-Result<HttpRequest> GetAccount::request(const Ctx&, const Input&) { return not_built<GetAccount>(); }
-Result<HttpRequest> ListAccounts::request(const Ctx&, const Input&) { return not_built<ListAccounts>(); }
-Result<HttpRequest> Create::request(const Ctx&, const Input&) { return not_built<Create>(); }
-Result<HttpRequest> ChangeStatus::request(const Ctx&, const Input&) { return not_built<ChangeStatus>(); }
-Result<HttpRequest> Reconcile::request(const Ctx&, const Input&) { return not_built<Reconcile>(); }
-Result<HttpRequest> Credits::request(const Ctx&, const Input&) { return not_built<Credits>(); }
-Result<HttpRequest> Debits::request(const Ctx&, const Input&) { return not_built<Debits>(); }
-Result<HttpRequest> Balances::request(const Ctx&, const Input&) { return not_built<Balances>(); }
+Result<HttpRequest> GetAccount::request(const Ctx& ctx, const Input& in) {
+    if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
+    if (auto e = digits("account_number", in.account_number, ACCOUNT_MIN_DIGITS)) return std::move(*e);
+    return get(ctx, path_of({in.nit, in.account_number}));
+}
+
+Result<HttpRequest> ListAccounts::request(const Ctx& ctx, const Input& in) {
+    if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
+    return get(ctx, path_of({in.nit}));
+}
+
+Result<HttpRequest> Create::request(const Ctx& ctx, const Input& in) {
+    if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
+    if (in.establishment_id == 0) {
+        return Error::validation("establishment_id", "must be greater than zero");
+    }
+    if (in.accounts.empty() || in.accounts.size() > MAX_NEW_ACCOUNTS) {
+        return Error::validation("accounts", "between 1 and 1000 accounts per call");
+    }
+    std::vector<Value> accounts;
+    accounts.reserve(in.accounts.size());
+    for (const model::NewAccount& a : in.accounts) {
+        if (auto e = text_max("accounts.alias", a.alias, ALIAS_MAX_CHARS)) return std::move(*e);
+        if (auto e = text_max("accounts.category", a.category, CATEGORY_MAX_CHARS)) {
+            return std::move(*e);
+        }
+        accounts.push_back(Value::object({
+            {"alias", trimmed(a.alias)},
+            {"moneda", str(CURRENCY_CODE)},
+            {"rubro", trimmed(a.category)},
+        }));
+    }
+    Value body = Value::object({
+        {"establecimiento", Value::object({
+                                {"cuentas", Value::array(std::move(accounts))},
+                                {"idEstablecimiento", Value::number(in.establishment_id)},
+                            })},
+        {"nit", str(in.nit)},
+    });
+    return send(ctx, Method::POST, std::string(BASE_PATH), std::move(body));
+}
+
+Result<HttpRequest> ChangeStatus::request(const Ctx& ctx, const Input& in) {
+    if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
+    if (in.changes.empty()) return Error::validation("changes", "at least one change");
+    std::vector<Value> changes;
+    changes.reserve(in.changes.size());
+    for (const model::StatusChange& c : in.changes) {
+        if (auto e = digits("changes.account_number", c.account_number, ACCOUNT_MIN_DIGITS)) {
+            return std::move(*e);
+        }
+        if (auto e = text_max("changes.reason", c.reason, REASON_MAX_CHARS)) return std::move(*e);
+        const std::string_view word = c.status.gateway_word();
+        if (c.status == model::AccountStatus::unknown || word.empty()) {
+            return Error::validation("changes.status", "cannot set `unknown`");
+        }
+        changes.push_back(Value::object({
+            {"descripcionMotivo", trimmed(c.reason)},
+            {"estado", str(word)},
+            {"numeroCuenta", str(c.account_number)},
+        }));
+    }
+    Value body = Value::object({
+        {"cuentas", Value::array(std::move(changes))},
+        {"nit", str(in.nit)},
+    });
+    return send(ctx, Method::PATCH, path_of({"estados"}), std::move(body));
+}
+
+Result<HttpRequest> Reconcile::request(const Ctx& ctx, const Input& in) {
+    if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
+    if (auto e = date_range(in.date_from, in.date_to, RECONCILE_MAX_DAYS)) return std::move(*e);
+    Value body = Value::object({
+        {"nit", str(in.nit)},
+        {"fechaInicio", str(in.date_from)},
+        {"fechaFin", str(in.date_to)},
+    });
+    return send(ctx, Method::POST, path_of({"transacciones"}), std::move(body));
+}
+
+Result<HttpRequest> Credits::request(const Ctx& ctx, const Input& in) {
+    return movements_request(ctx, in, "creditos", "C");
+}
+
+Result<HttpRequest> Debits::request(const Ctx& ctx, const Input& in) {
+    return movements_request(ctx, in, "debitos", "D");
+}
+
+Result<HttpRequest> Balances::request(const Ctx& ctx, const Input& in) {
+    if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
+    if (in.account_numbers.empty() || in.account_numbers.size() > MAX_BALANCE_ACCOUNTS) {
+        return Error::validation("account_numbers", "between 1 and 10 accounts");
+    }
+    std::vector<Value> numbers;
+    numbers.reserve(in.account_numbers.size());
+    for (const std::string& n : in.account_numbers) {
+        if (auto e = digits("account_numbers", n, ACCOUNT_MIN_DIGITS)) return std::move(*e);
+        numbers.push_back(str(n));
+    }
+    Value body = Value::object({
+        {"nit", str(in.nit)},
+        {"numeroCuentas", Value::array(std::move(numbers))},
+    });
+    return send(ctx, Method::POST, path_of({"saldos"}), std::move(body));
+}
 
 }  // namespace quillon_accounts::ops
