@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "json_value.hpp"
 
@@ -23,6 +24,11 @@ struct Amount {
 // Reads an amount from a JSON value; on failure returns nothing and sets
 // `message` to the reader's message.
 std::optional<Amount> from_value(const json::Value& value, std::string& message);
+
+// Reads an amount from text exactly as given (no trimming): plain decimal
+// first, then scientific notation. On failure returns nothing and sets
+// `message` to "invalid amount `{text}`: {reason}".
+std::optional<Amount> from_text(std::string_view text, std::string& message);
 
 // Normalised plain decimal text: trailing fractional zeros removed, zero
 // without sign ("10.5", "1500", "0", "-5.1").

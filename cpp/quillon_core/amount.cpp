@@ -1,0 +1,239 @@
+// Exact decimal amounts, read and written without binary floating point.
+//
+// Reading, in order:
+//   1. plain decimal: [+|-] digits [. digits] (either side of the point may
+//      be empty, not both); no digit-group separators, no white space;
+//   2. when that fails and the text holds an "e" or "E": scientific notation,
+//      lenient: a scale above 28 is rounded to 28;
+//   3. scientific notation again, strictly; its message is the one reported.
+//
+// Rounding, wherever digits have to be dropped, is half to even. A plain
+// decimal keeps at most 28 fractional digits and never more digits than the
+// 96-bit mantissa holds: surplus fractional digits are rounded away, while an
+// integral part that does not fit is an error.
+//
+// No step loops over the exponent's value, so an exponent of four billion
+// costs no more than an exponent of one.
+#include "amount.hpp"
+
+#include <array>
+#include <cstddef>
+#include <limits>
+
+#include "json_writer.hpp"
+#include "text.hpp"
+
+namespace quillon_core::amount {
+
+namespace {
+
+__extension__ typedef unsigned __int128 u128;
+
+constexpr int kMaxScale = 28;
+constexpr u128 kMaxMantissa = (static_cast<u128>(1) << 96) - 1;
+
+// 10^0 .. 10^29; 10^29 is the first power above the largest mantissa.
+constexpr std::array<u128, 30> kPow10 = [] {
+    std::array<u128, 30> p{};
+    p[0] = 1;
+    for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
+    return p;
+}();
+
+struct Decimal {
+    u128 mantissa = 0;
+    std::int64_t scale = 0;
+    bool negative = false;
+};
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Divides by 10^k rounding half to even; k >= 1.
+u128 divide_pow10_rounded(u128 m, std::int64_t k) {
+    // Every mantissa lies below 10^29, so below half of any larger power.
+    if (k >= static_cast<std::int64_t>(kPow10.size())) return 0;
+    const u128 p = kPow10[static_cast<std::size_t>(k)];
+    const u128 q = m / p;
+    const u128 r = m % p;
+    const u128 half = p / 2;
+    return (r > half || (r == half && (q & 1) != 0)) ? q + 1 : q;
+}
+
+// Plain decimal text; returns nullptr on success, else the reason.
+const char* read_plain(std::string_view s, Decimal& out) {
+    if (s.empty()) return "Invalid decimal: empty";
+    std::size_t i = 0;
+    out = Decimal{};
+    if (s[0] == '+' || s[0] == '-') {
+        out.negative = s[0] == '-';
+        i = 1;
+    }
+    if (i < s.size() && !is_digit(s[i]) && s[i] != '.') {
+        return "Invalid decimal: must start lead with a number";
+    }
+    u128 m = 0;
+    std::int64_t scale = 0;
+    bool point = false;
+    bool any_digit = false;
+    // Fractional digits past what the mantissa or scale can hold.
+    bool dropping = false;
+    int first_dropped = 0;
+    bool sticky = false;  // a non-zero digit after the first dropped one
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '.') {
+            if (point) return "Invalid decimal: two decimal points";
+            point = true;
+            continue;
+        }
+        if (!is_digit(c)) return "Invalid decimal: unknown character";
+        any_digit = true;
+        const int d = c - '0';
+        if (!point) {
+            m = m * 10 + static_cast<unsigned>(d);
+            if (m > kMaxMantissa) return "Invalid decimal: overflow from too many digits";
+        } else if (dropping) {
+            sticky = sticky || d != 0;
+        } else if (scale < kMaxScale && m * 10 + static_cast<unsigned>(d) <= kMaxMantissa) {
+            m = m * 10 + static_cast<unsigned>(d);
+            ++scale;
+        } else {
+            dropping = true;
+            first_dropped = d;
+        }
+    }
+    if (!any_digit) return "Invalid decimal: no digits found";
+    if (dropping && (first_dropped > 5 || (first_dropped == 5 && (sticky || (m & 1) != 0)))) {
+        ++m;
+        if (m > kMaxMantissa) return "Invalid decimal: overflow from mantissa after rounding";
+    }
+    out.mantissa = m;
+    out.scale = scale;
+    return nullptr;
+}
+
+// An exponent: an optional "-", then an unsigned 32-bit decimal that may
+// itself carry a leading "+".
+bool read_exponent(std::string_view s, std::int64_t& out) {
+    bool negative = false;
+    if (!s.empty() && s[0] == '-') {
+        negative = true;
+        s.remove_prefix(1);
+    }
+    if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+    if (s.empty()) return false;
+    std::uint64_t v = 0;
+    for (char c : s) {
+        if (!is_digit(c)) return false;
+        v = v * 10 + static_cast<unsigned>(c - '0');
+        if (v > std::numeric_limits<std::uint32_t>::max()) return false;
+    }
+    out = negative ? -static_cast<std::int64_t>(v) : static_cast<std::int64_t>(v);
+    return true;
+}
+
+// Scientific notation. `strict` refuses a scale above 28 instead of rounding.
+// On failure sets `reason` and returns false.
+bool read_scientific(std::string_view s, bool strict, Decimal& out, std::string& reason) {
+    const std::size_t e = s.find_first_of("eE");
+    std::int64_t exponent = 0;
+    if (e == std::string_view::npos || !read_exponent(s.substr(e + 1), exponent)) {
+        reason = "Failed to parse";
+        return false;
+    }
+    if (const char* why = read_plain(s.substr(0, e), out)) {
+        reason = why;
+        return false;
+    }
+    if (exponent < 0) {
+        const std::int64_t magnitude = -exponent;
+        const std::int64_t scale = out.scale + magnitude;
+        if (scale > kMaxScale) {
+            if (strict) {
+                reason = "Scale exceeds the maximum precision allowed: " +
+                         std::to_string(magnitude > kMaxScale ? magnitude : scale) + " > " +
+                         std::to_string(kMaxScale);
+                return false;
+            }
+            out.mantissa = divide_pow10_rounded(out.mantissa, scale - kMaxScale);
+            out.scale = kMaxScale;
+        } else {
+            out.scale = scale;
+        }
+    } else if (exponent <= out.scale) {
+        out.scale -= exponent;
+    } else {
+        const std::int64_t k = exponent - out.scale;
+        out.scale = 0;
+        if (out.mantissa != 0) {
+            if (k >= static_cast<std::int64_t>(kPow10.size()) ||
+                out.mantissa > kMaxMantissa / kPow10[static_cast<std::size_t>(k)]) {
+                reason = "Number exceeds maximum value that can be represented.";
+                return false;
+            }
+            out.mantissa *= kPow10[static_cast<std::size_t>(k)];
+        }
+    }
+    return true;
+}
+
+Amount to_amount(const Decimal& d) {
+    Amount a;
+    a.lo = static_cast<std::uint64_t>(d.mantissa);
+    a.hi = static_cast<std::uint32_t>(d.mantissa >> 64);
+    a.scale = static_cast<std::uint8_t>(d.scale);
+    a.negative = d.negative;
+    return a;
+}
+
+}  // namespace
+
+std::optional<Amount> from_text(std::string_view text, std::string& message) {
+    Decimal d;
+    if (read_plain(text, d) == nullptr) return to_amount(d);
+    std::string reason;
+    if (text.find_first_of("eE") != std::string_view::npos &&
+        read_scientific(text, false, d, reason)) {
+        return to_amount(d);
+    }
+    // The lenient reading accepts all that the strict one does; the strict
+    // one runs only for its message.
+    if (read_scientific(text, true, d, reason)) return to_amount(d);
+    message = "invalid amount `";
+    message.append(text);
+    message += "`: ";
+    message += reason;
+    return std::nullopt;
+}
+
+std::optional<Amount> from_value(const json::Value& value, std::string& message) {
+    if (value.is_number()) return from_text(value.text(), message);
+    if (value.is_string()) return from_text(text::trim(value.text()), message);
+    message = "expected a number, got " + json::to_text(value);
+    return std::nullopt;
+}
+
+std::string to_text(const Amount& amount) {
+    u128 m = (static_cast<u128>(amount.hi) << 64) | amount.lo;
+    int scale = amount.scale;
+    while (scale > 0 && m % 10 == 0) {
+        m /= 10;
+        --scale;
+    }
+    if (m == 0) return "0";
+    std::string digits;
+    while (m != 0) {
+        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(m % 10)));
+        m /= 10;
+    }
+    if (scale > 0) {
+        const auto s = static_cast<std::size_t>(scale);
+        if (digits.size() <= s) digits.insert(0, s + 1 - digits.size(), '0');
+        digits.insert(digits.size() - s, 1, '.');
+    }
+    return amount.negative ? "-" + digits : digits;
+}
+
+json::Value serialize(const Amount& amount) { return json::Value::string(to_text(amount)); }
+
+}  // namespace quillon_core::amount
