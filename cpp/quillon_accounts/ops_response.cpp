@@ -1,29 +1,56 @@
-// The "parse" stage of the accounts operations.
-#include "ops.hpp"
+// The "parse" stage of the accounts operations: open the gateway's envelope
+// to the operation's wire record, then convert it to the result record. The
+// input is not used here; it only had to decode.
+#include <utility>
 
-#include <string>
+#include "../quillon_core/envelope.hpp"
+#include "model_convert.hpp"
+#include "ops.hpp"
+#include "wire.hpp"
 
 namespace quillon_accounts::ops {
 
-using quillon_core::error::Error;
-
 namespace {
-template <class Op>
-Result<typename Op::Output> not_built() {
-    return Error::ffi("stage `parse` of `" + std::string(Op::NAME) + "` is not built yet");
+
+template <class Wire, class Out>
+Result<Out> open_as(const HttpResponse& response) {
+    auto wire = quillon_core::envelope::CodeData::open<Wire>(response);
+    if (!wire) return std::move(wire).error();
+    return model::convert(std::move(wire).value());
 }
+
 }  // namespace
 
-#define QUILLON_NOT_BUILT(Type) \
-    Result<Type::Output> Type::parse_response(const Input&, const HttpResponse&) { return not_built<Type>(); }
-QUILLON_NOT_BUILT(GetAccount)
-QUILLON_NOT_BUILT(ListAccounts)
-QUILLON_NOT_BUILT(Create)
-QUILLON_NOT_BUILT(ChangeStatus)
-QUILLON_NOT_BUILT(Reconcile)
-QUILLON_NOT_BUILT(Credits)
-QUILLON_NOT_BUILT(Debits)
-QUILLON_NOT_BUILT(Balances)
-#undef QUILLON_NOT_BUILT
+Result<GetAccount::Output> GetAccount::parse_response(const Input&, const HttpResponse& response) {
+    return open_as<wire::Detail, Output>(response);
+}
+
+Result<ListAccounts::Output> ListAccounts::parse_response(const Input&, const HttpResponse& response) {
+    return open_as<wire::List, Output>(response);
+}
+
+Result<Create::Output> Create::parse_response(const Input&, const HttpResponse& response) {
+    return open_as<wire::Created, Output>(response);
+}
+
+Result<ChangeStatus::Output> ChangeStatus::parse_response(const Input&, const HttpResponse& response) {
+    return open_as<std::vector<wire::Changed>, Output>(response);
+}
+
+Result<Reconcile::Output> Reconcile::parse_response(const Input&, const HttpResponse& response) {
+    return open_as<wire::WReconciliation, Output>(response);
+}
+
+Result<Credits::Output> Credits::parse_response(const Input&, const HttpResponse& response) {
+    return open_as<std::vector<wire::WMovement>, Output>(response);
+}
+
+Result<Debits::Output> Debits::parse_response(const Input&, const HttpResponse& response) {
+    return open_as<std::vector<wire::WMovement>, Output>(response);
+}
+
+Result<Balances::Output> Balances::parse_response(const Input&, const HttpResponse& response) {
+    return open_as<std::vector<wire::WBalance>, Output>(response);
+}
 
 }  // namespace quillon_accounts::ops

@@ -1,0 +1,432 @@
+// One record reader for every gateway record, driven by a table of fields per
+// record: key, kind and where the value goes.
+#include "wire.hpp"
+
+#include <cstdint>
+#include <span>
+
+#include "../quillon_core/text.hpp"
+
+namespace quillon_accounts::wire {
+
+namespace {
+
+// ---- messages ---------------------------------------------------------------
+
+// The found value as a decoding message names it. Strings are quoted with
+// their quotes, backslashes and control characters escaped.
+std::string describe(const Value& v) {
+    switch (v.kind()) {
+        case quillon_core::json::Kind::Null:
+            return "unit value";
+        case quillon_core::json::Kind::Bool:
+            return v.as_bool() ? "boolean `true`" : "boolean `false`";
+        case quillon_core::json::Kind::Number:
+            return "number";
+        case quillon_core::json::Kind::Array:
+            return "sequence";
+        case quillon_core::json::Kind::Object:
+            return "map";
+        case quillon_core::json::Kind::String:
+            break;
+    }
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out = "string \"";
+    for (char ch : v.text()) {
+        const auto b = static_cast<unsigned char>(ch);
+        switch (ch) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\0': out += "\\0"; break;
+            default:
+                if (b < 0x20 || b == 0x7F) {
+                    out += "\\u{";
+                    if (b >= 0x10) out += hex[b >> 4];
+                    out += hex[b & 0xF];
+                    out += '}';
+                } else {
+                    out += ch;
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+bool fail(std::string& message, std::string text) {
+    message = std::move(text);
+    return false;
+}
+
+// ---- field kinds --------------------------------------------------------------
+//
+// Each kind reads one member's value into its slot. `required` says whether
+// the field must be present (a missing key or a short array fails).
+
+struct ReqText {
+    static constexpr bool required = true;
+    static bool read(Value&& v, std::string& slot, std::string& m) {
+        if (!v.is_string() && !v.is_number()) return fail(m, "expected a string or number");
+        slot = std::move(v.text());
+        return true;
+    }
+};
+
+struct OptText {
+    static constexpr bool required = false;
+    static bool read(Value&& v, std::optional<std::string>& slot, std::string&) {
+        slot = v.is_string() || v.is_number() ? std::optional(std::move(v.text())) : std::nullopt;
+        return true;
+    }
+};
+
+struct OptString {
+    static constexpr bool required = false;
+    static bool read(Value&& v, std::optional<std::string>& slot, std::string& m) {
+        if (v.is_null()) {
+            slot.reset();
+            return true;
+        }
+        if (!v.is_string()) return fail(m, invalid_type(v, "a string"));
+        slot = std::move(v.text());
+        return true;
+    }
+};
+
+struct ReqString {
+    static constexpr bool required = true;
+    static bool read(Value&& v, std::string& slot, std::string& m) {
+        if (!v.is_string()) return fail(m, invalid_type(v, "a string"));
+        slot = std::move(v.text());
+        return true;
+    }
+};
+
+struct ReqU64 {
+    static constexpr bool required = true;
+    static bool read(Value&& v, std::uint64_t& slot, std::string& m) { return req_u64(v, slot, m); }
+};
+
+struct OptU64 {
+    static constexpr bool required = false;
+    static bool read(Value&& v, std::optional<std::uint64_t>& slot, std::string& m) {
+        return opt_u64(v, slot, m);
+    }
+};
+
+struct ReqAmount {
+    static constexpr bool required = true;
+    static bool read(Value&& v, Amount& slot, std::string& m) {
+        auto a = quillon_core::amount::from_value(v, m);
+        if (!a) return false;
+        slot = *a;
+        return true;
+    }
+};
+
+struct OptAmount {
+    static constexpr bool required = false;
+    static bool read(Value&& v, std::optional<Amount>& slot, std::string& m) {
+        if (v.is_null()) {
+            slot.reset();
+            return true;
+        }
+        auto a = quillon_core::amount::from_value(v, m);
+        if (!a) return false;
+        slot = *a;
+        return true;
+    }
+};
+
+template <class R>
+struct ListOf {
+    static constexpr bool required = false;
+    static bool read(Value&& v, std::vector<R>& slot, std::string& m) {
+        return decode(std::move(v), slot, m);
+    }
+};
+
+// ---- record tables --------------------------------------------------------------
+
+template <class R>
+struct Field {
+    std::string_view key;
+    std::string_view alias;  // a second key for the same field, or empty
+    bool required;
+    bool (*read)(Value&&, R&, std::string&);
+};
+
+template <class M>
+struct MemberOf;
+template <class R, class T>
+struct MemberOf<T R::*> {
+    using Record = R;
+};
+
+template <auto Member, class Kind>
+bool read_member(Value&& v, typename MemberOf<decltype(Member)>::Record& record, std::string& m) {
+    return Kind::read(std::move(v), record.*Member, m);
+}
+
+template <auto Member, class Kind>
+constexpr Field<typename MemberOf<decltype(Member)>::Record> field(std::string_view key,
+                                                                    std::string_view alias = {}) {
+    return {key, alias, Kind::required, &read_member<Member, Kind>};
+}
+
+template <class R>
+struct Table {
+    std::string_view name;  // as messages name the record: "struct WAccount"
+    std::span<const Field<R>> fields;
+
+    std::string expected() const { return "struct " + std::string(name); }
+    std::string expected_len() const {
+        return expected() + " with " + std::to_string(fields.size()) + " elements";
+    }
+};
+
+constexpr Field<WAccount> waccount_fields[] = {
+    field<&WAccount::numero_cuenta, ReqText>("numeroCuenta"),
+    field<&WAccount::alias, OptString>("alias"),
+    field<&WAccount::estado, OptString>("estado"),
+};
+constexpr Table<WAccount> waccount_table{"WAccount", waccount_fields};
+constexpr const Table<WAccount>& table_for(const WAccount&) { return waccount_table; }
+
+constexpr Field<WEstablishment> westablishment_fields[] = {
+    field<&WEstablishment::id_establecimiento, ReqU64>("idEstablecimiento"),
+    field<&WEstablishment::nombre_establecimiento, OptString>("nombreEstablecimiento"),
+    field<&WEstablishment::cuentas, ListOf<WAccount>>("cuentas"),
+};
+constexpr Table<WEstablishment> westablishment_table{"WEstablishment", westablishment_fields};
+constexpr const Table<WEstablishment>& table_for(const WEstablishment&) {
+    return westablishment_table;
+}
+
+constexpr Field<List> list_fields[] = {
+    field<&List::nit, ReqText>("nit"),
+    field<&List::nombre_comercio, OptString>("nombreComercio"),
+    field<&List::establecimientos, ListOf<WEstablishment>>("establecimientos"),
+};
+constexpr Table<List> list_table{"List", list_fields};
+constexpr const Table<List>& table_for(const List&) { return list_table; }
+
+constexpr Field<Created> created_fields[] = {
+    field<&Created::nit, ReqText>("nit"),
+    field<&Created::nombre_comercio, OptString>("nombreComercio"),
+    field<&Created::id_establecimiento, ReqU64>("idEstablecimiento"),
+    field<&Created::nombre_establecimiento, OptString>("nombreEstablecimiento"),
+    field<&Created::cuentas, ListOf<WAccount>>("cuentas"),
+};
+constexpr Table<Created> created_table{"Created", created_fields};
+constexpr const Table<Created>& table_for(const Created&) { return created_table; }
+
+constexpr Field<Changed> changed_fields[] = {
+    field<&Changed::numero_cuenta, ReqText>("numeroCuenta"),
+    field<&Changed::estado, ReqString>("estado"),
+};
+constexpr Table<Changed> changed_table{"Changed", changed_fields};
+constexpr const Table<Changed>& table_for(const Changed&) { return changed_table; }
+
+constexpr Field<WMovement> wmovement_fields[] = {
+    field<&WMovement::transaction_id, OptText>("transactionId"),
+    field<&WMovement::tipo_operacion, ReqString>("tipoOperacion"),
+    field<&WMovement::estado, ReqString>("estado"),
+    field<&WMovement::mensaje, OptString>("mensaje"),
+    field<&WMovement::fecha_hora_transaccion, OptString>("fechaHoraTransaccion"),
+    field<&WMovement::importe, ReqAmount>("importe"),
+    field<&WMovement::importe_comision, OptAmount>("importeComision"),
+    field<&WMovement::importe_total, OptAmount>("importeTotal"),
+    field<&WMovement::moneda, OptString>("moneda"),
+    field<&WMovement::cuenta_origen, OptText>("cuentaOrigen"),
+    field<&WMovement::ci_cliente_origen, OptText>("ciClienteOrigen"),
+    field<&WMovement::nombre_cliente_origen, OptString>("nombreClienteOrigen"),
+    field<&WMovement::codigo_banco_origen, OptText>("codigoBancoOrigen"),
+    field<&WMovement::nombre_banco_origen, OptString>("nombreBancoOrigen"),
+    field<&WMovement::cuenta_destino, OptText>("cuentaDestino"),
+    field<&WMovement::ci_cliente_destino, OptText>("ciClienteDestino"),
+    field<&WMovement::nombre_cliente_destino, OptString>("nombreClienteDestino"),
+    field<&WMovement::codigo_banco_destino, OptText>("codigoBancoDestino"),
+    field<&WMovement::nombre_banco_destino, OptString>("nombreBancoDestino"),
+    field<&WMovement::numero_referencia, OptText>("numeroReferencia"),
+    field<&WMovement::num_orden_ach, OptText>("numOrdenAch"),
+    field<&WMovement::num_orden_destinatario, OptText>("numOrdenDestinatario"),
+};
+constexpr Table<WMovement> wmovement_table{"WMovement", wmovement_fields};
+constexpr const Table<WMovement>& table_for(const WMovement&) { return wmovement_table; }
+
+constexpr Field<WBalance> wbalance_fields[] = {
+    field<&WBalance::numero_cuenta, ReqText>("numeroCuenta"),
+    field<&WBalance::estado, OptString>("estado"),
+    field<&WBalance::moneda, OptString>("moneda", "tipoMoneda"),
+    field<&WBalance::saldo_disponible, ReqAmount>("saldoDisponible"),
+    field<&WBalance::saldo_contable, ReqAmount>("saldoContable"),
+    field<&WBalance::saldo_retenido, ReqAmount>("saldoRetenido"),
+    field<&WBalance::fecha_ultimo_credito, OptString>("fechaUltimoCredito"),
+    field<&WBalance::fecha_ultimo_debito, OptString>("fechaUltimoDebito"),
+};
+constexpr Table<WBalance> wbalance_table{"WBalance", wbalance_fields};
+constexpr const Table<WBalance>& table_for(const WBalance&) { return wbalance_table; }
+
+constexpr Field<WReconciliation> wreconciliation_fields[] = {
+    field<&WReconciliation::movimientos, ListOf<WMovement>>("movimientos"),
+    field<&WReconciliation::saldos, ListOf<WBalance>>("saldos"),
+};
+constexpr Table<WReconciliation> wreconciliation_table{"WReconciliation", wreconciliation_fields};
+constexpr const Table<WReconciliation>& table_for(const WReconciliation&) {
+    return wreconciliation_table;
+}
+
+// A record inside a record (the account of a `Detail`).
+template <class R>
+struct Nested {
+    static constexpr bool required = true;
+    static bool read(Value&& v, R& slot, std::string& m) { return decode(std::move(v), slot, m); }
+};
+
+constexpr Field<Detail> detail_fields[] = {
+    field<&Detail::nit, ReqText>("nit"),
+    field<&Detail::nombre_comercio, OptString>("nombreComercio"),
+    field<&Detail::id_establecimiento, OptU64>("idEstablecimiento"),
+    field<&Detail::nombre_establecimiento, OptString>("nombreEstablecimiento"),
+    field<&Detail::cuenta, Nested<WAccount>>("cuenta"),
+};
+constexpr Table<Detail> detail_table{"Detail", detail_fields};
+constexpr const Table<Detail>& table_for(const Detail&) { return detail_table; }
+
+// ---- the record reader ------------------------------------------------------------
+
+// Object form: members in ascending key order (the tree's order), each field
+// read as met; then the first required field not seen, in declaration order.
+template <class R>
+bool read_object(Value& v, R& out, const Table<R>& t, std::string& m) {
+    // One bit per field: no record has more than 32.
+    std::uint32_t seen = 0;
+    for (auto& [key, member] : v.members()) {
+        std::size_t i = 0;
+        while (i < t.fields.size() && t.fields[i].key != key &&
+               (t.fields[i].alias.empty() || t.fields[i].alias != key)) {
+            ++i;
+        }
+        if (i == t.fields.size()) continue;  // unknown key: not examined
+        const std::uint32_t bit = std::uint32_t{1} << i;
+        if (seen & bit) return fail(m, "duplicate field `" + std::string(t.fields[i].key) + "`");
+        seen |= bit;
+        if (!t.fields[i].read(std::move(member), out, m)) return false;
+    }
+    for (std::size_t i = 0; i < t.fields.size(); ++i) {
+        if (t.fields[i].required && !(seen & (std::uint32_t{1} << i))) {
+            return fail(m, "missing field `" + std::string(t.fields[i].key) + "`");
+        }
+    }
+    return true;
+}
+
+// Array form: element i is field i; a short array leaves optional fields at
+// their defaults and fails at the first required one; a long one fails.
+template <class R>
+bool read_array(Value& v, R& out, const Table<R>& t, std::string& m) {
+    auto& items = v.items();
+    for (std::size_t i = 0; i < t.fields.size(); ++i) {
+        if (i < items.size()) {
+            if (!t.fields[i].read(std::move(items[i]), out, m)) return false;
+        } else if (t.fields[i].required) {
+            return fail(m, "invalid length " + std::to_string(i) + ", expected " +
+                               t.expected_len());
+        }
+    }
+    if (items.size() > t.fields.size()) {
+        return fail(m, "invalid length " + std::to_string(items.size()) +
+                           ", expected fewer elements in array");
+    }
+    return true;
+}
+
+template <class R>
+bool read_record(Value&& v, R& out, std::string& m) {
+    const Table<R>& t = table_for(out);
+    out = R{};
+    bool ok = false;
+    if (v.is_object()) {
+        ok = read_object(v, out, t, m);
+    } else if (v.is_array()) {
+        ok = read_array(v, out, t, m);
+    } else {
+        m = invalid_type(v, t.expected());
+    }
+    if (!ok) out = R{};
+    return ok;
+}
+
+}  // namespace
+
+std::string invalid_type(const Value& found, std::string_view expected) {
+    return "invalid type: " + describe(found) + ", expected " + std::string(expected);
+}
+
+bool decode(Value&& v, WAccount& out, std::string& m) { return read_record(std::move(v), out, m); }
+bool decode(Value&& v, WEstablishment& out, std::string& m) { return read_record(std::move(v), out, m); }
+bool decode(Value&& v, List& out, std::string& m) { return read_record(std::move(v), out, m); }
+bool decode(Value&& v, Created& out, std::string& m) { return read_record(std::move(v), out, m); }
+bool decode(Value&& v, Changed& out, std::string& m) { return read_record(std::move(v), out, m); }
+bool decode(Value&& v, WMovement& out, std::string& m) { return read_record(std::move(v), out, m); }
+bool decode(Value&& v, WBalance& out, std::string& m) { return read_record(std::move(v), out, m); }
+bool decode(Value&& v, WReconciliation& out, std::string& m) { return read_record(std::move(v), out, m); }
+bool decode(Value&& v, Detail& out, std::string& m) { return read_record(std::move(v), out, m); }
+
+std::optional<std::string> opt_text(const Value& value) {
+    if (value.is_string() || value.is_number()) return value.text();
+    return std::nullopt;
+}
+
+bool parse_id(std::string_view text, std::uint64_t& out, std::string& message) {
+    if (text.empty()) return fail(message, "cannot parse integer from empty string");
+    std::string_view digits = text;
+    if (digits.front() == '+' && digits.size() > 1) digits.remove_prefix(1);
+    std::uint64_t n = 0;
+    for (char ch : digits) {
+        if (ch < '0' || ch > '9') return fail(message, "invalid digit found in string");
+        const auto d = static_cast<std::uint64_t>(ch - '0');
+        if (n > (UINT64_MAX - d) / 10) return fail(message, "number too large to fit in target type");
+        n = n * 10 + d;
+    }
+    out = n;
+    return true;
+}
+
+bool opt_u64(const Value& value, std::optional<std::uint64_t>& out, std::string& message) {
+    if (!value.is_string() && !value.is_number()) {
+        out.reset();
+        return true;
+    }
+    std::uint64_t n = 0;
+    if (!parse_id(value.text(), n, message)) return false;
+    out = n;
+    return true;
+}
+
+bool req_text(const Value& value, std::string& out, std::string& message) {
+    if (!value.is_string() && !value.is_number()) return fail(message, "expected a string or number");
+    out = value.text();
+    return true;
+}
+
+bool req_u64(const Value& value, std::uint64_t& out, std::string& message) {
+    std::optional<std::uint64_t> id;
+    if (!opt_u64(value, id, message)) return false;
+    if (!id) return fail(message, "expected an id");
+    out = *id;
+    return true;
+}
+
+std::optional<std::string> non_empty(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    const auto trimmed = quillon_core::text::trim(*text);
+    if (trimmed.empty()) return std::nullopt;
+    return std::string(trimmed);
+}
+
+}  // namespace quillon_accounts::wire

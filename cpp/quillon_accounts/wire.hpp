@@ -1,0 +1,164 @@
+// The gateway's answers as they arrive, with its Spanish keys, and their
+// decoding from the JSON value tree.
+//
+// The decoders are tolerant where the gateway is known to wobble: account
+// numbers and identifiers may come as strings or numbers, several optional
+// texts quietly drop values of the wrong type, and unknown keys are ignored.
+// Nothing here trims or normalises text; the conversion to result records
+// does that.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../quillon_core/amount.hpp"
+#include "../quillon_core/json_value.hpp"
+
+namespace quillon_accounts::wire {
+
+using quillon_core::amount::Amount;
+using quillon_core::json::Value;
+
+// Field order is the order of the array form and part of the contract.
+
+struct WAccount {
+    std::string numero_cuenta;
+    std::optional<std::string> alias;
+    std::optional<std::string> estado;
+};
+
+struct WEstablishment {
+    std::uint64_t id_establecimiento = 0;
+    std::optional<std::string> nombre_establecimiento;
+    std::vector<WAccount> cuentas;
+};
+
+struct List {
+    std::string nit;
+    std::optional<std::string> nombre_comercio;
+    std::vector<WEstablishment> establecimientos;
+};
+
+struct Created {
+    std::string nit;
+    std::optional<std::string> nombre_comercio;
+    std::uint64_t id_establecimiento = 0;
+    std::optional<std::string> nombre_establecimiento;
+    std::vector<WAccount> cuentas;
+};
+
+struct Changed {
+    std::string numero_cuenta;
+    std::string estado;
+};
+
+struct WMovement {
+    std::optional<std::string> transaction_id;
+    std::string tipo_operacion;
+    std::string estado;
+    std::optional<std::string> mensaje;
+    std::optional<std::string> fecha_hora_transaccion;
+    Amount importe;
+    std::optional<Amount> importe_comision;
+    std::optional<Amount> importe_total;
+    std::optional<std::string> moneda;
+    std::optional<std::string> cuenta_origen;
+    std::optional<std::string> ci_cliente_origen;
+    std::optional<std::string> nombre_cliente_origen;
+    std::optional<std::string> codigo_banco_origen;
+    std::optional<std::string> nombre_banco_origen;
+    std::optional<std::string> cuenta_destino;
+    std::optional<std::string> ci_cliente_destino;
+    std::optional<std::string> nombre_cliente_destino;
+    std::optional<std::string> codigo_banco_destino;
+    std::optional<std::string> nombre_banco_destino;
+    std::optional<std::string> numero_referencia;
+    std::optional<std::string> num_orden_ach;
+    std::optional<std::string> num_orden_destinatario;
+};
+
+struct WBalance {
+    std::string numero_cuenta;
+    std::optional<std::string> estado;
+    std::optional<std::string> moneda;  // also read from "tipoMoneda"
+    Amount saldo_disponible;
+    Amount saldo_contable;
+    Amount saldo_retenido;
+    std::optional<std::string> fecha_ultimo_credito;
+    std::optional<std::string> fecha_ultimo_debito;
+};
+
+struct WReconciliation {
+    std::vector<WMovement> movimientos;
+    std::vector<WBalance> saldos;
+};
+
+struct Detail {
+    std::string nit;
+    std::optional<std::string> nombre_comercio;
+    std::optional<std::uint64_t> id_establecimiento;
+    std::optional<std::string> nombre_establecimiento;
+    WAccount cuenta;
+};
+
+// ---- decoding -------------------------------------------------------------
+//
+// Each decoder consumes the value and fills `out` (reset first); on failure
+// it returns false and sets `message`. A failure anywhere inside a record or
+// list fails the whole with the inner message unchanged.
+
+bool decode(Value&& value, WAccount& out, std::string& message);
+bool decode(Value&& value, WEstablishment& out, std::string& message);
+bool decode(Value&& value, List& out, std::string& message);
+bool decode(Value&& value, Created& out, std::string& message);
+bool decode(Value&& value, Changed& out, std::string& message);
+bool decode(Value&& value, WMovement& out, std::string& message);
+bool decode(Value&& value, WBalance& out, std::string& message);
+bool decode(Value&& value, WReconciliation& out, std::string& message);
+bool decode(Value&& value, Detail& out, std::string& message);
+
+// "invalid type: {found}, expected {expected}", the found value named as in
+// "unit value", "boolean `true`", "number", "string \"x\"", "sequence", "map".
+std::string invalid_type(const Value& found, std::string_view expected);
+
+// A list of records: a JSON array, each element decoded in order.
+template <class R>
+bool decode(Value&& value, std::vector<R>& out, std::string& message) {
+    out.clear();
+    if (!value.is_array()) {
+        message = invalid_type(value, "a sequence");
+        return false;
+    }
+    out.resize(value.items().size());
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (!decode(std::move(value.items()[i]), out[i], message)) {
+            out.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+// A string's text as is, or a number's literal text; absent for anything else.
+std::optional<std::string> opt_text(const Value& value);
+
+// An unsigned 64-bit identifier from a string or number: absent when
+// `opt_text` is; false with the parse message when the text is no identifier.
+bool opt_u64(const Value& value, std::optional<std::uint64_t>& out, std::string& message);
+
+// The required forms: absent fails with "expected a string or number" and
+// "expected an id".
+bool req_text(const Value& value, std::string& out, std::string& message);
+bool req_u64(const Value& value, std::uint64_t& out, std::string& message);
+
+// Decimal text to an unsigned 64-bit number: an optional "+" then ASCII
+// digits only, leading zeros allowed.
+bool parse_id(std::string_view text, std::uint64_t& out, std::string& message);
+
+// The text trimmed of Unicode white space; absent when nothing is left.
+std::optional<std::string> non_empty(const std::optional<std::string>& text);
+
+}  // namespace quillon_accounts::wire

@@ -1,0 +1,122 @@
+#include "envelope.hpp"
+
+#include "json_reader.hpp"
+#include "text.hpp"
+
+namespace quillon_core::envelope {
+
+namespace {
+
+constexpr std::size_t PREVIEW_CHARS = 200;
+
+// Worth sending again as it is: timeouts, throttling and server failures.
+bool retryable_status(std::uint16_t status) { return status >= 500 || status == 408 || status == 429; }
+
+// The pieces of `text` between the separators "; ", empty pieces kept.
+std::vector<std::string> split_messages(std::string_view text) {
+    static constexpr std::string_view sep = "; ";
+    std::vector<std::string> pieces;
+    for (;;) {
+        const auto at = text.find(sep);
+        pieces.emplace_back(text.substr(0, at));
+        if (at == std::string_view::npos) return pieces;
+        text.remove_prefix(at + sep.size());
+    }
+}
+
+// A failed response read as an envelope: the gateway's message, code and
+// list of messages, one field error per message.
+Error rejection(const http::HttpResponse& response, const json::Value& value,
+                const std::optional<std::string>& envelope_code, bool by_code) {
+    std::string message = text_field(value, {"errorMessage", "message"}).value_or(failed(response));
+    std::optional<std::string> code = text_field(value, {"errorCode"});
+    if (!code) code = envelope_code;
+
+    std::vector<std::string> items = string_list(value.is_object() ? value.find("data") : nullptr);
+    if (items.empty() && message.find("; ") != std::string::npos) items = split_messages(message);
+
+    std::vector<error::ApiFieldError> errors;
+    if (items.empty()) {
+        errors.push_back({std::nullopt, message, code});
+    } else {
+        errors.reserve(items.size());
+        for (auto& item : items) errors.push_back({std::nullopt, std::move(item), code});
+    }
+    // A refusal by the gateway's own code is an answer about the request,
+    // not a passing failure: sending it again would be refused again.
+    const bool retryable = !by_code && retryable_status(response.status);
+    return Error::api(response.status, std::move(message), std::move(errors), retryable);
+}
+
+}  // namespace
+
+Result<json::Value> json_body(const http::HttpResponse& response) {
+    if (response.status == 401 || response.status == 403) {
+        return Error::authentication(response.status, message_from_body(response.body));
+    }
+    std::string message;
+    if (auto value = json::parse(response.body, message)) return std::move(*value);
+    if (response.is_success()) return Error::decode("invalid JSON body: " + message);
+    return Error::api(response.status, preview(response.body), {}, retryable_status(response.status));
+}
+
+std::optional<std::string> text_field(const json::Value& value,
+                                      std::initializer_list<std::string_view> keys) {
+    if (!value.is_object()) return std::nullopt;
+    for (const auto key : keys) {
+        const json::Value* member = value.find(key);
+        if (member == nullptr || !member->is_string()) continue;
+        const auto trimmed = text::trim(member->text());
+        if (!trimmed.empty()) return std::string(trimmed);
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> string_list(const json::Value* value) {
+    std::vector<std::string> out;
+    if (value == nullptr || !value->is_array()) return out;
+    for (const auto& item : value->items()) {
+        if (item.is_string()) out.push_back(item.text());
+    }
+    return out;
+}
+
+std::string message_from_body(std::string_view body) {
+    std::string ignored;
+    if (auto value = json::parse(body, ignored)) {
+        if (auto text = text_field(*value, {"error_description", "message", "error"})) return *text;
+    }
+    return preview(body);
+}
+
+std::string preview(std::string_view body) {
+    const auto trimmed = text::trim(body);
+    if (trimmed.empty()) return "empty response body";
+    return std::string(text::first_chars(trimmed, PREVIEW_CHARS));
+}
+
+std::string failed(const http::HttpResponse& response) {
+    return "request failed with HTTP " + std::to_string(response.status);
+}
+
+Result<json::Value> CodeData::payload(const http::HttpResponse& response) {
+    auto body = json_body(response);
+    if (!body) return body;
+    json::Value& value = body.value();
+
+    std::optional<std::string> code;
+    if (value.is_object()) {
+        if (const json::Value* c = value.find("code"); c != nullptr && c->is_string()) code = c->text();
+    }
+    if (code && *code != "00") return rejection(response, value, code, true);
+    if (!response.is_success()) return rejection(response, value, code, false);
+
+    if (value.is_object()) {
+        if (json::Value* data = value.find("data"); data != nullptr && !data->is_null()) {
+            return std::move(*data);
+        }
+    }
+    return body;
+}
+
+}  // namespace quillon_core::envelope

@@ -1,0 +1,80 @@
+// The gateway's response envelope: a string result code ("00" is success),
+// the payload in "data", and on failure a message, an error code and
+// sometimes a list of messages. Opening it gives the decoded payload or the
+// error that classifies the failure.
+#pragma once
+
+#include <concepts>
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "error.hpp"
+#include "http.hpp"
+#include "json_value.hpp"
+
+namespace quillon_core::envelope {
+
+using error::Error;
+using error::Result;
+
+// The body as one JSON value, or the error for an authentication failure
+// (401, 403: the body is never read as an envelope) or an unreadable body.
+Result<json::Value> json_body(const http::HttpResponse& response);
+
+// The first of `keys` whose member is a string with something left after
+// trimming, trimmed; nothing when `value` is no object or no key qualifies.
+std::optional<std::string> text_field(const json::Value& value,
+                                      std::initializer_list<std::string_view> keys);
+
+// The string elements of an array, exactly as received; empty otherwise.
+std::vector<std::string> string_list(const json::Value* value);
+
+// The message of an authentication failure's body ("error_description",
+// "message", "error"), else `preview` of the body.
+std::string message_from_body(std::string_view body);
+
+// The trimmed body's first 200 characters, or "empty response body".
+std::string preview(std::string_view body);
+
+// "request failed with HTTP {status}".
+std::string failed(const http::HttpResponse& response);
+
+// A payload type is anything with a `decode(json::Value&&, T&, std::string&)`
+// found by overload: it consumes the value, and returns false with a message
+// when the value does not have the payload's shape.
+template <class T>
+concept Payload = std::default_initializable<T> && requires(json::Value&& v, T& out, std::string& m) {
+    { decode(std::move(v), out, m) } -> std::same_as<bool>;
+};
+
+// An envelope kind: opens a response to a payload type.
+template <class E, class T>
+concept Envelope = Payload<T> && requires(const http::HttpResponse& r) {
+    { E::template open<T>(r) } -> std::same_as<Result<T>>;
+};
+
+// The code-and-data envelope of the accounts gateway.
+struct CodeData {
+    // The value the payload is decoded from ("data" when present and not
+    // null, else the whole body), or the error of a failed response.
+    static Result<json::Value> payload(const http::HttpResponse& response);
+
+    template <Payload T>
+    static Result<T> open(const http::HttpResponse& response) {
+        auto value = payload(response);
+        if (!value) return std::move(value).error();
+        T out{};
+        std::string message;
+        if (!decode(std::move(value).value(), out, message)) {
+            return Error::decode("unexpected payload shape: " + message);
+        }
+        return out;
+    }
+};
+
+}  // namespace quillon_core::envelope
