@@ -105,7 +105,13 @@ const char* read_plain(std::string_view s, Decimal& out) {
     if (!any_digit) return "Invalid decimal: no digits found";
     if (dropping && (first_dropped > 5 || (first_dropped == 5 && (sticky || (m & 1) != 0)))) {
         ++m;
-        if (m > kMaxMantissa) return "Invalid decimal: overflow from mantissa after rounding";
+        if (m > kMaxMantissa) {
+            // The kept digits were the largest mantissa (ending in 5) and the
+            // dropped ones at least a half: one digit fewer rounds up exactly.
+            if (scale == 0) return "Invalid decimal: overflow from mantissa after rounding";
+            m = kMaxMantissa / 10 + 1;
+            --scale;
+        }
     }
     out.mantissa = m;
     out.scale = scale;
