@@ -1,0 +1,91 @@
+// The gateway record decoder's helpers and its all-or-nothing decoding.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "check.hpp"
+#include "quillon_accounts/wire.hpp"
+
+using quillon_core::json::Value;
+namespace wire = quillon_accounts::wire;
+
+namespace {
+
+using Text = std::optional<std::string>;
+
+// The identifier read, or the failure message.
+std::string id_of(const std::string& text) {
+    std::uint64_t n = 0;
+    std::string message;
+    return wire::parse_id(text, n, message) ? std::to_string(n) : message;
+}
+
+}  // namespace
+
+TEST(identifiers_read_plain_unsigned_decimal_only) {
+    const std::string digit = "invalid digit found in string";
+    const std::string large = "number too large to fit in target type";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"0", "0"},
+        {"+7", "7"},
+        {"00000000000000000000000012", "12"},  // leading zeros never overflow
+        {"18446744073709551615", "18446744073709551615"},
+        {"18446744073709551616", large},
+        {"99999999999999999999", large},
+        {"99999999999999999999x", large},  // read left to right: overflow comes first
+        {"1x99999999999999999999", digit},
+        {"", "cannot parse integer from empty string"},
+        {"+", digit},
+        {"-", digit},
+        {"-0", digit},
+        {"++1", digit},
+        {"1 ", digit},
+        {"\xd9\xa3", digit},  // a non-ASCII digit
+    };
+    for (const auto& [text, expected] : cases) {
+        CHECK_EQ(text + ": " + id_of(text), text + ": " + expected);
+    }
+}
+
+TEST(non_empty_trims_unicode_white_space) {
+    CHECK(!wire::non_empty(std::nullopt));
+    CHECK(!wire::non_empty(std::string("")));
+    CHECK(!wire::non_empty(std::string("\xe3\x80\x80 \t\n")));  // ideographic space
+    CHECK_EQ(wire::non_empty(std::string("\xc2\xa0 x y\xe2\x80\x83")), Text("x y"));
+    // A zero-width space has no White_Space property: it stays.
+    CHECK_EQ(wire::non_empty(std::string("\xe2\x80\x8b")), Text("\xe2\x80\x8b"));
+}
+
+TEST(a_failed_decoding_keeps_nothing) {
+    // The first account decodes, the second does not: the list comes back empty.
+    std::vector<wire::WAccount> accounts{{"stale", std::nullopt, std::nullopt}};
+    auto good = Value::object({{"numeroCuenta", Value::string("1")}});
+    auto bad = Value::object({{"alias", Value::string("x")}});
+    std::string message;
+    CHECK(!wire::decode(Value::array({good, bad}), accounts, message));
+    CHECK_EQ(message, std::string("missing field `numeroCuenta`"));
+    CHECK(accounts.empty());
+
+    wire::Detail detail;
+    detail.nit = "stale";
+    auto partial = Value::object({{"nit", Value::string("9")}, {"cuenta", Value::null()}});
+    CHECK(!wire::decode(std::move(partial), detail, message));
+    CHECK_EQ(detail.nit, std::string(""));
+}
+
+TEST(decoding_fills_every_field_from_the_array_form) {
+    std::vector<Value> items;
+    for (int i = 0; i < 22; ++i) items.push_back(Value::string("f" + std::to_string(i)));
+    items[5] = Value::number(std::string("5"));
+    items[6] = Value::null();
+    items[7] = Value::string("7.25");
+    wire::WMovement m;
+    std::string message;
+    CHECK(wire::decode(Value::array(items), m, message));
+    CHECK_EQ(*m.transaction_id + m.tipo_operacion + m.estado + *m.num_orden_destinatario,
+             std::string("f0f1f2f21"));
+    CHECK(!m.importe_comision);
+    CHECK(m.importe_total && m.importe_total->scale == 2);
+    CHECK_EQ(*m.cuenta_origen + *m.nombre_banco_destino, std::string("f9f18"));
+}
