@@ -1,0 +1,110 @@
+# quillon-accounts: build, test and demo.
+#
+#   make test    everything, from a fresh clone: venv, C++ tests (sanitized),
+#                ruff + mypy, the abi3 wheel + abi3audit, pytest, and the same
+#                .so imported under every CPython >= 3.10 on the machine
+#   make demo    install into the venv and run the demo
+#   make dev     editable install that rebuilds the extension on import
+#   make check   after `make dev`: pytest against the editable install
+#
+# Several people share a tree? Give each their own venv and build dirs:
+#   make test VENV=/tmp/venv-me BUILD=/tmp/build-me
+
+PYTHON ?= python3
+VENV   ?= .venv
+BUILD  ?= build
+DIST   ?= $(BUILD)/dist
+JOBS   ?= 2
+# Extra config settings for the wheel build, e.g. -Ccmake.define.FOO=1
+WHEEL_ARGS ?=
+
+VPY        := $(VENV)/bin/python
+PIP        := $(VPY) -m pip --disable-pip-version-check
+STAMP_DEPS := $(VENV)/.build-deps
+# Mirrors [build-system] and the dev extra in pyproject.toml; installed into
+# the venv so that every build below can skip build isolation.
+BUILD_DEPS := "scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10"
+
+export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
+
+.PHONY: test demo dev check venv wheel install lint cpp-test abi3audit pytest abi-check \
+        bench fuzz clean
+
+test: cpp-test install lint abi3audit abi-check pytest
+
+# ---------------------------------------------------------------------------
+# Environment
+
+$(STAMP_DEPS): pyproject.toml
+	@test -x $(VPY) || $(PYTHON) -m venv $(VENV)
+	$(PIP) install -q --upgrade pip
+	$(PIP) install -q $(BUILD_DEPS)
+	@touch $@
+
+venv: $(STAMP_DEPS)
+
+# ---------------------------------------------------------------------------
+# C++ tests: a Debug build with AddressSanitizer and UBSan, warnings as errors.
+
+cpp-test: $(STAMP_DEPS)
+	$(VENV)/bin/cmake -S . -B $(BUILD)/cpp -G Ninja \
+	    -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
+	    -DCMAKE_BUILD_TYPE=Debug \
+	    -DQUILLON_BUILD_TESTS=ON -DQUILLON_SANITIZE=ON \
+	    -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+	    -DPython_EXECUTABLE=$(abspath $(VPY))
+	$(VENV)/bin/cmake --build $(BUILD)/cpp -j $(JOBS)
+	$(VENV)/bin/ctest --test-dir $(BUILD)/cpp --output-on-failure --no-tests=ignore -j $(JOBS)
+
+# ---------------------------------------------------------------------------
+# The wheel (one cp310-abi3 wheel), installed with its test extras.
+
+wheel: $(STAMP_DEPS)
+	rm -rf $(DIST)
+	$(PIP) wheel -q --no-build-isolation --no-deps -w $(DIST) \
+	    -Cbuild-dir=$(abspath $(BUILD))/wheel $(WHEEL_ARGS) .
+	@ls $(DIST)/quillon_accounts-0.1.0-cp310-abi3-*.whl
+
+install: wheel
+	$(PIP) install -q "$$(ls $(DIST)/*.whl)[test]"
+	$(PIP) install -q --force-reinstall --no-deps $(DIST)/*.whl
+
+abi3audit: install
+	$(VENV)/bin/abi3audit --strict --report $(DIST)/*.whl
+
+lint: install
+	$(VENV)/bin/ruff check python tests scripts
+	$(VENV)/bin/mypy
+
+pytest: install
+	$(VPY) -m pytest
+
+abi-check: install
+	scripts/check_abi.sh $(DIST)/*.whl
+
+demo: install
+	$(VPY) -m quillon.accounts demo
+
+# ---------------------------------------------------------------------------
+# Fast developer loop: an editable install whose extension is rebuilt
+# (incrementally, in $(BUILD)/dev) whenever Python imports it after a C++
+# change. Python sources are used straight from python/.
+
+dev: $(STAMP_DEPS)
+	$(PIP) install -q --no-build-isolation \
+	    -Cbuild-dir=$(abspath $(BUILD))/dev -Ceditable.rebuild=true \
+	    -Ceditable.verbose=false -e ".[test]"
+
+check:
+	$(VPY) -m pytest -q
+
+# ---------------------------------------------------------------------------
+
+bench:
+	@echo "not yet"
+
+fuzz:
+	@echo "not yet"
+
+clean:
+	rm -rf $(BUILD) $(DIST)

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Imports one built extension under every CPython >= 3.10 found on this
+# machine and exercises it, to show that the single abi3 binary really loads
+# and works everywhere it claims to.
+#
+#   scripts/check_abi.sh path/to/quillon_accounts-*.whl   (or path/to/_native.abi3.so)
+#
+# Interpreters: ~/.pyenv/versions/3.*, python3.N on PATH, and $QUILLON_PYTHONS
+# (space-separated paths). Missing versions are reported and skipped; the
+# check fails if fewer than one interpreter was found or any of them fails.
+set -euo pipefail
+
+artifact=${1:?usage: check_abi.sh WHEEL_OR_SO}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Only the binary and an empty package around it: the point is the .so, and
+# the package's own dependencies (httpx, ...) are not installed in these
+# interpreters.
+pkg="$work/site/quillon/accounts"
+mkdir -p "$pkg"
+case "$artifact" in
+    *.whl)
+        python3 - "$artifact" "$pkg" <<'EOF'
+import sys, zipfile
+wheel, dest = sys.argv[1], sys.argv[2]
+with zipfile.ZipFile(wheel) as zf:
+    names = [n for n in zf.namelist() if n.endswith("/_native.abi3.so")]
+    if names != ["quillon/accounts/_native.abi3.so"]:
+        sys.exit(f"unexpected extension files in {wheel}: {names}")
+    with zf.open(names[0]) as src, open(f"{dest}/_native.abi3.so", "wb") as out:
+        out.write(src.read())
+EOF
+        ;;
+    *.so) cp "$artifact" "$pkg/_native.abi3.so" ;;
+    *) echo "check_abi.sh: expected a .whl or .so, got $artifact" >&2; exit 2 ;;
+esac
+: > "$pkg/__init__.py"
+
+cat > "$work/probe.py" <<'EOF'
+import json
+import sys
+
+from quillon.accounts import _native as n
+
+assert n.__all__ == ["call", "__version__", "PROTOCOL_VERSION"], n.__all__
+assert n.__version__ == "0.1.0"
+assert n.PROTOCOL_VERSION == 2 and type(n.PROTOCOL_VERSION) is int
+assert n.call.__text_signature__ == "(op, payload)"
+
+version = json.loads(n.call("version", ""))
+assert version == {"ok": True, "value": {"core": "0.1.0", "protocol": 2}}, version
+assert n.call(payload="not json", op="version") == n.call("version", "")
+
+described = json.loads(n.call("describe", "{"))
+assert described["ok"] is True and isinstance(described["value"], list), described
+
+unknown = json.loads(n.call("nope", ""))
+assert unknown == {
+    "error": {"kind": "ffi", "message": "unknown operation `nope`", "retryable": False},
+    "ok": False,
+}, unknown
+
+try:
+    n.call(1, "")
+except TypeError as exc:
+    assert str(exc) == "'int' object is not an instance of 'str'", exc
+    notes = getattr(exc, "__notes__", None)
+    if sys.version_info >= (3, 11):
+        assert notes == ["while processing 'op'"], notes
+    else:
+        assert notes is None, notes
+else:
+    raise AssertionError("an int op was accepted")
+
+print(f"ok {sys.version.split()[0]}")
+EOF
+
+declare -A seen=()
+candidates=()
+for py in "$HOME"/.pyenv/versions/3.*/bin/python3 ${QUILLON_PYTHONS:-}; do
+    candidates+=("$py")
+done
+for minor in $(seq 10 20); do
+    if command -v "python3.$minor" > /dev/null; then
+        candidates+=("$(command -v "python3.$minor")")
+    fi
+done
+
+passed=0
+failed=0
+for py in "${candidates[@]}"; do
+    [ -x "$py" ] || continue
+    real=$(readlink -f "$py")
+    # Interpreters reached through several paths (pyenv shims, symlinks)
+    # count once, keyed by the version they report.
+    ver=$("$py" -c 'import sys; print("%d.%d.%d" % sys.version_info[:3]) if sys.version_info >= (3, 10) else print("")' 2> /dev/null || true)
+    [ -n "$ver" ] || continue
+    [ -z "${seen[$ver]:-}" ] || continue
+    seen[$ver]=$real
+    if (cd "$work" && PYTHONPATH="$work/site" "$py" -s "$work/probe.py"); then
+        passed=$((passed + 1))
+    else
+        echo "FAILED under $py ($ver)" >&2
+        failed=$((failed + 1))
+    fi
+done
+
+for want in 3.10 3.11 3.12 3.13; do
+    found=no
+    for v in "${!seen[@]}"; do
+        [[ $v == "$want".* ]] && found=yes
+    done
+    [ $found = yes ] || echo "skipped CPython $want: not installed on this machine"
+done
+
+if [ $passed -eq 0 ] && [ $failed -eq 0 ]; then
+    echo "check_abi: no CPython >= 3.10 found" >&2
+    exit 1
+fi
+echo "check_abi: the extension works under $passed interpreter(s); $failed failed"
+[ $failed -eq 0 ]
