@@ -1,6 +1,7 @@
-"""Placeholder entry: prints what the engine answers for describe and version."""
+"""``python -m quillon.accounts``: the command line."""
 
-from quillon.accounts import _native
+import sys
 
-print(_native.call("describe", ""))
-print(_native.call("version", ""))
+from quillon.accounts.cli import main
+
+sys.exit(main())

@@ -1,0 +1,57 @@
+"""The package's logger and the masking of secrets.
+
+Nothing that this package logs, raises or shows in a ``repr`` carries the
+access token, the client secret or the basic token: header maps are masked by
+name, and any text that came from outside (a gateway message, say) is scrubbed
+of the secret values the client knows.
+"""
+
+from __future__ import annotations
+
+import logging
+import threading
+from collections.abc import Iterable, Mapping
+
+logger = logging.getLogger("quillon.accounts")
+
+MASK = "***"
+
+# Header names whose values are credentials; compared without regard to case.
+SECRET_HEADERS = frozenset({"authorization", "access_token", "client_secret", "basic_token"})
+
+
+def mask_headers(headers: Mapping[str, str]) -> dict[str, str]:
+    """A copy of the header map with credential values replaced by the mask."""
+    return {
+        name: (MASK if name.lower() in SECRET_HEADERS else value) for name, value in headers.items()
+    }
+
+
+class Redactor:
+    """Holds the secret values in use and scrubs them out of texts.
+
+    Secrets shorter than four characters are not scrubbed: masking every "a"
+    in a message would hide more than it protects.
+    """
+
+    def __init__(self, secrets: Iterable[str] = ()) -> None:
+        self._lock = threading.Lock()
+        self._secrets: set[str] = set()
+        for secret in secrets:
+            self.add(secret)
+
+    def add(self, secret: str | None) -> None:
+        if secret and len(secret) >= 4:
+            with self._lock:
+                self._secrets.add(secret)
+
+    def scrub(self, text: str) -> str:
+        with self._lock:
+            secrets = sorted(self._secrets, key=len, reverse=True)
+        for secret in secrets:
+            if secret in text:
+                text = text.replace(secret, MASK)
+        return text
+
+    def __repr__(self) -> str:
+        return f"Redactor({len(self._secrets)} secrets)"

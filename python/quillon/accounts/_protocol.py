@@ -1,0 +1,254 @@
+"""The sans-I/O layer: typed wrappers over the engine's ``call``.
+
+For callers with their own HTTP stack::
+
+    ref = AccountRef(nit="1234567", account_number="12345678")
+    request = build(GET_ACCOUNT, config, token, ref)
+    # ... send request.method, request.url, request.headers, request.body ...
+    result = parse(GET_ACCOUNT, ref, HttpResponse(status=..., body=...))
+
+``build`` and ``parse`` raise the exceptions of :mod:`quillon.accounts.errors`
+for every error object the engine answers with.
+"""
+
+from __future__ import annotations
+
+import functools
+import json
+from collections.abc import Callable, Mapping
+from dataclasses import dataclass, field
+from decimal import Decimal
+from typing import Any, Generic, Protocol, TypeVar
+
+from quillon.accounts import _native
+from quillon.accounts._logging import mask_headers
+from quillon.accounts.config import AccessToken, ClientConfig
+from quillon.accounts.errors import FfiError, error_from_object
+from quillon.accounts.models import (
+    AccountRange,
+    AccountRef,
+    Balance,
+    BalancesQuery,
+    CreateAccounts,
+    CreatedAccounts,
+    MerchantAccount,
+    MerchantAccounts,
+    MerchantRange,
+    MerchantRef,
+    Movement,
+    Reconciliation,
+    StatusChanged,
+    StatusChanges,
+)
+
+__all__ = [
+    "BALANCES",
+    "CREATE_ACCOUNTS",
+    "CREDITS",
+    "DEBITS",
+    "GET_ACCOUNT",
+    "LIST_ACCOUNTS",
+    "OPERATIONS",
+    "RECONCILE",
+    "SET_STATUS",
+    "HttpRequest",
+    "HttpResponse",
+    "InputRecord",
+    "OpInfo",
+    "Operation",
+    "build",
+    "call",
+    "describe",
+    "parse",
+    "version",
+]
+
+
+class InputRecord(Protocol):
+    """An input record: anything the engine can take as an operation's "input"."""
+
+    def to_json(self) -> dict[str, Any]: ...
+
+
+In = TypeVar("In", bound=InputRecord)
+R = TypeVar("R")
+
+
+@dataclass(frozen=True)
+class HttpRequest:
+    """One request to send. The credential headers are masked in the ``repr``."""
+
+    method: str
+    url: str
+    headers: Mapping[str, str] = field(repr=False)
+    body: str | None = None
+
+    def __repr__(self) -> str:
+        return (
+            f"HttpRequest(method={self.method!r}, url={self.url!r}, "
+            f"headers={mask_headers(self.headers)!r}, body={self.body!r})"
+        )
+
+    @classmethod
+    def from_json(cls, obj: Mapping[str, Any]) -> HttpRequest:
+        return cls(
+            method=obj["method"], url=obj["url"], headers=dict(obj["headers"]), body=obj["body"]
+        )
+
+
+@dataclass(frozen=True)
+class HttpResponse:
+    """The gateway's answer: status and body text exactly as received."""
+
+    status: int
+    body: str
+    headers: Mapping[str, str] = field(default_factory=dict, compare=False)
+
+    def to_json(self) -> dict[str, Any]:
+        return {"status": self.status, "body": self.body}
+
+
+@dataclass(frozen=True)
+class OpInfo:
+    """One entry of the engine's operation list."""
+
+    name: str
+    idempotent: bool
+    timeout_secs: int | None = None
+
+
+def call(op: str, payload: str = "") -> Any:
+    """Runs ``op`` in the engine and gives its value, or raises the error it answered with."""
+    text = _native.call(op, payload)
+    try:
+        envelope = json.loads(text, parse_float=Decimal)
+    except ValueError as exc:  # the engine always writes JSON; this is a defect
+        raise FfiError(f"the engine answered {op} with text that is not JSON: {exc}") from None
+    if envelope.get("ok") is True:
+        return envelope.get("value")
+    error = envelope.get("error")
+    if not isinstance(error, Mapping):
+        raise FfiError(f"the engine answered {op} with a malformed envelope")
+    raise error_from_object(error)
+
+
+@functools.lru_cache(maxsize=1)
+def describe() -> tuple[OpInfo, ...]:
+    """The engine's operations with their idempotency, in the engine's order."""
+    return tuple(
+        OpInfo(name=e["name"], idempotent=bool(e["idempotent"]), timeout_secs=e.get("timeout_secs"))
+        for e in call("describe")
+        if e.get("kind") == "operation"
+    )
+
+
+def version() -> dict[str, Any]:
+    """The engine's versions: {"core": ..., "protocol": ...}."""
+    value = call("version")
+    return dict(value)
+
+
+class Operation(Generic[In, R]):
+    """One engine operation: its name, input record and typed result."""
+
+    def __init__(self, name: str, input_type: type[In], result: Callable[[Any], R]) -> None:
+        self.name = name
+        self.input_type = input_type
+        self._result = result
+
+    @property
+    def info(self) -> OpInfo:
+        for entry in describe():
+            if entry.name == self.name:
+                return entry
+        raise FfiError(f"the engine does not offer the operation {self.name}")
+
+    @property
+    def idempotent(self) -> bool:
+        """Whether sending the request twice is harmless (as the engine describes it)."""
+        return self.info.idempotent
+
+    def result_from_json(self, value: Any) -> R:
+        return self._result(value)
+
+    def __repr__(self) -> str:
+        return f"Operation({self.name!r})"
+
+
+def _list_of(item: Callable[[Any], R]) -> Callable[[Any], list[R]]:
+    def convert(value: Any) -> list[R]:
+        return [item(v) for v in value]
+
+    return convert
+
+
+GET_ACCOUNT: Operation[AccountRef, MerchantAccount] = Operation(
+    "accounts.get", AccountRef, MerchantAccount.from_json
+)
+LIST_ACCOUNTS: Operation[MerchantRef, MerchantAccounts] = Operation(
+    "accounts.list", MerchantRef, MerchantAccounts.from_json
+)
+CREATE_ACCOUNTS: Operation[CreateAccounts, CreatedAccounts] = Operation(
+    "accounts.create", CreateAccounts, CreatedAccounts.from_json
+)
+SET_STATUS: Operation[StatusChanges, list[StatusChanged]] = Operation(
+    "accounts.set_status", StatusChanges, _list_of(StatusChanged.from_json)
+)
+RECONCILE: Operation[MerchantRange, Reconciliation] = Operation(
+    "accounts.reconcile", MerchantRange, Reconciliation.from_json
+)
+CREDITS: Operation[AccountRange, list[Movement]] = Operation(
+    "accounts.credits", AccountRange, _list_of(Movement.from_json)
+)
+DEBITS: Operation[AccountRange, list[Movement]] = Operation(
+    "accounts.debits", AccountRange, _list_of(Movement.from_json)
+)
+BALANCES: Operation[BalancesQuery, list[Balance]] = Operation(
+    "accounts.balances", BalancesQuery, _list_of(Balance.from_json)
+)
+
+OPERATIONS: dict[str, Operation[Any, Any]] = {
+    op.name: op
+    for op in (
+        GET_ACCOUNT,
+        LIST_ACCOUNTS,
+        CREATE_ACCOUNTS,
+        SET_STATUS,
+        RECONCILE,
+        CREDITS,
+        DEBITS,
+        BALANCES,
+    )
+}
+
+
+def _check_input(operation: Operation[In, R], input: In) -> None:
+    if not isinstance(input, operation.input_type):
+        raise TypeError(
+            f"{operation.name} takes a {operation.input_type.__name__}, not {type(input).__name__}"
+        )
+
+
+def build(
+    operation: Operation[In, R], config: ClientConfig, token: AccessToken | None, input: In
+) -> HttpRequest:
+    """The HTTP request of ``operation`` for ``input``.
+
+    Raises ValidationError for unusable input.
+    """
+    _check_input(operation, input)
+    payload = {
+        "config": config.to_json(),
+        "token": None if token is None else token.to_json(),
+        "input": input.to_json(),
+    }
+    value = call(f"{operation.name}.build", json.dumps(payload))
+    return HttpRequest.from_json(value)
+
+
+def parse(operation: Operation[In, R], input: In, response: HttpResponse) -> R:
+    """The typed result of ``operation`` from the gateway's answer, or the error it means."""
+    _check_input(operation, input)
+    payload = {"input": input.to_json(), "response": response.to_json()}
+    value = call(f"{operation.name}.parse", json.dumps(payload))
+    return operation.result_from_json(value)

@@ -1,0 +1,573 @@
+"""``Client`` and ``AsyncClient``: the engine's requests sent over httpx.
+
+Each method builds its request with the engine, sends it, and hands the answer
+back to the engine for the typed result. Failures raise the exceptions of
+:mod:`quillon.accounts.errors`. Idempotent operations are retried on retryable
+gateway failures and on connection failures under the client's
+:class:`~quillon.accounts.retry.RetryPolicy`; "accounts.create" is sent again
+only when the request cannot have reached the gateway (the connection was
+never made).
+"""
+
+from __future__ import annotations
+
+import asyncio
+import inspect
+import ssl
+import threading
+import time
+from collections.abc import Awaitable, Callable, Iterable, Mapping, Sequence
+from typing import Any, TypeVar, cast
+
+import httpx
+
+from quillon.accounts._logging import Redactor, logger
+from quillon.accounts._protocol import (
+    BALANCES,
+    CREATE_ACCOUNTS,
+    CREDITS,
+    DEBITS,
+    GET_ACCOUNT,
+    LIST_ACCOUNTS,
+    RECONCILE,
+    SET_STATUS,
+    HttpRequest,
+    HttpResponse,
+    InputRecord,
+    Operation,
+    build,
+    parse,
+)
+from quillon.accounts.config import (
+    AccessToken,
+    AsyncTokenProvider,
+    ClientConfig,
+    Environment,
+    TokenProvider,
+)
+from quillon.accounts.errors import ApiError, AuthenticationError, QuillonError, TransportError
+from quillon.accounts.models import (
+    AccountRange,
+    AccountRef,
+    Balance,
+    BalancesQuery,
+    CreateAccounts,
+    CreatedAccounts,
+    DateLike,
+    MerchantAccount,
+    MerchantAccounts,
+    MerchantRange,
+    MerchantRef,
+    Movement,
+    NewAccount,
+    Reconciliation,
+    StatusChange,
+    StatusChanged,
+    StatusChanges,
+    date_text,
+)
+from quillon.accounts.retry import RetryPolicy, parse_retry_after
+
+__all__ = ["DEFAULT_TIMEOUT", "AsyncClient", "Client"]
+
+In = TypeVar("In", bound=InputRecord)
+R = TypeVar("R")
+
+DEFAULT_TIMEOUT = httpx.Timeout(20.0, connect=5.0)
+
+# Failures after which the request cannot have reached the gateway.
+_NOT_SENT = (httpx.ConnectError, httpx.ConnectTimeout, httpx.PoolTimeout)
+# Failures after which the request may have reached the gateway; worth another
+# try only for operations that may be sent twice.
+_MAYBE_SENT = (
+    httpx.ReadTimeout,
+    httpx.WriteTimeout,
+    httpx.ReadError,
+    httpx.WriteError,
+    httpx.RemoteProtocolError,
+)
+
+
+def _config_from(
+    config: ClientConfig | None,
+    client_id: str | None,
+    environment: Environment | str,
+    base_url: str | None,
+    client_secret: str | None,
+    basic_token: str | None,
+) -> ClientConfig:
+    if config is not None:
+        if client_id is not None or base_url is not None:
+            raise TypeError("pass either config or client_id/base_url, not both")
+        return config
+    if client_id is None:
+        raise TypeError("a client_id (or a config) is required")
+    return ClientConfig(
+        client_id=client_id,
+        environment=Environment(environment),
+        base_url=base_url,
+        client_secret=client_secret,
+        basic_token=basic_token,
+    )
+
+
+class _Run:
+    """The retry decisions of one operation call, shared by both clients."""
+
+    def __init__(
+        self, operation: Operation[Any, Any], policy: RetryPolicy, can_refresh: bool
+    ) -> None:
+        self.operation = operation
+        self.policy = policy
+        self.can_refresh = can_refresh
+        self.attempts = 0
+        self.started = time.monotonic()
+        self.refreshed = False
+        self.force_refresh = False
+
+    def begin(self) -> None:
+        self.attempts += 1
+
+    def elapsed(self) -> float:
+        return time.monotonic() - self.started
+
+    def after_transport_error(self, exc: httpx.TransportError) -> float | None:
+        if isinstance(exc, _NOT_SENT):
+            pass
+        elif isinstance(exc, _MAYBE_SENT):
+            if not self.operation.idempotent:
+                return None
+        else:
+            return None
+        return self.policy.next_delay(self.attempts, self.elapsed())
+
+    def after_error(self, err: QuillonError, response: HttpResponse) -> float | None:
+        if not self.operation.idempotent:
+            return None
+        if isinstance(err, AuthenticationError):
+            if err.status == 401 and self.can_refresh and not self.refreshed:
+                self.refreshed = True
+                self.force_refresh = True
+                return 0.0
+            return None
+        if isinstance(err, ApiError) and err.retryable:
+            retry_after = parse_retry_after(response.headers.get("retry-after"))
+            return self.policy.next_delay(self.attempts, self.elapsed(), retry_after)
+        return None
+
+
+def _transport_error(exc: httpx.TransportError, redactor: Redactor) -> TransportError:
+    sent = not isinstance(exc, _NOT_SENT)
+    detail = str(exc) or type(exc).__name__
+    return TransportError(redactor.scrub(f"{type(exc).__name__}: {detail}"), sent=sent)
+
+
+def _response(resp: httpx.Response) -> HttpResponse:
+    return HttpResponse(status=resp.status_code, body=resp.text, headers=dict(resp.headers))
+
+
+def _final(err: QuillonError, response: HttpResponse, redactor: Redactor) -> QuillonError:
+    clean = err.scrubbed(redactor.scrub)
+    if isinstance(clean, ApiError):
+        clean.retry_after = response.headers.get("retry-after")
+    return clean
+
+
+class _Base:
+    """What both clients share: configuration, token bookkeeping and input records."""
+
+    def __init__(
+        self,
+        config: ClientConfig,
+        token: Any,
+        retry: RetryPolicy | None,
+        timeout: float | httpx.Timeout | None,
+        clock: Callable[[], float],
+    ) -> None:
+        self.config = config
+        self.retry = retry if retry is not None else RetryPolicy()
+        self._timeout = timeout
+        self._clock = clock
+        self._redactor = Redactor(config.secrets())
+        self._static: AccessToken | None = None
+        self._provider: Callable[[], Any] | None = None
+        self._cached: AccessToken | None = None
+        if isinstance(token, AccessToken):
+            self._static = token
+            self._redactor.add(token.access_token)
+        elif callable(token):
+            self._provider = token
+        elif token is not None:
+            raise TypeError("token must be an AccessToken or a callable that returns one")
+
+    def _needs_token(self, force: bool) -> bool:
+        if self._provider is None:
+            return False
+        return force or self._cached is None or self._cached.expired(self._clock())
+
+    def _accept_token(self, token: object) -> AccessToken:
+        if not isinstance(token, AccessToken):
+            raise TypeError(
+                f"the token provider returned {type(token).__name__}, not an AccessToken"
+            )
+        self._redactor.add(token.access_token)
+        self._cached = token
+        return token
+
+    def _token_now(self) -> AccessToken | None:
+        return self._static if self._provider is None else self._cached
+
+    def _build(
+        self, operation: Operation[Any, Any], token: AccessToken | None, input: Any
+    ) -> HttpRequest:
+        try:
+            return build(operation, self.config, token, input)
+        except QuillonError as err:
+            raise err.scrubbed(self._redactor.scrub) from None
+
+    def _request_timeout(self) -> Any:
+        return httpx.USE_CLIENT_DEFAULT if self._timeout is None else self._timeout
+
+    @staticmethod
+    def _log_send(operation: Operation[Any, Any], request: HttpRequest, attempt: int) -> None:
+        logger.debug(
+            "sending %s: %s %s (attempt %d)", operation.name, request.method, request.url, attempt
+        )
+
+    @staticmethod
+    def _log_answer(operation: Operation[Any, Any], status: int, started: float) -> None:
+        logger.debug(
+            "%s answered HTTP %d in %.0f ms",
+            operation.name,
+            status,
+            (time.monotonic() - started) * 1000,
+        )
+
+    def _log_retry(self, run: _Run, delay: float, reason: str) -> None:
+        if run.force_refresh:
+            logger.info(
+                "%s: access token refused, asking the provider for a new one", run.operation.name
+            )
+            return
+        logger.warning(
+            "retrying %s in %.2f s after %s (attempt %d of %d)",
+            run.operation.name,
+            delay,
+            self._redactor.scrub(reason),
+            run.attempts + 1,
+            self.retry.max_attempts,
+        )
+
+    # Input records from keyword arguments.
+
+    @staticmethod
+    def _create_input(
+        nit: str, establishment_id: int, accounts: Iterable[NewAccount | Mapping[str, str]]
+    ) -> CreateAccounts:
+        return CreateAccounts(
+            nit=nit,
+            establishment_id=establishment_id,
+            accounts=tuple(NewAccount.coerce(a) for a in accounts),
+        )
+
+    @staticmethod
+    def _status_input(
+        nit: str, changes: Iterable[StatusChange | Mapping[str, Any]]
+    ) -> StatusChanges:
+        return StatusChanges(nit=nit, changes=tuple(StatusChange.coerce(c) for c in changes))
+
+    @staticmethod
+    def _range_input(
+        nit: str, account_number: str, date_from: DateLike, date_to: DateLike
+    ) -> AccountRange:
+        return AccountRange(
+            nit=nit,
+            account_number=account_number,
+            date_from=date_text(date_from, "date_from"),
+            date_to=date_text(date_to, "date_to"),
+        )
+
+    @staticmethod
+    def _balances_input(nit: str, account_numbers: Sequence[str]) -> BalancesQuery:
+        if isinstance(account_numbers, str):
+            raise TypeError("account_numbers must be a list of account numbers, not one text")
+        return BalancesQuery(nit=nit, account_numbers=tuple(account_numbers))
+
+    def __repr__(self) -> str:
+        return f"{type(self).__name__}({self.config!r})"
+
+
+class Client(_Base):
+    """Synchronous client. Use it as a context manager, or call :meth:`close`.
+
+    ``token`` is an :class:`AccessToken` or a callable returning one; the
+    callable is asked again when the token has expired and once after the
+    gateway refuses it with HTTP 401. Pass ``http_client`` to use your own
+    ``httpx.Client``; it is then yours to close.
+    """
+
+    def __init__(
+        self,
+        *,
+        client_id: str | None = None,
+        token: AccessToken | TokenProvider | None = None,
+        environment: Environment | str = Environment.SANDBOX,
+        base_url: str | None = None,
+        client_secret: str | None = None,
+        basic_token: str | None = None,
+        config: ClientConfig | None = None,
+        timeout: float | httpx.Timeout | None = None,
+        retry: RetryPolicy | None = None,
+        verify: bool | ssl.SSLContext = True,
+        http_client: httpx.Client | None = None,
+        clock: Callable[[], float] = time.time,
+        sleep: Callable[[float], None] = time.sleep,
+    ) -> None:
+        cfg = _config_from(config, client_id, environment, base_url, client_secret, basic_token)
+        super().__init__(cfg, token, retry, timeout, clock)
+        self._sleep = sleep
+        self._lock = threading.Lock()
+        self._owns_http = http_client is None
+        self._http = http_client or httpx.Client(
+            timeout=DEFAULT_TIMEOUT if timeout is None else timeout, verify=verify
+        )
+
+    def __enter__(self) -> Client:
+        return self
+
+    def __exit__(self, *exc_info: object) -> None:
+        self.close()
+
+    def close(self) -> None:
+        """Closes the connection pool, unless it was lent by the caller."""
+        if self._owns_http:
+            self._http.close()
+
+    def _token(self, force: bool) -> AccessToken | None:
+        if not self._needs_token(force):
+            return self._token_now()
+        with self._lock:
+            if self._needs_token(force):
+                assert self._provider is not None
+                return self._accept_token(self._provider())
+            return self._token_now()
+
+    def execute(self, operation: Operation[In, R], input: In) -> R:
+        """Runs one operation with its input record: build, send (with retries), parse."""
+        run = _Run(operation, self.retry, can_refresh=self._provider is not None)
+        while True:
+            token = self._token(run.force_refresh)
+            run.force_refresh = False
+            request = self._build(operation, token, input)
+            run.begin()
+            self._log_send(operation, request, run.attempts)
+            started = time.monotonic()
+            try:
+                resp = self._http.request(
+                    request.method,
+                    request.url,
+                    headers=dict(request.headers),
+                    content=None if request.body is None else request.body.encode("utf-8"),
+                    timeout=self._request_timeout(),
+                )
+            except httpx.TransportError as exc:
+                delay = run.after_transport_error(exc)
+                if delay is None:
+                    raise _transport_error(exc, self._redactor) from None
+                self._log_retry(run, delay, f"{type(exc).__name__}: {exc}")
+                self._sleep(delay)
+                continue
+            self._log_answer(operation, resp.status_code, started)
+            response = _response(resp)
+            try:
+                return parse(operation, input, response)
+            except QuillonError as err:
+                delay = run.after_error(err, response)
+                if delay is None:
+                    raise _final(err, response, self._redactor) from None
+                self._log_retry(run, delay, str(err))
+                if delay:
+                    self._sleep(delay)
+
+    # One method per operation.
+
+    def get_account(self, *, nit: str, account_number: str) -> MerchantAccount:
+        return self.execute(GET_ACCOUNT, AccountRef(nit=nit, account_number=account_number))
+
+    def list_accounts(self, *, nit: str) -> MerchantAccounts:
+        return self.execute(LIST_ACCOUNTS, MerchantRef(nit=nit))
+
+    def create_accounts(
+        self, *, nit: str, establishment_id: int, accounts: Iterable[NewAccount | Mapping[str, str]]
+    ) -> CreatedAccounts:
+        return self.execute(CREATE_ACCOUNTS, self._create_input(nit, establishment_id, accounts))
+
+    def set_status(
+        self, *, nit: str, changes: Iterable[StatusChange | Mapping[str, Any]]
+    ) -> list[StatusChanged]:
+        return self.execute(SET_STATUS, self._status_input(nit, changes))
+
+    def reconcile(self, *, nit: str, date_from: DateLike, date_to: DateLike) -> Reconciliation:
+        return self.execute(
+            RECONCILE,
+            MerchantRange(
+                nit=nit,
+                date_from=date_text(date_from, "date_from"),
+                date_to=date_text(date_to, "date_to"),
+            ),
+        )
+
+    def credits(
+        self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
+    ) -> list[Movement]:
+        return self.execute(CREDITS, self._range_input(nit, account_number, date_from, date_to))
+
+    def debits(
+        self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
+    ) -> list[Movement]:
+        return self.execute(DEBITS, self._range_input(nit, account_number, date_from, date_to))
+
+    def balances(self, *, nit: str, account_numbers: Sequence[str]) -> list[Balance]:
+        return self.execute(BALANCES, self._balances_input(nit, account_numbers))
+
+
+class AsyncClient(_Base):
+    """Asynchronous client over ``httpx.AsyncClient``; the same methods as :class:`Client`, awaited.
+
+    The token provider may be a plain callable or a coroutine function.
+    """
+
+    def __init__(
+        self,
+        *,
+        client_id: str | None = None,
+        token: AccessToken | AsyncTokenProvider | None = None,
+        environment: Environment | str = Environment.SANDBOX,
+        base_url: str | None = None,
+        client_secret: str | None = None,
+        basic_token: str | None = None,
+        config: ClientConfig | None = None,
+        timeout: float | httpx.Timeout | None = None,
+        retry: RetryPolicy | None = None,
+        verify: bool | ssl.SSLContext = True,
+        http_client: httpx.AsyncClient | None = None,
+        clock: Callable[[], float] = time.time,
+        sleep: Callable[[float], Awaitable[None]] = asyncio.sleep,
+    ) -> None:
+        cfg = _config_from(config, client_id, environment, base_url, client_secret, basic_token)
+        super().__init__(cfg, token, retry, timeout, clock)
+        self._sleep = sleep
+        self._lock: asyncio.Lock | None = None
+        self._owns_http = http_client is None
+        self._http = http_client or httpx.AsyncClient(
+            timeout=DEFAULT_TIMEOUT if timeout is None else timeout, verify=verify
+        )
+
+    async def __aenter__(self) -> AsyncClient:
+        return self
+
+    async def __aexit__(self, *exc_info: object) -> None:
+        await self.aclose()
+
+    async def aclose(self) -> None:
+        """Closes the connection pool, unless it was lent by the caller."""
+        if self._owns_http:
+            await self._http.aclose()
+
+    async def _token(self, force: bool) -> AccessToken | None:
+        if not self._needs_token(force):
+            return self._token_now()
+        if self._lock is None:
+            self._lock = asyncio.Lock()
+        async with self._lock:
+            if self._needs_token(force):
+                assert self._provider is not None
+                token = self._provider()
+                if inspect.isawaitable(token):
+                    token = await cast(Awaitable[AccessToken], token)
+                return self._accept_token(token)
+            return self._token_now()
+
+    async def execute(self, operation: Operation[In, R], input: In) -> R:
+        """Runs one operation with its input record: build, send (with retries), parse."""
+        run = _Run(operation, self.retry, can_refresh=self._provider is not None)
+        while True:
+            token = await self._token(run.force_refresh)
+            run.force_refresh = False
+            request = self._build(operation, token, input)
+            run.begin()
+            self._log_send(operation, request, run.attempts)
+            started = time.monotonic()
+            try:
+                resp = await self._http.request(
+                    request.method,
+                    request.url,
+                    headers=dict(request.headers),
+                    content=None if request.body is None else request.body.encode("utf-8"),
+                    timeout=self._request_timeout(),
+                )
+            except httpx.TransportError as exc:
+                delay = run.after_transport_error(exc)
+                if delay is None:
+                    raise _transport_error(exc, self._redactor) from None
+                self._log_retry(run, delay, f"{type(exc).__name__}: {exc}")
+                await self._sleep(delay)
+                continue
+            self._log_answer(operation, resp.status_code, started)
+            response = _response(resp)
+            try:
+                return parse(operation, input, response)
+            except QuillonError as err:
+                delay = run.after_error(err, response)
+                if delay is None:
+                    raise _final(err, response, self._redactor) from None
+                self._log_retry(run, delay, str(err))
+                if delay:
+                    await self._sleep(delay)
+
+    async def get_account(self, *, nit: str, account_number: str) -> MerchantAccount:
+        return await self.execute(GET_ACCOUNT, AccountRef(nit=nit, account_number=account_number))
+
+    async def list_accounts(self, *, nit: str) -> MerchantAccounts:
+        return await self.execute(LIST_ACCOUNTS, MerchantRef(nit=nit))
+
+    async def create_accounts(
+        self, *, nit: str, establishment_id: int, accounts: Iterable[NewAccount | Mapping[str, str]]
+    ) -> CreatedAccounts:
+        return await self.execute(
+            CREATE_ACCOUNTS, self._create_input(nit, establishment_id, accounts)
+        )
+
+    async def set_status(
+        self, *, nit: str, changes: Iterable[StatusChange | Mapping[str, Any]]
+    ) -> list[StatusChanged]:
+        return await self.execute(SET_STATUS, self._status_input(nit, changes))
+
+    async def reconcile(
+        self, *, nit: str, date_from: DateLike, date_to: DateLike
+    ) -> Reconciliation:
+        return await self.execute(
+            RECONCILE,
+            MerchantRange(
+                nit=nit,
+                date_from=date_text(date_from, "date_from"),
+                date_to=date_text(date_to, "date_to"),
+            ),
+        )
+
+    async def credits(
+        self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
+    ) -> list[Movement]:
+        return await self.execute(
+            CREDITS, self._range_input(nit, account_number, date_from, date_to)
+        )
+
+    async def debits(
+        self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
+    ) -> list[Movement]:
+        return await self.execute(
+            DEBITS, self._range_input(nit, account_number, date_from, date_to)
+        )
+
+    async def balances(self, *, nit: str, account_numbers: Sequence[str]) -> list[Balance]:
+        return await self.execute(BALANCES, self._balances_input(nit, account_numbers))

@@ -1,0 +1,130 @@
+"""Client configuration, gateway environments and access tokens."""
+
+from __future__ import annotations
+
+import os
+import time
+from collections.abc import Awaitable, Callable, Mapping
+from dataclasses import dataclass, field
+from enum import Enum
+from typing import Any
+
+__all__ = [
+    "AccessToken",
+    "AsyncTokenProvider",
+    "ClientConfig",
+    "Environment",
+    "TokenProvider",
+    "TokenSource",
+]
+
+# Tokens are refreshed this many seconds before their stated expiry, so that a
+# token does not run out while its request is on the way.
+EXPIRY_LEEWAY_SECONDS = 30
+
+
+class Environment(str, Enum):
+    DEVELOPMENT = "development"
+    SANDBOX = "sandbox"
+    PRODUCTION = "production"
+
+    def __str__(self) -> str:
+        return self.value
+
+
+@dataclass(frozen=True)
+class AccessToken:
+    """A bearer token for the gateway. ``expires_at`` is in seconds since the epoch.
+
+    The token's value never appears in its ``repr``.
+    """
+
+    access_token: str = field(repr=False)
+    token_type: str = "Bearer"
+    expires_at: int = 2**63 - 1
+    scope: str | None = None
+
+    def expired(self, now: float | None = None, leeway: float = EXPIRY_LEEWAY_SECONDS) -> bool:
+        """Whether the token has run out (or is about to) at ``now`` (default: the clock)."""
+        current = time.time() if now is None else now
+        return current >= self.expires_at - leeway
+
+    def to_json(self) -> dict[str, Any]:
+        return {
+            "access_token": self.access_token,
+            "token_type": self.token_type,
+            "expires_at": self.expires_at,
+            "scope": self.scope,
+        }
+
+    @classmethod
+    def from_json(cls, obj: Mapping[str, Any]) -> AccessToken:
+        """Reads a token as an OAuth token endpoint or a cache file writes it.
+
+        ``expires_at`` is taken as is; failing that, ``expires_in`` is counted from now.
+        """
+        if "expires_at" in obj:
+            expires_at = int(obj["expires_at"])
+        elif "expires_in" in obj:
+            expires_at = int(time.time()) + int(obj["expires_in"])
+        else:
+            expires_at = 2**63 - 1
+        return cls(
+            access_token=str(obj["access_token"]),
+            token_type=str(obj.get("token_type", "Bearer")),
+            expires_at=expires_at,
+            scope=obj.get("scope"),
+        )
+
+
+TokenProvider = Callable[[], AccessToken]
+AsyncTokenProvider = Callable[[], AccessToken | Awaitable[AccessToken]]
+TokenSource = AccessToken | TokenProvider
+
+
+@dataclass(frozen=True)
+class ClientConfig:
+    """What the engine needs to address the gateway.
+
+    ``base_url``, when given, replaces the environment's address (for example
+    the local simulator's). ``client_secret`` and ``basic_token`` are kept for
+    the caller's token flow; they are never sent with a request and never shown.
+    """
+
+    client_id: str
+    environment: Environment = Environment.SANDBOX
+    base_url: str | None = None
+    client_secret: str | None = field(default=None, repr=False)
+    basic_token: str | None = field(default=None, repr=False)
+
+    def __post_init__(self) -> None:
+        env: object = self.environment
+        if not isinstance(env, Environment):
+            object.__setattr__(self, "environment", Environment(str(env)))
+
+    def to_json(self) -> dict[str, Any]:
+        """The configuration for the engine; the secrets stay out, since no request uses them."""
+        obj: dict[str, Any] = {"client_id": self.client_id, "environment": self.environment.value}
+        if self.base_url is not None:
+            obj["base_url"] = self.base_url
+        return obj
+
+    def secrets(self) -> list[str]:
+        return [s for s in (self.client_secret, self.basic_token) if s]
+
+    @classmethod
+    def from_env(cls, environ: Mapping[str, str] | None = None, **overrides: Any) -> ClientConfig:
+        """Reads QUILLON_CLIENT_ID, QUILLON_ENVIRONMENT, QUILLON_BASE_URL,
+        QUILLON_CLIENT_SECRET and QUILLON_BASIC_TOKEN; keyword arguments that are not None win."""
+        env = os.environ if environ is None else environ
+        values: dict[str, Any] = {
+            "client_id": env.get("QUILLON_CLIENT_ID"),
+            "environment": env.get("QUILLON_ENVIRONMENT") or Environment.SANDBOX,
+            "base_url": env.get("QUILLON_BASE_URL") or None,
+            "client_secret": env.get("QUILLON_CLIENT_SECRET") or None,
+            "basic_token": env.get("QUILLON_BASIC_TOKEN") or None,
+        }
+        values.update({k: v for k, v in overrides.items() if v is not None})
+        if not values["client_id"]:
+            raise ValueError("a client id is required (QUILLON_CLIENT_ID or --client-id)")
+        return cls(**values)

@@ -1,0 +1,233 @@
+"""Exceptions raised by the client library.
+
+Every failure that the engine reports is an error object with a "kind"; each
+kind has its own exception class here, all derived from :class:`QuillonError`,
+carrying the members of that object. Failures of the HTTP exchange itself
+(the gateway could not be reached, the answer did not arrive in time) raise
+:class:`TransportError`.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Callable, Mapping, Sequence
+from dataclasses import dataclass
+from typing import Any, ClassVar
+
+__all__ = [
+    "AmbiguousError",
+    "ApiError",
+    "ApiFieldError",
+    "AuthenticationError",
+    "DecodeError",
+    "FfiError",
+    "QuillonError",
+    "TransportError",
+    "ValidationError",
+    "WebhookAuthError",
+    "error_from_object",
+]
+
+
+@dataclass(frozen=True)
+class ApiFieldError:
+    """One message of a gateway rejection, with the gateway's error code."""
+
+    field: str | None
+    message: str
+    code: str | None
+
+    @classmethod
+    def from_json(cls, obj: Mapping[str, Any]) -> ApiFieldError:
+        return cls(
+            field=obj.get("field"), message=str(obj.get("message", "")), code=obj.get("code")
+        )
+
+
+class QuillonError(Exception):
+    """Base class of every error that the client raises on purpose."""
+
+    kind: ClassVar[str] = "error"
+
+    def __init__(self, message: str, *, retryable: bool = False) -> None:
+        super().__init__(message)
+        self.message = message
+        self.retryable = retryable
+
+    def to_json(self) -> dict[str, Any]:
+        """The error as the engine writes it: "kind", its members and "retryable"."""
+        return {"kind": self.kind, "message": self.message, "retryable": self.retryable}
+
+    def scrubbed(self, scrub: Callable[[str], str]) -> QuillonError:
+        """A copy of this error whose texts went through ``scrub`` (used to mask secrets)."""
+        obj = self.to_json()
+        obj["message"] = scrub(obj["message"])
+        if "errors" in obj:
+            obj["errors"] = [item | {"message": scrub(item["message"])} for item in obj["errors"]]
+        clone = _rebuild(obj)
+        if isinstance(self, ApiError) and isinstance(clone, ApiError):
+            clone.retry_after = self.retry_after
+        return clone
+
+    def __repr__(self) -> str:
+        members = ", ".join(
+            f"{key}={value!r}" for key, value in self.to_json().items() if key != "kind"
+        )
+        return f"{type(self).__name__}({members})"
+
+
+class ValidationError(QuillonError):
+    """The input (or the access token) is unusable; nothing was sent."""
+
+    kind = "validation"
+
+    def __init__(self, message: str, *, field: str) -> None:
+        super().__init__(message)
+        self.field = field
+
+    def __str__(self) -> str:
+        return f"{self.field}: {self.message}"
+
+    def to_json(self) -> dict[str, Any]:
+        return super().to_json() | {"field": self.field}
+
+
+class AuthenticationError(QuillonError):
+    """The gateway refused the credentials (HTTP 401 or 403)."""
+
+    kind = "authentication"
+
+    def __init__(self, message: str, *, status: int) -> None:
+        super().__init__(message)
+        self.status = status
+
+    def __str__(self) -> str:
+        return f"HTTP {self.status}: {self.message}"
+
+    def to_json(self) -> dict[str, Any]:
+        return super().to_json() | {"status": self.status}
+
+
+class ApiError(QuillonError):
+    """The gateway answered with a failure."""
+
+    kind = "api"
+
+    def __init__(
+        self,
+        message: str,
+        *,
+        status: int,
+        errors: Sequence[ApiFieldError] = (),
+        retryable: bool = False,
+    ) -> None:
+        super().__init__(message, retryable=retryable)
+        self.status = status
+        self.errors: tuple[ApiFieldError, ...] = tuple(errors)
+        # Filled in by the client: the value of the answer's Retry-After header.
+        self.retry_after: str | None = None
+
+    @property
+    def code(self) -> str | None:
+        """The gateway's error code of the first message, if it gave one."""
+        return self.errors[0].code if self.errors else None
+
+    def __str__(self) -> str:
+        code = self.code
+        suffix = f" (code {code})" if code is not None else ""
+        return f"HTTP {self.status}: {self.message}{suffix}"
+
+    def to_json(self) -> dict[str, Any]:
+        return super().to_json() | {
+            "status": self.status,
+            "errors": [
+                {"field": e.field, "message": e.message, "code": e.code} for e in self.errors
+            ],
+        }
+
+
+class AmbiguousError(QuillonError):
+    """The outcome of an operation could not be established."""
+
+    kind = "ambiguous"
+
+    def __init__(self, message: str, *, errors: Sequence[ApiFieldError] = ()) -> None:
+        super().__init__(message)
+        self.errors: tuple[ApiFieldError, ...] = tuple(errors)
+
+    def to_json(self) -> dict[str, Any]:
+        return super().to_json() | {
+            "errors": [
+                {"field": e.field, "message": e.message, "code": e.code} for e in self.errors
+            ],
+        }
+
+
+class DecodeError(QuillonError):
+    """A gateway answer is not in the expected form."""
+
+    kind = "decode"
+
+
+class WebhookAuthError(QuillonError):
+    """A webhook notification failed its authenticity check."""
+
+    kind = "webhook_auth"
+
+
+class FfiError(QuillonError):
+    """The engine was called wrongly or failed internally: a defect, not a gateway answer."""
+
+    kind = "ffi"
+
+
+class TransportError(QuillonError):
+    """The HTTP exchange failed: the gateway was not reached or did not answer in time.
+
+    ``sent`` tells whether the request may have reached the gateway.
+    """
+
+    kind = "transport"
+
+    def __init__(self, message: str, *, sent: bool) -> None:
+        super().__init__(message)
+        self.sent = sent
+
+    def to_json(self) -> dict[str, Any]:
+        return super().to_json() | {"sent": self.sent}
+
+
+def _field_errors(obj: Mapping[str, Any]) -> list[ApiFieldError]:
+    items = obj.get("errors") or []
+    return [ApiFieldError.from_json(item) for item in items if isinstance(item, Mapping)]
+
+
+def _rebuild(obj: Mapping[str, Any]) -> QuillonError:
+    kind = obj.get("kind")
+    message = str(obj.get("message", ""))
+    if kind == "validation":
+        return ValidationError(message, field=str(obj.get("field", "")))
+    if kind == "authentication":
+        return AuthenticationError(message, status=int(obj.get("status", 0)))
+    if kind == "api":
+        return ApiError(
+            message,
+            status=int(obj.get("status", 0)),
+            errors=_field_errors(obj),
+            retryable=bool(obj.get("retryable", False)),
+        )
+    if kind == "ambiguous":
+        return AmbiguousError(message, errors=_field_errors(obj))
+    if kind == "decode":
+        return DecodeError(message)
+    if kind == "webhook_auth":
+        return WebhookAuthError(message)
+    if kind == "transport":
+        return TransportError(message, sent=bool(obj.get("sent", True)))
+    if kind == "ffi":
+        return FfiError(message)
+    return FfiError(f"unexpected error object from the engine: {dict(obj)!r}")
+
+
+def error_from_object(obj: Mapping[str, Any]) -> QuillonError:
+    """The exception for an error object of the engine's result envelope."""
+    return _rebuild(obj)
