@@ -93,7 +93,7 @@ demo: install
 dev: $(STAMP_DEPS)
 	$(PIP) install -q --no-build-isolation \
 	    -Cbuild-dir=$(abspath $(BUILD))/dev -Ceditable.rebuild=true \
-	    -Ceditable.verbose=false -e ".[test]"
+	    -Ceditable.verbose=false $(WHEEL_ARGS) -e ".[test]"
 
 check:
 	$(VPY) -m pytest -q
