@@ -185,16 +185,19 @@ def test_validation_order_within_operations() -> None:
     fails("create", {"accounts": [{"alias": "x" * 46, "category": ""},
                                   {"alias": "", "category": "C"}]},
           "accounts.alias", "at most 45 characters")
-    fails("create", {"accounts": [{"alias": "A", "category": "C"}, {"alias": "A", "category": " "}]},
+    fails("create", {"accounts": [{"alias": "A", "category": "C"},
+                                  {"alias": "A", "category": " "}]},
           "accounts.category", "must not be empty")
     bad_first = {"account_number": "1", "status": "unknown", "reason": ""}
-    fails("set_status", {"changes": [bad_first]}, "changes.account_number", "must be 8 to 20 digits")
+    fails("set_status", {"changes": [bad_first]},
+          "changes.account_number", "must be 8 to 20 digits")
     fails("set_status", {"changes": [{**bad_first, "account_number": ACC}]},
           "changes.reason", "must not be empty")
     fails("set_status", {"changes": [{**bad_first, "account_number": ACC, "reason": "r"}]},
           "changes.status", "cannot set `unknown`")
     fails("set_status", {"nit": "x", "changes": []}, "nit", "must be 7 to 20 digits")
-    fails("balances", {"account_numbers": ["1"] * 11}, "account_numbers", "between 1 and 10 accounts")
+    fails("balances", {"account_numbers": ["1"] * 11},
+          "account_numbers", "between 1 and 10 accounts")
     fails("debits", {"account_number": "1", "date_from": "x"}, "account_number",
           "must be 8 to 20 digits")
 

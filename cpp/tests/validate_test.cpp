@@ -1,0 +1,84 @@
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "check.hpp"
+#include "quillon_accounts/validate.hpp"
+#include "quillon_core/validate.hpp"
+
+namespace av = quillon_accounts::validate;
+namespace cv = quillon_core::validate;
+using quillon_core::error::Check;
+
+// "ok", or "field: message" of the one error.
+static std::string outcome(const Check& c) { return c ? c->field + ": " + c->message : "ok"; }
+
+static std::string days(std::string_view date) {
+    auto r = cv::iso_date_days("d", date);
+    return r ? std::to_string(r.value()) : r.error().field + ": " + r.error().message;
+}
+
+TEST(day_numbers_follow_the_proleptic_gregorian_calendar) {
+    CHECK_EQ(days("1970-01-01"), "0");
+    CHECK_EQ(days("1970-01-02"), "1");
+    CHECK_EQ(days("1969-12-31"), "-1");
+    CHECK_EQ(days("2000-03-01"), "11017");
+    CHECK_EQ(days("2000-02-29"), "11016");
+    CHECK_EQ(days("2024-02-29"), "19782");
+    CHECK_EQ(days("0000-01-01"), "-719528");  // year 0 is a leap year
+    CHECK_EQ(days("0000-03-01"), "-719468");
+    CHECK_EQ(days("9999-12-31"), "2932896");
+}
+
+TEST(malformed_dates_are_refused) {
+    const std::string bad = "d: must be a date as yyyy-mm-dd";
+    for (std::string_view d :
+         {"2023-02-29", "1900-02-29", "2024-04-31", "2024-13-01", "2024-00-10", "2024-01-00",
+          "2024-01-32", "2024-1-05", "2024/01/05", "20240105", "2024-01-05 ", " 2024-01-05",
+          "2024-+1-05", "2024-01-+5", "-024-01-05", "", "2024-01-\xd9\xa5"}) {
+        CHECK_EQ(std::string(d) + " " + days(d), std::string(d) + " " + bad);
+    }
+}
+
+TEST(digits_bounds_and_characters) {
+    CHECK_EQ(outcome(av::digits("nit", "1234567", 7)), "ok");
+    CHECK_EQ(outcome(av::digits("nit", std::string(20, '9'), 7)), "ok");
+    for (std::string_view v : {"123456", "", " 1234567", "1234567 ", "-1234567", "12345.67"}) {
+        CHECK_EQ(outcome(av::digits("nit", v, 7)), "nit: must be 7 to 20 digits");
+    }
+    CHECK_EQ(outcome(av::digits("nit", std::string(21, '9'), 7)), "nit: must be 7 to 20 digits");
+    CHECK_EQ(outcome(av::digits("a", "1234567a", 8)), "a: must be 8 to 20 digits");
+    // Arabic-Indic digits: four characters, eight bytes, still not ASCII digits.
+    CHECK_EQ(outcome(av::digits("a", "\xd9\xa1\xd9\xa2\xd9\xa3\xd9\xa4", 8)),
+             "a: must be 8 to 20 digits");
+}
+
+TEST(text_max_counts_scalar_values_of_the_untrimmed_text) {
+    std::string e45, e46;
+    for (int i = 0; i < 45; ++i) e45 += "\xc3\xa9";  // 90 bytes
+    e46 = e45 + "\xc3\xa9";
+    CHECK_EQ(outcome(av::text_max("f", e45, 45)), "ok");
+    CHECK_EQ(outcome(av::text_max("f", e46, 45)), "f: at most 45 characters");
+    CHECK_EQ(outcome(av::text_max("f", " " + std::string(44, 'x') + " ", 45)),
+             "f: at most 45 characters");
+    CHECK_EQ(outcome(av::text_max("f", std::string(45, 'x'), 45)), "ok");
+    CHECK_EQ(outcome(av::text_max("f", "  \t\xe3\x80\x80\xc2\xa0", 45)), "f: must not be empty");
+    CHECK_EQ(outcome(av::text_max("f", "\xe2\x80\x8b", 45)), "ok");  // U+200B is not white space
+    CHECK_EQ(outcome(cv::require_text("f", "")), "f: must not be empty");
+}
+
+TEST(date_range_reports_the_first_problem) {
+    CHECK_EQ(outcome(av::date_range("2024-01-01", "2024-02-01", 31)), "ok");
+    CHECK_EQ(outcome(av::date_range("2024-01-01", "2024-01-01", 31)), "ok");
+    CHECK_EQ(outcome(av::date_range("2024-01-01", "2024-02-02", 31)),
+             "date_to: the range is at most 31 days");
+    CHECK_EQ(outcome(av::date_range("2024-02-26", "2024-03-04", 7)), "ok");  // leap day inside
+    CHECK_EQ(outcome(av::date_range("2023-02-26", "2023-03-06", 7)),
+             "date_to: the range is at most 7 days");
+    CHECK_EQ(outcome(av::date_range("1969-12-28", "1970-01-04", 7)), "ok");
+    CHECK_EQ(outcome(av::date_range("2024-03-01", "2000-01-01", 31)),
+             "date_to: must not be before date_from");
+    CHECK_EQ(outcome(av::date_range("bad", "worse", 31)), "date_from: must be a date as yyyy-mm-dd");
+    CHECK_EQ(outcome(av::date_range("2024-01-01", "2024-02-30", 31)),
+             "date_to: must be a date as yyyy-mm-dd");
+}
