@@ -1,8 +1,19 @@
 // The JSON reader: a pull parser over the text with exact byte positions.
 // Payload records are decoded straight from the text through it; gateway
 // bodies are read with it into a value tree.
+//
+// Positions. The reader keeps one index, the number of bytes consumed. A
+// failure is reported either *at* the byte the reader is looking at without
+// having consumed it (index + 1, capped at the text's length) or *after* what
+// has been consumed (the index itself), and written as " at line L column C"
+// where C counts bytes since the last line feed.
+//
+// Every reading function returns false on failure; the first failure is kept
+// and the caller stops.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +21,140 @@
 #include "json_value.hpp"
 
 namespace quillon_core::json {
+
+// The most nested arrays and objects a document may hold, the outermost
+// included; the next level fails with "recursion limit exceeded".
+inline constexpr int MAX_DEPTH = 127;
+
+// How a number is read, which decides a few messages and whether its value
+// is computed.
+enum class NumberMode : std::uint8_t {
+    value,    // checked for its form, kept as literal text
+    integer,  // as `value`, and its binary value is computed
+    skipped,  // only checked for its form; the text ending early is "invalid number"
+};
+
+// A number scanned from the text.
+struct NumberToken {
+    std::string_view text;    // the literal, sign included
+    bool negative = false;
+    bool integral = true;     // written without fraction or exponent
+};
+
+// The binary value of a number read in an integer position.
+struct NumberValue {
+    enum class Kind : std::uint8_t { unsigned_int, signed_int, floating } kind = Kind::unsigned_int;
+    std::uint64_t u = 0;  // unsigned_int
+    std::int64_t i = 0;   // signed_int (always negative)
+    double f = 0;         // floating
+};
+
+class Reader {
+public:
+    explicit Reader(std::string_view text) : text_(text) {}
+
+    std::string_view text() const { return text_; }
+    std::size_t index() const { return index_; }
+
+    // The byte at the index, or -1 at the end of the text.
+    int peek() const {
+        return index_ < text_.size() ? static_cast<unsigned char>(text_[index_]) : -1;
+    }
+    void eat() { ++index_; }
+    // Skips spaces, tabs, line feeds and carriage returns; returns peek().
+    int skip_ws() {
+        while (index_ < text_.size()) {
+            const char c = text_[index_];
+            if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
+            ++index_;
+        }
+        return -1;
+    }
+
+    // ---- failures -------------------------------------------------------
+    bool fail_at(std::string_view message);
+    bool fail_after(std::string_view message);
+    bool failed() const { return failed_; }
+    // The first failure's description, without position.
+    const std::string& message() const { return message_; }
+    // The first failure's description followed by " at line L column C".
+    std::string error_text() const;
+
+    // ---- structure ------------------------------------------------------
+    // Consumes the bracket at the index as one more nesting level, or fails
+    // "recursion limit exceeded" at it.
+    bool enter() {
+        if (depth_ == MAX_DEPTH) return fail_at("recursion limit exceeded");
+        ++depth_;
+        ++index_;
+        return true;
+    }
+    void leave() { --depth_; }
+
+    // Steps over the separator before the next array element. Returns 1 when
+    // an element starts at the index, 0 at the closing "]" (not consumed),
+    // -1 on failure. `first` is true until the first element has been seen.
+    int next_element(bool& first);
+    // As next_element for an object: 1 when a key's quotation mark is at the
+    // index (not consumed), 0 at the closing "}" (not consumed), -1 on failure.
+    int next_key(bool& first);
+    // The ":" after a key.
+    bool colon();
+    // The closing "]" after the last element that was asked for.
+    bool end_seq();
+    // The closing "}" after the last member.
+    bool end_map();
+    // Only JSON whitespace may follow the document.
+    bool finish();
+
+    // ---- scalars --------------------------------------------------------
+    // The rest of a literal whose first letter has been consumed.
+    bool ident(std::string_view rest);
+    // A string whose opening quotation mark has been consumed, decoded into
+    // `out` (escapes resolved, surrogate pairs joined, UTF-8 checked).
+    bool read_string(std::string& out);
+    // A string only checked for its form.
+    bool skip_string();
+    // A number starting at the index ("-" or a digit).
+    bool scan_number(NumberMode mode, NumberToken& out);
+    // A number in an integer position: scanned, then its value computed;
+    // a value too large for a double fails "number out of range".
+    bool read_number_value(NumberValue& out);
+
+    // ---- values ---------------------------------------------------------
+    // Skips one value of any kind (an unknown member's value).
+    bool skip_value();
+    // Reads one value into a tree.
+    bool read_value(Value& out);
+    // The value at the index is not what `expected` names: reads a scalar
+    // whole and fails "invalid type: X, expected E" after it; an array or
+    // object fails before its bracket; anything else "expected value".
+    bool invalid_type(std::string_view expected);
+
+    // A scratch buffer for keys and short-lived strings.
+    std::string& scratch() { return scratch_; }
+
+private:
+    bool fail_index(std::string_view message, std::size_t index);
+    bool escape(std::string& out);
+    bool unicode_escape(std::string& out);
+    bool hex4(std::uint32_t& out);
+    bool skip_seq();
+    bool skip_map();
+
+    std::string_view text_;
+    std::size_t index_ = 0;
+    int depth_ = 0;
+    bool failed_ = false;
+    std::size_t error_index_ = 0;
+    std::string message_;
+    std::string scratch_;
+};
+
+// How a found value is named in "invalid type" messages.
+std::string describe_string(std::string_view s);     // string "..."
+std::string describe_float(double f);                // floating point `12.5`
+std::string format_float(double f);                  // 12.5, 1000.0, 1e20, -0.0
 
 // Reads the whole text as one JSON value (JSON whitespace allowed around it).
 // Numbers keep their literal text; a repeated object key keeps its last value.

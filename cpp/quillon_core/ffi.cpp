@@ -1,0 +1,53 @@
+#include "ffi.hpp"
+
+#include "json_writer.hpp"
+
+namespace quillon_core::ffi {
+
+using json::Value;
+
+namespace {
+
+Result<Value> outcome(const operation::Registry& registry, std::string_view op, std::string_view payload) {
+    if (op == "describe") {
+        Value list = Value::array();
+        for (const auto& info : registry.operations()) list.push(info.to_value());
+        return list;
+    }
+    if (op == "version") {
+        Value version = Value::object();
+        version.set("core", Value::string(std::string(CORE_VERSION)));
+        version.set("protocol", Value::number(std::int64_t{PROTOCOL_VERSION}));
+        return version;
+    }
+    if (auto result = registry.dispatch(op, payload)) return std::move(*result);
+    return Error::ffi("unknown operation `" + std::string(op) + "`");
+}
+
+}  // namespace
+
+std::string call(const operation::Registry& registry, std::string_view op, std::string_view payload) {
+    std::optional<Result<Value>> result;
+    try {
+        result.emplace(outcome(registry, op, payload));
+    } catch (...) {
+        // Whatever went wrong is dropped; only the operation is named.
+        result.reset();
+        result.emplace(Error::ffi("core panicked while handling `" + std::string(op) + "`"));
+    }
+
+    Value envelope = Value::object();
+    if (result->ok()) {
+        envelope.set("ok", Value::boolean(true));
+        envelope.set("value", std::move(*result).value());
+    } else {
+        const Error& error = result->error();
+        Value object = error.to_value();
+        object.set("retryable", Value::boolean(error.is_retryable()));
+        envelope.set("error", std::move(object));
+        envelope.set("ok", Value::boolean(false));
+    }
+    return json::to_text(envelope);
+}
+
+}  // namespace quillon_core::ffi

@@ -1,0 +1,706 @@
+#include "json_reader.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace quillon_core::json {
+
+namespace {
+
+bool is_digit(int c) { return c >= '0' && c <= '9'; }
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+void append_utf8(std::uint32_t cp, std::string& out) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool valid_utf8(std::string_view s) {
+    std::size_t i = 0;
+    const std::size_t n = s.size();
+    while (i < n) {
+        const auto b0 = static_cast<unsigned char>(s[i]);
+        if (b0 < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t len = 0;
+        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        if (b0 >= 0xC2 && b0 <= 0xDF) {
+            len = 2;
+        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+            len = 3;
+            if (b0 == 0xE0) lo = 0xA0;
+            if (b0 == 0xED) hi = 0x9F;
+        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+            len = 4;
+            if (b0 == 0xF0) lo = 0x90;
+            if (b0 == 0xF4) hi = 0x8F;
+        } else {
+            return false;
+        }
+        if (i + len > n) return false;
+        const auto b1 = static_cast<unsigned char>(s[i + 1]);
+        if (b1 < lo || b1 > hi) return false;
+        for (std::size_t k = 2; k < len; ++k) {
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += len;
+    }
+    return true;
+}
+
+// Unsigned decimal digits to a value; false when they do not fit 64 bits.
+bool digits_to_u64(std::string_view digits, std::uint64_t& out) {
+    const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), out);
+    return ec == std::errc() && ptr == digits.data() + digits.size();
+}
+
+// The double nearest to a well-formed JSON number; +-infinity when it is too
+// large for a double, +-0 when it is too small.
+double literal_to_double(std::string_view text) {
+    const bool negative = !text.empty() && text.front() == '-';
+    const std::string_view body = negative ? text.substr(1) : text;
+    double value = 0;
+    const auto [ptr, ec] = std::from_chars(body.data(), body.data() + body.size(), value);
+    (void)ptr;
+    if (ec == std::errc::result_out_of_range) {
+        // Overflow or underflow: the magnitude of the first significant digit
+        // tells which.
+        const std::size_t e_pos = body.find_first_of("eE");
+        const std::string_view mantissa = body.substr(0, e_pos);
+        long long exponent = 0;
+        if (e_pos != std::string_view::npos) {
+            std::string_view exp_text = body.substr(e_pos + 1);
+            bool exp_negative = false;
+            if (!exp_text.empty() && (exp_text.front() == '+' || exp_text.front() == '-')) {
+                exp_negative = exp_text.front() == '-';
+                exp_text.remove_prefix(1);
+            }
+            for (char c : exp_text) {
+                exponent = std::min<long long>(exponent * 10 + (c - '0'), 1'000'000'000'000LL);
+            }
+            if (exp_negative) exponent = -exponent;
+        }
+        const std::size_t dot = mantissa.find('.');
+        const long long int_digits =
+            static_cast<long long>(dot == std::string_view::npos ? mantissa.size() : dot);
+        long long leading_zeros = 0;
+        for (char c : mantissa) {
+            if (c == '.') continue;
+            if (c != '0') break;
+            ++leading_zeros;
+        }
+        const bool overflow = int_digits - leading_zeros + exponent > 0;
+        value = overflow ? std::numeric_limits<double>::infinity() : 0.0;
+    }
+    return negative ? -value : value;
+}
+
+// Rust-style debug escaping of a found string.
+void append_debug_escaped(std::string_view s, std::string& out) {
+    static constexpr char hex[] = "0123456789abcdef";
+    for (char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\0': out += "\\0"; break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    out += "\\u{";
+                    if (c >= 0x10) out.push_back(hex[c >> 4]);
+                    out.push_back(hex[c & 0xF]);
+                    out.push_back('}');
+                } else {
+                    out.push_back(ch);
+                }
+        }
+    }
+}
+
+// How a scanned number is named when it is found where something else was
+// expected: integers that fit 64 bits by their value, everything else "number".
+std::string describe_number(const NumberToken& t) {
+    if (t.integral) {
+        if (!t.negative) {
+            std::uint64_t u = 0;
+            if (digits_to_u64(t.text, u)) return "integer `" + std::to_string(u) + "`";
+        } else {
+            std::uint64_t magnitude = 0;
+            if (digits_to_u64(t.text.substr(1), magnitude) && magnitude <= (std::uint64_t{1} << 63)) {
+                const std::int64_t i = magnitude == 0 ? 0 : static_cast<std::int64_t>(0 - magnitude);
+                return "integer `" + std::to_string(i) + "`";
+            }
+        }
+    }
+    return "number";
+}
+
+}  // namespace
+
+// ---- failures ---------------------------------------------------------
+
+bool Reader::fail_index(std::string_view message, std::size_t index) {
+    if (!failed_) {
+        failed_ = true;
+        message_.assign(message);
+        error_index_ = index;
+    }
+    return false;
+}
+
+bool Reader::fail_at(std::string_view message) {
+    return fail_index(message, std::min(text_.size(), index_ + 1));
+}
+
+bool Reader::fail_after(std::string_view message) { return fail_index(message, index_); }
+
+std::string Reader::error_text() const {
+    const std::string_view before = text_.substr(0, error_index_);
+    const std::size_t last_newline = before.rfind('\n');
+    const std::size_t line_start = last_newline == std::string_view::npos ? 0 : last_newline + 1;
+    const std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    return message_ + " at line " + std::to_string(line) + " column " +
+           std::to_string(error_index_ - line_start);
+}
+
+// ---- structure --------------------------------------------------------
+
+int Reader::next_element(bool& first) {
+    int c = skip_ws();
+    if (c == ']') return 0;
+    if (c == ',' && !first) {
+        eat();
+        c = skip_ws();
+        if (c == ']') return fail_at("trailing comma"), -1;
+        if (c == -1) return fail_at("EOF while parsing a value"), -1;
+        return 1;
+    }
+    if (c == -1) return fail_at("EOF while parsing a list"), -1;
+    if (first) {
+        first = false;
+        return 1;
+    }
+    return fail_at("expected `,` or `]`"), -1;
+}
+
+int Reader::next_key(bool& first) {
+    int c = skip_ws();
+    if (c == '}') return 0;
+    if (c == ',' && !first) {
+        eat();
+        c = skip_ws();
+    } else if (c == -1) {
+        return fail_at("EOF while parsing an object"), -1;
+    } else if (first) {
+        first = false;
+    } else {
+        return fail_at("expected `,` or `}`"), -1;
+    }
+    if (c == '"') return 1;
+    if (c == '}') return fail_at("trailing comma"), -1;
+    if (c == -1) return fail_at("EOF while parsing a value"), -1;
+    return fail_at("key must be a string"), -1;
+}
+
+bool Reader::colon() {
+    const int c = skip_ws();
+    if (c == ':') {
+        eat();
+        return true;
+    }
+    if (c == -1) return fail_at("EOF while parsing an object");
+    return fail_at("expected `:`");
+}
+
+bool Reader::end_seq() {
+    int c = skip_ws();
+    if (c == ']') {
+        eat();
+        return true;
+    }
+    if (c == ',') {
+        eat();
+        c = skip_ws();
+        return fail_at(c == ']' ? "trailing comma" : "trailing characters");
+    }
+    if (c == -1) return fail_at("EOF while parsing a list");
+    return fail_at("trailing characters");
+}
+
+bool Reader::end_map() {
+    const int c = skip_ws();
+    if (c == '}') {
+        eat();
+        return true;
+    }
+    if (c == ',') return fail_at("trailing comma");
+    if (c == -1) return fail_at("EOF while parsing an object");
+    return fail_at("trailing characters");
+}
+
+bool Reader::finish() {
+    if (skip_ws() != -1) return fail_at("trailing characters");
+    return true;
+}
+
+// ---- scalars ----------------------------------------------------------
+
+bool Reader::ident(std::string_view rest) {
+    for (char expected : rest) {
+        if (index_ == text_.size()) return fail_after("EOF while parsing a value");
+        if (text_[index_++] != expected) return fail_after("expected ident");
+    }
+    return true;
+}
+
+bool Reader::hex4(std::uint32_t& out) {
+    if (text_.size() - index_ < 4) {
+        index_ = text_.size();
+        return fail_after("EOF while parsing a string");
+    }
+    out = 0;
+    bool ok = true;
+    for (int k = 0; k < 4; ++k) {
+        const int h = hex_value(text_[index_ + k]);
+        ok = ok && h >= 0;
+        out = (out << 4) | static_cast<std::uint32_t>(h & 0xF);
+    }
+    index_ += 4;
+    return ok || fail_after("invalid escape");
+}
+
+bool Reader::unicode_escape(std::string& out) {
+    std::uint32_t n = 0;
+    if (!hex4(n)) return false;
+    if (n >= 0xDC00 && n <= 0xDFFF) return fail_after("lone leading surrogate in hex escape");
+    if (n < 0xD800 || n > 0xDBFF) {
+        append_utf8(n, out);
+        return true;
+    }
+    // A leading surrogate: a trailing one must follow as another \u escape.
+    for (const char expected : {'\\', 'u'}) {
+        if (index_ == text_.size()) return fail_after("EOF while parsing a string");
+        if (text_[index_++] != expected) return fail_after("unexpected end of hex escape");
+    }
+    std::uint32_t n2 = 0;
+    if (!hex4(n2)) return false;
+    if (n2 < 0xDC00 || n2 > 0xDFFF) return fail_after("lone leading surrogate in hex escape");
+    append_utf8((((n - 0xD800) << 10) | (n2 - 0xDC00)) + 0x10000, out);
+    return true;
+}
+
+bool Reader::escape(std::string& out) {
+    if (index_ == text_.size()) return fail_after("EOF while parsing a string");
+    switch (text_[index_++]) {
+        case '"': out.push_back('"'); return true;
+        case '\\': out.push_back('\\'); return true;
+        case '/': out.push_back('/'); return true;
+        case 'b': out.push_back('\b'); return true;
+        case 'f': out.push_back('\f'); return true;
+        case 'n': out.push_back('\n'); return true;
+        case 'r': out.push_back('\r'); return true;
+        case 't': out.push_back('\t'); return true;
+        case 'u': return unicode_escape(out);
+        default: return fail_after("invalid escape");
+    }
+}
+
+bool Reader::read_string(std::string& out) {
+    out.clear();
+    bool beyond_ascii = false;
+    const std::size_t n = text_.size();
+    for (;;) {
+        const std::size_t start = index_;
+        while (index_ < n) {
+            const auto c = static_cast<unsigned char>(text_[index_]);
+            if (c == '"' || c == '\\' || c < 0x20) break;
+            beyond_ascii |= c >= 0x80;
+            ++index_;
+        }
+        out.append(text_.data() + start, index_ - start);
+        if (index_ == n) return fail_after("EOF while parsing a string");
+        const char c = text_[index_++];
+        if (c == '"') {
+            if (beyond_ascii && !valid_utf8(out)) return fail_after("invalid unicode code point");
+            return true;
+        }
+        if (c != '\\') return fail_after("control character (\\u0000-\\u001F) found while parsing a string");
+        if (!escape(out)) return false;
+    }
+}
+
+bool Reader::skip_string() {
+    const std::size_t n = text_.size();
+    for (;;) {
+        while (index_ < n) {
+            const auto c = static_cast<unsigned char>(text_[index_]);
+            if (c == '"' || c == '\\' || c < 0x20) break;
+            ++index_;
+        }
+        if (index_ == n) return fail_after("EOF while parsing a string");
+        const char c = text_[index_];
+        if (c == '"') {
+            ++index_;
+            return true;
+        }
+        // A control byte is reported where it stands, unconsumed.
+        if (c != '\\') return fail_after("control character (\\u0000-\\u001F) found while parsing a string");
+        ++index_;
+        if (index_ == n) return fail_after("EOF while parsing a string");
+        switch (text_[index_++]) {
+            case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': break;
+            case 'u': {
+                std::uint32_t ignored = 0;
+                if (!hex4(ignored)) return false;
+                break;
+            }
+            default: return fail_after("invalid escape");
+        }
+    }
+}
+
+bool Reader::scan_number(NumberMode mode, NumberToken& out) {
+    const std::size_t start = index_;
+    const bool skipped = mode == NumberMode::skipped;
+    // Where a digit must come and the text has ended.
+    const std::string_view ended = skipped ? "invalid number" : "EOF while parsing a value";
+    out.negative = peek() == '-';
+    out.integral = true;
+    if (out.negative) eat();
+
+    if (index_ == text_.size()) return fail_after(ended);
+    const char first = text_[index_++];
+    bool significant = first != '0';  // a non-zero digit in the mantissa
+    if (first == '0') {
+        if (is_digit(peek())) return fail_at("invalid number");
+    } else if (is_digit(first)) {
+        while (is_digit(peek())) eat();
+    } else {
+        return fail_after("invalid number");
+    }
+
+    if (peek() == '.') {
+        eat();
+        out.integral = false;
+        if (!is_digit(peek())) return fail_at(peek() == -1 ? ended : std::string_view("invalid number"));
+        while (is_digit(peek())) {
+            significant |= peek() != '0';
+            eat();
+        }
+    }
+    if (peek() == 'e' || peek() == 'E') {
+        eat();
+        out.integral = false;
+        bool exp_positive = true;
+        if (peek() == '+' || peek() == '-') {
+            exp_positive = peek() == '+';
+            eat();
+        }
+        if (index_ == text_.size()) return fail_after(ended);
+        const char d = text_[index_++];
+        if (!is_digit(d)) return fail_after("invalid number");
+        // In an integer position an exponent beyond 32 bits is refused as
+        // soon as its digits overflow, when it would make the value infinite.
+        constexpr std::int64_t exp_max = std::numeric_limits<std::int32_t>::max();
+        std::int64_t exponent = d - '0';
+        bool overflowed = false;
+        while (is_digit(peek())) {
+            const int digit = peek() - '0';
+            eat();
+            if (overflowed) continue;
+            if (exponent * 10 + digit > exp_max) {
+                if (mode == NumberMode::integer && significant && exp_positive) {
+                    return fail_after("number out of range");
+                }
+                overflowed = true;
+                continue;
+            }
+            exponent = exponent * 10 + digit;
+        }
+    }
+    out.text = text_.substr(start, index_ - start);
+    return true;
+}
+
+bool Reader::read_number_value(NumberValue& out) {
+    NumberToken t;
+    if (!scan_number(NumberMode::integer, t)) return false;
+    if (t.integral) {
+        std::uint64_t magnitude = 0;
+        if (digits_to_u64(t.negative ? t.text.substr(1) : t.text, magnitude)) {
+            if (!t.negative) {
+                out.kind = NumberValue::Kind::unsigned_int;
+                out.u = magnitude;
+                return true;
+            }
+            if (magnitude != 0 && magnitude <= (std::uint64_t{1} << 63)) {
+                out.kind = NumberValue::Kind::signed_int;
+                out.i = static_cast<std::int64_t>(0 - magnitude);
+                return true;
+            }
+        }
+    }
+    // A fraction, an exponent, -0, or an integer beyond 64 bits.
+    out.kind = NumberValue::Kind::floating;
+    out.f = literal_to_double(t.text);
+    if (std::isinf(out.f)) return fail_after("number out of range");
+    return true;
+}
+
+// ---- values -----------------------------------------------------------
+
+bool Reader::skip_seq() {
+    bool first = true;
+    for (;;) {
+        const int c = skip_ws();
+        if (c == ']') {
+            eat();
+            return true;
+        }
+        if (c == ',' && !first) {
+            eat();
+        } else if (c == -1) {
+            return fail_at("EOF while parsing a list");
+        } else if (first) {
+            first = false;
+        } else {
+            return fail_at("expected `,` or `]`");
+        }
+        if (!skip_value()) return false;
+    }
+}
+
+bool Reader::skip_map() {
+    bool first = true;
+    for (;;) {
+        int c = skip_ws();
+        if (c == '}') {
+            eat();
+            return true;
+        }
+        if (c == ',' && !first) {
+            eat();
+            c = skip_ws();
+        } else if (c == -1) {
+            return fail_at("EOF while parsing an object");
+        } else if (first) {
+            first = false;
+        } else {
+            return fail_at("expected `,` or `}`");
+        }
+        if (c == -1) return fail_at("EOF while parsing a value");
+        if (c != '"') return fail_at("key must be a string");
+        eat();
+        if (!skip_string() || !colon() || !skip_value()) return false;
+    }
+}
+
+bool Reader::skip_value() {
+    const int c = skip_ws();
+    switch (c) {
+        case -1: return fail_at("EOF while parsing a value");
+        case 'n': eat(); return ident("ull");
+        case 't': eat(); return ident("rue");
+        case 'f': eat(); return ident("alse");
+        case '"': eat(); return skip_string();
+        case '[': {
+            if (!enter()) return false;
+            const bool ok = skip_seq();
+            leave();
+            return ok;
+        }
+        case '{': {
+            if (!enter()) return false;
+            const bool ok = skip_map();
+            leave();
+            return ok;
+        }
+        default: {
+            if (c == '-' || is_digit(c)) {
+                NumberToken ignored;
+                return scan_number(NumberMode::skipped, ignored);
+            }
+            return fail_at("expected value");
+        }
+    }
+}
+
+bool Reader::read_value(Value& out) {
+    const int c = skip_ws();
+    switch (c) {
+        case -1: return fail_at("EOF while parsing a value");
+        case 'n': eat(); out = Value::null(); return ident("ull");
+        case 't': eat(); out = Value::boolean(true); return ident("rue");
+        case 'f': eat(); out = Value::boolean(false); return ident("alse");
+        case '"': {
+            eat();
+            std::string s;
+            if (!read_string(s)) return false;
+            out = Value::string(std::move(s));
+            return true;
+        }
+        case '[': {
+            if (!enter()) return false;
+            out = Value::array();
+            bool first = true;
+            for (;;) {
+                const int step = next_element(first);
+                if (step < 0) return false;
+                if (step == 0) break;
+                Value item;
+                if (!read_value(item)) return false;
+                out.push(std::move(item));
+            }
+            leave();
+            return end_seq();
+        }
+        case '{': {
+            if (!enter()) return false;
+            std::vector<Value::Member> members;
+            bool first = true;
+            for (;;) {
+                const int step = next_key(first);
+                if (step < 0) return false;
+                if (step == 0) break;
+                eat();
+                std::string key;
+                if (!read_string(key) || !colon()) return false;
+                Value member;
+                if (!read_value(member)) return false;
+                members.emplace_back(std::move(key), std::move(member));
+            }
+            leave();
+            out = Value::object(std::move(members));
+            return end_map();
+        }
+        default: {
+            if (c == '-' || is_digit(c)) {
+                NumberToken t;
+                if (!scan_number(NumberMode::value, t)) return false;
+                out = Value::number(std::string(t.text));
+                return true;
+            }
+            return fail_at("expected value");
+        }
+    }
+}
+
+bool Reader::invalid_type(std::string_view expected) {
+    const auto fail_found = [&](const std::string& found) {
+        return fail_after("invalid type: " + found + ", expected " + std::string(expected));
+    };
+    const int c = peek();
+    switch (c) {
+        case 'n': eat(); return ident("ull") && fail_found("null");
+        case 't': eat(); return ident("rue") && fail_found("boolean `true`");
+        case 'f': eat(); return ident("alse") && fail_found("boolean `false`");
+        case '"': {
+            eat();
+            std::string s;
+            return read_string(s) && fail_found(describe_string(s));
+        }
+        case '[': return fail_found("sequence");
+        case '{': return fail_found("map");
+        default: {
+            if (c == '-' || is_digit(c)) {
+                NumberToken t;
+                return scan_number(NumberMode::value, t) && fail_found(describe_number(t));
+            }
+            return fail_at("expected value");
+        }
+    }
+}
+
+// ---- descriptions -----------------------------------------------------
+
+std::string describe_string(std::string_view s) {
+    std::string out = "string \"";
+    append_debug_escaped(s, out);
+    out.push_back('"');
+    return out;
+}
+
+std::string format_float(double f) {
+    if (std::isnan(f)) return "NaN";
+    if (std::isinf(f)) return f < 0 ? "-inf" : "inf";
+    std::string out = std::signbit(f) ? "-" : "";
+    if (f == 0) return out + "0.0";
+    // The shortest digits that read back as `f`, and the decimal exponent.
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(f), std::chars_format::scientific);
+    const std::string_view sci(buf, static_cast<std::size_t>(res.ptr - buf));
+    const std::size_t e = sci.find('e');
+    std::string digits;
+    for (char ch : sci.substr(0, e)) {
+        if (ch != '.') digits.push_back(ch);
+    }
+    int exp10 = 0;
+    std::from_chars(sci.data() + e + (sci[e + 1] == '+' ? 2 : 1), sci.data() + sci.size(), exp10);
+    const int length = static_cast<int>(digits.size());
+    const int kk = exp10 + 1;        // the value lies in [10^(kk-1), 10^kk)
+    const int k = kk - length;       // the exponent of the last digit
+    if (k >= 0 && kk <= 16) {        // 1234e7 -> 12340000000.0
+        out += digits;
+        out.append(static_cast<std::size_t>(k), '0');
+        out += ".0";
+    } else if (kk > 0 && kk <= 16) { // 1234e-2 -> 12.34
+        out += digits.substr(0, static_cast<std::size_t>(kk));
+        out += '.';
+        out += digits.substr(static_cast<std::size_t>(kk));
+    } else if (kk > -5 && kk <= 0) { // 1234e-6 -> 0.001234
+        out += "0.";
+        out.append(static_cast<std::size_t>(-kk), '0');
+        out += digits;
+    } else {                         // 1e30, 1.234e33, 1e-7
+        out += digits.substr(0, 1);
+        if (length > 1) {
+            out += '.';
+            out += digits.substr(1);
+        }
+        out += 'e';
+        out += std::to_string(kk - 1);
+    }
+    return out;
+}
+
+std::string describe_float(double f) { return "floating point `" + format_float(f) + "`"; }
+
+std::optional<Value> parse(std::string_view text, std::string& message) {
+    Reader reader(text);
+    Value value;
+    if (reader.read_value(value) && reader.finish()) return value;
+    message = reader.error_text();
+    return std::nullopt;
+}
+
+}  // namespace quillon_core::json
