@@ -28,9 +28,21 @@ BUILD_DEPS := "scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10"
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
 .PHONY: test demo dev check venv wheel install lint cpp-test abi3audit pytest abi-check \
-        bench fuzz clean
+        run-lint run-abi3audit run-pytest run-abi-check bench fuzz clean
 
-test: cpp-test install lint abi3audit abi-check pytest
+# Every step runs even when an earlier one fails (except building and
+# installing the wheel, which the later steps need); the failed ones are
+# listed at the end and make the run fail.
+FAILED := $(BUILD)/failed-steps
+test:
+	@mkdir -p $(BUILD) && rm -f $(FAILED)
+	@$(MAKE) --no-print-directory cpp-test || echo cpp-test >> $(FAILED)
+	@$(MAKE) --no-print-directory install
+	@$(MAKE) --no-print-directory run-lint || echo lint >> $(FAILED)
+	@$(MAKE) --no-print-directory run-abi3audit || echo abi3audit >> $(FAILED)
+	@$(MAKE) --no-print-directory run-abi-check || echo abi-check >> $(FAILED)
+	@$(MAKE) --no-print-directory run-pytest || echo pytest >> $(FAILED)
+	@if [ -s $(FAILED) ]; then echo "make test: FAILED steps:" $$(cat $(FAILED)); exit 1; fi
 
 # ---------------------------------------------------------------------------
 # Environment
@@ -69,17 +81,28 @@ install: wheel
 	$(PIP) install -q "$$(ls $(DIST)/*.whl)[test]"
 	$(PIP) install -q --force-reinstall --no-deps $(DIST)/*.whl
 
+# Each check as its own target (rebuilding and reinstalling first), and as
+# run-<check> that uses what is installed already.
 abi3audit: install
+	@$(MAKE) --no-print-directory run-abi3audit
+lint: install
+	@$(MAKE) --no-print-directory run-lint
+pytest: install
+	@$(MAKE) --no-print-directory run-pytest
+abi-check: install
+	@$(MAKE) --no-print-directory run-abi-check
+
+run-abi3audit:
 	$(VENV)/bin/abi3audit --strict --report $(DIST)/*.whl
 
-lint: install
+run-lint:
 	$(VENV)/bin/ruff check python tests scripts
 	$(VENV)/bin/mypy
 
-pytest: install
+run-pytest:
 	$(VPY) -m pytest
 
-abi-check: install
+run-abi-check:
 	scripts/check_abi.sh $(DIST)/*.whl
 
 demo: install
