@@ -13,6 +13,8 @@ import threading
 from collections.abc import Iterable, Mapping
 
 logger = logging.getLogger("quillon.accounts")
+# A library stays silent until the application configures logging.
+logger.addHandler(logging.NullHandler())
 
 MASK = "***"
 

@@ -81,7 +81,8 @@ def run_demo(out: Callable[[str], None] = print, *, as_json: bool = False) -> in
             balances = client.balances(
                 nit=nit, account_numbers=[main, first.accounts[1].number, new_number]
             )
-            show("accounts.balances (after one retried 503)", balances)
+            tries = len(sim.requests_to("/saldos"))
+            show(f"accounts.balances: answered on try {tries}, after a 503", balances)
 
             week = client.reconcile(nit=nit, date_from="2024-01-01", date_to="2024-01-07")
             show("accounts.reconcile: first week of January 2024", week)

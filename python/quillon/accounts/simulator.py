@@ -265,11 +265,11 @@ class _State:
         if not acc.has_history:
             return out
         for day in _days(first, last):
+            # Every value is drawn whatever ``kind`` asks for, so that a movement
+            # looks the same in the debits, the credits and the reconciliation.
             rng = random.Random(f"{acc.number}:{day.isoformat()}")
             for i in range(rng.choice((0, 1, 1, 2))):
                 credit = rng.random() < 0.55
-                if kind is not None and kind != ("C" if credit else "D"):
-                    continue
                 amount = Decimal(rng.randint(500, 250000)) / 100
                 fee = Decimal("0.00") if credit else (amount / 100).quantize(Decimal("0.01"))
                 name, doc, bank_code, bank_name = rng.choice(_COUNTERPARTS)
@@ -292,9 +292,13 @@ class _State:
                     day, dt.time(rng.randint(8, 19), rng.randint(0, 59), rng.randint(0, 59))
                 )
                 state = rng.choice(_MOVEMENT_STATES)
+                reference = rng.random()
+                serial = rng.randrange(16**8)
+                if kind is not None and kind != ("C" if credit else "D"):
+                    continue
                 out.append(
                     {
-                        "transactionId": f"TX{day:%Y%m%d}{acc.number[-4:]}{i}",
+                        "transactionId": f"TX{day:%Y%m%d}{serial:08X}",
                         "tipoOperacion": "CREDITO" if credit else "DEBITO",
                         "estado": state,
                         "mensaje": "Rechazado por el banco destino" if state == "RECHAZADO" else "",
@@ -315,12 +319,13 @@ class _State:
                         "codigoBancoDestino": dest["banco"],
                         "nombreBancoDestino": dest["nombreBanco"],
                         "numeroReferencia": "N/A"
-                        if rng.random() < 0.3
-                        else str(rng.randint(100000, 999999)),
-                        "numOrdenAch": str(rng.randint(10**7, 10**8 - 1)),
+                        if reference < 0.3
+                        else str(int(reference * 10**6)).zfill(6),
+                        "numOrdenAch": str(10**7 + serial % (9 * 10**7)),
                         "numOrdenDestinatario": None,
                     }
                 )
+        out.sort(key=lambda m: str(m["fechaHoraTransaccion"]))
         return out
 
     # Look-ups that refuse like the gateway.
@@ -469,6 +474,7 @@ class _State:
         moves = [
             m for acc in self.accounts.values() for m in self.movements(acc, first, last, None)
         ]
+        moves.sort(key=lambda m: str(m["fechaHoraTransaccion"]))
         return {
             "movimientos": moves,
             "saldos": [self.wire_balance(acc) for acc in self.accounts.values()],
