@@ -1,0 +1,138 @@
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "check.hpp"
+#include "quillon_core/json_reader.hpp"
+#include "quillon_core/json_writer.hpp"
+
+namespace json = quillon_core::json;
+
+namespace {
+
+// The tree written back compactly, or the reader's message.
+std::string read(const std::string& text) {
+    std::string message;
+    const auto value = json::parse(text, message);
+    return value ? json::to_text(*value) : message;
+}
+
+void run(const std::vector<std::pair<std::string, std::string>>& cases) {
+    for (const auto& [text, expected] : cases) CHECK_EQ(text + " => " + read(text), text + " => " + expected);
+}
+
+std::string nested(int levels, char open, char close) {
+    return std::string(static_cast<std::size_t>(levels), open) + std::string(static_cast<std::size_t>(levels), close);
+}
+
+}  // namespace
+
+TEST(value_tree_keeps_literals_sorts_keys_and_keeps_the_last_repeat) {
+    run({
+        {" {\"b\":1.50,\"a\":[true,false,null],\"b\":-0} ", R"({"a":[true,false,null],"b":-0})"},
+        {"12345678901234567890123456789", "12345678901234567890123456789"},
+        {"[1e400,-1E-400,0.0e+5]", "[1e400,-1E-400,0.0e+5]"},
+        {R"("a\"b\\c\/\b\f\n\r\t")", R"("a\"b\\c/\b\f\n\r\t")"},
+        {R"(["\u00e9\u0041","\ud83d\ude00","\uFFFF"])", "[\"\xC3\xA9" "A\",\"\xF0\x9F\x98\x80\",\"\xEF\xBF\xBF\"]"},
+        {"{}", "{}"},
+        {"[]", "[]"},
+    });
+}
+
+TEST(syntax_faults_and_their_positions) {
+    run({
+        {"", "EOF while parsing a value at line 1 column 0"},
+        {"  \n ", "EOF while parsing a value at line 2 column 1"},
+        {"nul", "EOF while parsing a value at line 1 column 3"},
+        {"nulx", "expected ident at line 1 column 4"},
+        {"[t\n]", "expected ident at line 2 column 0"},
+        {"\x0c" "1", "expected value at line 1 column 1"},
+        {"\xC2\xA0" "1", "expected value at line 1 column 1"},
+        {"\n\n  ]", "expected value at line 3 column 3"},
+        {"[", "EOF while parsing a list at line 1 column 1"},
+        {"[1,]", "trailing comma at line 1 column 4"},
+        {"[1 2]", "expected `,` or `]` at line 1 column 4"},
+        {"[1,", "EOF while parsing a value at line 1 column 3"},
+        {"[,1]", "expected value at line 1 column 2"},
+        {"{", "EOF while parsing an object at line 1 column 1"},
+        {R"({"a":1,})", "trailing comma at line 1 column 8"},
+        {R"({"a" 1})", "expected `:` at line 1 column 6"},
+        {R"({"a")", "EOF while parsing an object at line 1 column 4"},
+        {R"({"a":1 "b":2})", "expected `,` or `}` at line 1 column 8"},
+        {R"({"a":1,)", "EOF while parsing a value at line 1 column 7"},
+        {R"({"a":1)", "EOF while parsing an object at line 1 column 6"},
+        {"{1:2}", "key must be a string at line 1 column 2"},
+        {R"({"a":1,2})", "key must be a string at line 1 column 8"},
+        {"[1] x", "trailing characters at line 1 column 5"},
+        {"[1]\n\t\r ", "[1]"},
+    });
+}
+
+TEST(number_faults_in_value_position) {
+    run({
+        {"01", "invalid number at line 1 column 2"},
+        {"-01", "invalid number at line 1 column 3"},
+        {"-", "EOF while parsing a value at line 1 column 1"},
+        {"-x", "invalid number at line 1 column 2"},
+        {"[-]", "invalid number at line 1 column 3"},
+        {"1.", "EOF while parsing a value at line 1 column 2"},
+        {"[1.]", "invalid number at line 1 column 4"},
+        {"1.e5", "invalid number at line 1 column 3"},
+        {"1e", "EOF while parsing a value at line 1 column 2"},
+        {"1e+", "EOF while parsing a value at line 1 column 3"},
+        {"1ex", "invalid number at line 1 column 3"},
+        {"1e-]", "invalid number at line 1 column 4"},
+        {"1.5.2", "trailing characters at line 1 column 4"},
+        {"+1", "expected value at line 1 column 1"},
+    });
+}
+
+TEST(string_faults_and_surrogates) {
+    run({
+        {"\"abc", "EOF while parsing a string at line 1 column 4"},
+        {"\"a\x01\"", "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 3"},
+        {"\"a\nb\"", "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"},
+        {R"("\x")", "invalid escape at line 1 column 3"},
+        {"\"\\", "EOF while parsing a string at line 1 column 2"},
+        {R"("\u12")", "EOF while parsing a string at line 1 column 6"},
+        {R"("\u12G4")", "invalid escape at line 1 column 7"},
+        {R"("\uDC00")", "lone leading surrogate in hex escape at line 1 column 7"},
+        {R"("\uD800")", "unexpected end of hex escape at line 1 column 8"},
+        {R"("\uD800\n")", "unexpected end of hex escape at line 1 column 9"},
+        {R"("\uD800\u0041")", "lone leading surrogate in hex escape at line 1 column 13"},
+        {R"("\uD800\uD800")", "lone leading surrogate in hex escape at line 1 column 13"},
+        {R"("\uD800)", "EOF while parsing a string at line 1 column 7"},
+        {R"("\uD800\)", "EOF while parsing a string at line 1 column 8"},
+        {"\"\xFF\"", "invalid unicode code point at line 1 column 3"},
+        {"\"\xED\xA0\x80\"", "invalid unicode code point at line 1 column 5"},
+    });
+}
+
+TEST(nesting_stops_at_the_128th_level) {
+    CHECK_EQ(read(nested(127, '[', ']')), nested(127, '[', ']'));
+    CHECK_EQ(read(nested(128, '[', ']')), "recursion limit exceeded at line 1 column 128");
+    std::string objects;
+    for (int i = 0; i < 127; ++i) objects += "{\"a\":";
+    const std::string deep = objects + "1" + std::string(127, '}');
+    CHECK_EQ(read(deep), deep);
+    CHECK_EQ(read(objects + "[]" + std::string(127, '}')),
+             "recursion limit exceeded at line 1 column " + std::to_string(objects.size() + 1));
+    // Levels are given back when a container closes.
+    CHECK_EQ(read("[" + nested(126, '[', ']') + "," + nested(126, '[', ']') + "]").substr(0, 3), "[[[");
+}
+
+TEST(floats_are_named_by_their_shortest_form) {
+    const std::vector<std::pair<double, std::string>> cases = {
+        {12.5, "12.5"},       {1000.0, "1000.0"},   {-0.0, "-0.0"},
+        {0.0, "0.0"},         {1e20, "1e20"},       {18446744073709551616.0, "1.8446744073709552e19"},
+        {1e-7, "1e-7"},       {1e-5, "0.00001"},    {0.001234, "0.001234"},
+        {1e15, "1000000000000000.0"}, {1e16, "1e16"}, {-1.5e300, "-1.5e300"},
+        {123456.789, "123456.789"},
+    };
+    for (const auto& [value, text] : cases) CHECK_EQ(json::format_float(value), text);
+}
+
+TEST(found_strings_are_written_with_debug_escapes) {
+    CHECK_EQ(json::describe_string(std::string("a\"b\\c\n\r\t\0\x1b\x7f \xC3\xA9", 14)),
+             "string \"a\\\"b\\\\c\\n\\r\\t\\0\\u{1b}\\u{7f} \xC3\xA9\"");
+}
