@@ -828,8 +828,11 @@ class GatewaySimulator:
         """Runs until Ctrl-C, telling where it listens and which token it takes."""
         self.start()
         announce(f"gateway simulator listening on {self.url}")
-        announce(f"access token: {self.token.access_token}")
-        announce(f"merchant nit: {self.nit}; accounts: {', '.join(self.account_numbers())}")
+        announce("point the command line at it with:")
+        announce(f"  export QUILLON_BASE_URL={self.url}")
+        announce(f"  export QUILLON_ACCESS_TOKEN={self.token.access_token}")
+        announce("  export QUILLON_CLIENT_ID=demo")
+        announce(f"merchant nit {self.nit}; accounts {', '.join(self.account_numbers())}")
         try:
             while True:
                 time.sleep(3600)
