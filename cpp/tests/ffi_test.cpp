@@ -1,0 +1,153 @@
+#include <algorithm>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "check.hpp"
+#include "quillon_accounts/accounts_ops.hpp"
+#include "quillon_accounts/model_decode.hpp"
+#include "quillon_core/ffi.hpp"
+#include "quillon_core/json_writer.hpp"
+
+namespace ffi = quillon_core::ffi;
+using quillon_core::error::Error;
+using quillon_core::error::Result;
+using quillon_core::json::Value;
+using quillon_core::operation::OpInfo;
+using quillon_core::operation::Registry;
+
+namespace {
+
+std::string accounts(const std::string& op, const std::string& payload = "") {
+    return ffi::call(quillon_accounts::accounts_ops(), op, payload);
+}
+
+// A registry whose every operation does what the test asks of it.
+struct FakeRegistry final : Registry {
+    std::optional<Result<Value>> (*behaviour)();
+    explicit FakeRegistry(std::optional<Result<Value>> (*b)()) : behaviour(b) {}
+    std::optional<Result<Value>> dispatch(std::string_view, std::string_view) const override { return behaviour(); }
+    std::vector<OpInfo> operations() const override {
+        OpInfo timed{OpInfo::Kind::operation, "t.slow", false, 30};
+        OpInfo handler{OpInfo::Kind::handler, "t.hook", true, std::nullopt};
+        return {timed, handler};
+    }
+};
+
+std::string fake(std::optional<Result<Value>> (*behaviour)(), const std::string& op = "t.x.build") {
+    return ffi::call(FakeRegistry(behaviour), op, "");
+}
+
+// An operation that reports what the protocol handed it.
+struct Probe {
+    struct Output {
+        std::string seen;
+        Value to_value() const { return Value::string(seen); }
+    };
+    static constexpr std::string_view NAME = "probe.op";
+    using Input = quillon_accounts::model::AccountRef;
+    static Result<quillon_core::http::HttpRequest> request(const quillon_core::operation::Ctx& ctx,
+                                                           const Input& input) {
+        quillon_core::http::HttpRequest r;
+        r.url = ctx.config.client_id + "/" + input.account_number;
+        r.headers["token"] = ctx.token ? ctx.token->access_token : "(none)";
+        return r;
+    }
+    static Result<Output> parse_response(const Input& input, const quillon_core::http::HttpResponse& response) {
+        if (response.status == 500) return Error::api(500, "down", {}, true);
+        return Output{input.nit + " " + std::to_string(response.status) + " " + response.body};
+    }
+};
+
+std::string probe(std::string_view stage, const std::string& payload) {
+    auto result = ffi::run<Probe>(stage, payload);
+    if (!result) return "error: " + result.error().message;
+    return quillon_core::json::to_text(result.value());
+}
+
+}  // namespace
+
+TEST(pseudo_operations_ignore_the_payload) {
+    CHECK_EQ(accounts("version", "not json"), R"({"ok":true,"value":{"core":"0.1.0","protocol":2}})");
+    const std::string describe = accounts("describe", "{");
+    CHECK(describe.starts_with(R"({"ok":true,"value":[{"idempotent":true,"kind":"operation","name":"accounts.get"},)"));
+    CHECK(describe.find(R"({"idempotent":false,"kind":"operation","name":"accounts.create"})") != std::string::npos);
+    CHECK(describe.ends_with(R"({"idempotent":true,"kind":"operation","name":"accounts.balances"}]})"));
+    CHECK(describe.find("timeout_secs") == std::string::npos);
+    CHECK_EQ(std::count(describe.begin(), describe.end(), '{'), 9);
+    CHECK_EQ(fake([] { return std::optional<Result<Value>>(); }, "describe"),
+             R"({"ok":true,"value":[{"idempotent":false,"kind":"operation","name":"t.slow","timeout_secs":30},)"
+             R"({"kind":"handler","name":"t.hook"}]})");
+}
+
+TEST(operation_and_stage_selection) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"x", "unknown operation `x`"},
+        {"accounts.get", "unknown operation `accounts.get`"},
+        {"accounts.getx.build", "unknown operation `accounts.getx.build`"},
+        {"accounts.balancesX.build", "unknown operation `accounts.balancesX.build`"},
+        {"ACCOUNTS.GET.BUILD", "unknown operation `ACCOUNTS.GET.BUILD`"},
+        {" accounts.get.build", "unknown operation ` accounts.get.build`"},
+        {"accounts.get.", "unknown stage `` for `accounts.get`"},
+        {"accounts.get.parse.now", "unknown stage `parse.now` for `accounts.get`"},
+        {"accounts.set_status.Build", "unknown stage `Build` for `accounts.set_status`"},
+        {"accounts.list.build", "invalid payload: EOF while parsing a value at line 1 column 0"},
+        {"accounts.balances.parse", "invalid payload: EOF while parsing a value at line 1 column 0"},
+    };
+    for (const auto& [op, message] : cases) {
+        // The stage is judged before the payload, which here is not JSON.
+        CHECK_EQ(accounts(op, ""), R"({"error":{"kind":"ffi","message":")" + message +
+                                       R"(","retryable":false},"ok":false})");
+    }
+}
+
+TEST(stages_decode_their_payloads_and_hand_them_on) {
+    const std::string config = R"({"client_id":"cid"})";
+    const std::string input = R"({"nit":"900","account_number":"77"})";
+    CHECK_EQ(probe("build", R"({"config":)" + config + R"(,"input":)" + input + "}"),
+             R"x({"body":null,"headers":{"token":"(none)"},"method":"GET","url":"cid/77"})x");
+    CHECK_EQ(probe("build", "[" + config + ",null," + input + "]"),
+             R"x({"body":null,"headers":{"token":"(none)"},"method":"GET","url":"cid/77"})x");
+    CHECK_EQ(probe("build", R"({"trace":1,"input":)" + input + R"(,"token":{"access_token":"tk","token_type":"B",)"
+                            R"("expires_at":0},"config":)" + config + "}"),
+             R"({"body":null,"headers":{"token":"tk"},"method":"GET","url":"cid/77"})");
+    CHECK_EQ(probe("parse", R"({"response":{"body":"b","status":204},"input":)" + input + "}"), R"("900 204 b")");
+    CHECK_EQ(probe("parse", "[" + input + R"(,[200,"x"]] )"), R"("900 200 x")");
+
+    CHECK_EQ(probe("build", "[" + config + "]"),
+             "error: invalid payload: invalid length 2, expected struct Build with 3 elements at line 1 column 21");
+    CHECK_EQ(probe("build", R"({"config":1})"),
+             "error: invalid payload: invalid type: integer `1`, expected struct Config at line 1 column 11");
+    CHECK_EQ(probe("parse", "[" + input + "]"),
+             "error: invalid payload: invalid length 1, expected struct Parse with 2 elements at line 1 column 37");
+    CHECK_EQ(probe("parse", R"({"response":[200,""]})"),
+             "error: invalid payload: missing field `input` at line 1 column 21");
+    CHECK_EQ(probe("parse", "[" + input + R"(,[200,""]] x)"),
+             "error: invalid payload: trailing characters at line 1 column 48");
+    CHECK_EQ(probe("parse", R"("input")"), "error: invalid payload: invalid type: string \"input\", expected "
+                                           "struct Parse at line 1 column 7");
+}
+
+TEST(error_envelope_sets_retryable_from_the_error) {
+    CHECK_EQ(fake([] { return std::optional<Result<Value>>(Error::api(503, "busy", {}, true)); }),
+             R"({"error":{"errors":[],"kind":"api","message":"busy","retryable":true,"status":503},"ok":false})");
+    CHECK_EQ(fake([] { return std::optional<Result<Value>>(Error::api(400, "no", {{"f", "m", std::nullopt}}, false)); }),
+             R"({"error":{"errors":[{"code":null,"field":"f","message":"m"}],"kind":"api","message":"no",)"
+             R"("retryable":false,"status":400},"ok":false})");
+    CHECK_EQ(fake([] { return std::optional<Result<Value>>(Error::validation("token", "missing")); }),
+             R"({"error":{"field":"token","kind":"validation","message":"missing","retryable":false},"ok":false})");
+    CHECK_EQ(fake([] { return std::optional<Result<Value>>(Value::string("caf\xC3\xA9\n")); }),
+             "{\"ok\":true,\"value\":\"caf\xC3\xA9\\n\"}");
+}
+
+TEST(faults_inside_an_operation_become_ffi_errors) {
+    const std::string panicked =
+        R"({"error":{"kind":"ffi","message":"core panicked while handling `t.x.build`","retryable":false},"ok":false})";
+    CHECK_EQ(fake([]() -> std::optional<Result<Value>> { throw std::runtime_error("broken"); }), panicked);
+    CHECK_EQ(fake([]() -> std::optional<Result<Value>> { throw std::bad_alloc(); }), panicked);
+    CHECK_EQ(fake([]() -> std::optional<Result<Value>> { throw 42; }), panicked);
+    // The registry is still usable afterwards.
+    CHECK_EQ(fake([] { return std::optional<Result<Value>>(Value::null()); }), R"({"ok":true,"value":null})");
+}
