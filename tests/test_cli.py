@@ -104,7 +104,7 @@ def test_tables_on_request(env: dict[str, str]) -> None:
         (["get", "--nit", NIT, "--account-number", "99999999"], {}, 5, "api"),
         (
             ["get", "--nit", NIT, "--account-number", MAIN],
-            {"QUILLON_BASE_URL": "http://127.0.0.1:9"},
+            {"QUILLON_BASE_URL": "DEAD"},
             7,
             "transport",
         ),
@@ -116,6 +116,9 @@ def test_tables_on_request(env: dict[str, str]) -> None:
 def test_exit_codes_tell_failures_apart(
     env: dict[str, str], argv: list[str], change: dict[str, str], code: int, kind: str | None
 ) -> None:
+    if change.get("QUILLON_BASE_URL") == "DEAD":
+        with GatewaySimulator() as gone:
+            change = {"QUILLON_BASE_URL": gone.url}  # nothing listens there once it stops
     got, out, err = run([*argv, "--retries", "0"], env | change)
     assert got == code
     assert out == ""

@@ -247,7 +247,7 @@ def test_create_is_never_resent_once_it_may_have_reached_the_gateway(
         elif fault == "dropped":
             sim.drop_next()
         elif fault == "slow":
-            sim.slow_next(1.0)
+            sim.slow_next(2.0)
         else:
             sim.garbage_next(502)
 
@@ -257,7 +257,7 @@ def test_create_is_never_resent_once_it_may_have_reached_the_gateway(
         base_url=sim.url,
         retry=fast_retry(),
         sleep=sleeps,
-        timeout=0.3,
+        timeout=0.5,
     ) as client:
         # The same failure is survived by an idempotent operation ...
         arm()
@@ -312,9 +312,12 @@ def test_unreachable_gateway_raises_transport_error_after_bounded_attempts(
     sim = GatewaySimulator().start()
     url, token = sim.url, sim.token
     sim.stop()
-    with Client(
-        client_id="c", token=token, base_url=url, retry=fast_retry(), sleep=sleeps
-    ) as client, pytest.raises(TransportError) as caught:
+    with (
+        Client(
+            client_id="c", token=token, base_url=url, retry=fast_retry(), sleep=sleeps
+        ) as client,
+        pytest.raises(TransportError) as caught,
+    ):
         client.list_accounts(nit=NIT)
     assert not caught.value.sent
     assert len(sleeps.waits) == 2

@@ -123,7 +123,8 @@ class _Run:
         self.attempts = 0
         self.started = time.monotonic()
         self.refreshed = False
-        self.force_refresh = False
+        # The token the gateway refused with 401, to be replaced before the next attempt.
+        self.refused: AccessToken | None = None
 
     def begin(self) -> None:
         self.attempts += 1
@@ -141,13 +142,15 @@ class _Run:
             return None
         return self.policy.next_delay(self.attempts, self.elapsed())
 
-    def after_error(self, err: QuillonError, response: HttpResponse) -> float | None:
+    def after_error(
+        self, err: QuillonError, response: HttpResponse, token: AccessToken | None
+    ) -> float | None:
         if not self.operation.idempotent:
             return None
         if isinstance(err, AuthenticationError):
             if err.status == 401 and self.can_refresh and not self.refreshed:
                 self.refreshed = True
-                self.force_refresh = True
+                self.refused = token
                 return 0.0
             return None
         if isinstance(err, ApiError) and err.retryable:
@@ -200,10 +203,13 @@ class _Base:
         elif token is not None:
             raise TypeError("token must be an AccessToken or a callable that returns one")
 
-    def _needs_token(self, force: bool) -> bool:
+    def _needs_token(self, refused: AccessToken | None) -> bool:
         if self._provider is None:
             return False
-        return force or self._cached is None or self._cached.expired(self._clock())
+        cached = self._cached
+        # A refused token is replaced once; when several calls were refused the
+        # same token, the first to get here fetches the new one for all.
+        return cached is None or cached is refused or cached.expired(self._clock())
 
     def _accept_token(self, token: object) -> AccessToken:
         if not isinstance(token, AccessToken):
@@ -244,7 +250,7 @@ class _Base:
         )
 
     def _log_retry(self, run: _Run, delay: float, reason: str) -> None:
-        if run.force_refresh:
+        if run.refused is not None:
             logger.info(
                 "%s: access token refused, asking the provider for a new one", run.operation.name
             )
@@ -343,11 +349,11 @@ class Client(_Base):
         if self._owns_http:
             self._http.close()
 
-    def _token(self, force: bool) -> AccessToken | None:
-        if not self._needs_token(force):
+    def _token(self, refused: AccessToken | None) -> AccessToken | None:
+        if not self._needs_token(refused):
             return self._token_now()
         with self._lock:
-            if self._needs_token(force):
+            if self._needs_token(refused):
                 assert self._provider is not None
                 return self._accept_token(self._provider())
             return self._token_now()
@@ -356,8 +362,8 @@ class Client(_Base):
         """Runs one operation with its input record: build, send (with retries), parse."""
         run = _Run(operation, self.retry, can_refresh=self._provider is not None)
         while True:
-            token = self._token(run.force_refresh)
-            run.force_refresh = False
+            token = self._token(run.refused)
+            run.refused = None
             request = self._build(operation, token, input)
             run.begin()
             self._log_send(operation, request, run.attempts)
@@ -382,7 +388,7 @@ class Client(_Base):
             try:
                 return parse(operation, input, response)
             except QuillonError as err:
-                delay = run.after_error(err, response)
+                delay = run.after_error(err, response, token)
                 if delay is None:
                     raise _final(err, response, self._redactor) from None
                 self._log_retry(run, delay, str(err))
@@ -474,13 +480,13 @@ class AsyncClient(_Base):
         if self._owns_http:
             await self._http.aclose()
 
-    async def _token(self, force: bool) -> AccessToken | None:
-        if not self._needs_token(force):
+    async def _token(self, refused: AccessToken | None) -> AccessToken | None:
+        if not self._needs_token(refused):
             return self._token_now()
         if self._lock is None:
             self._lock = asyncio.Lock()
         async with self._lock:
-            if self._needs_token(force):
+            if self._needs_token(refused):
                 assert self._provider is not None
                 token = self._provider()
                 if inspect.isawaitable(token):
@@ -492,8 +498,8 @@ class AsyncClient(_Base):
         """Runs one operation with its input record: build, send (with retries), parse."""
         run = _Run(operation, self.retry, can_refresh=self._provider is not None)
         while True:
-            token = await self._token(run.force_refresh)
-            run.force_refresh = False
+            token = await self._token(run.refused)
+            run.refused = None
             request = self._build(operation, token, input)
             run.begin()
             self._log_send(operation, request, run.attempts)
@@ -518,7 +524,7 @@ class AsyncClient(_Base):
             try:
                 return parse(operation, input, response)
             except QuillonError as err:
-                delay = run.after_error(err, response)
+                delay = run.after_error(err, response, token)
                 if delay is None:
                     raise _final(err, response, self._redactor) from None
                 self._log_retry(run, delay, str(err))
