@@ -384,6 +384,25 @@ class TestTokens:
         # One fresh token for reads; a creation is never sent twice.
         assert len(sim.requests) == (2 if operation == "list" else 1)
 
+    def test_token_refused_to_a_creation_is_not_offered_again(self, sim: GatewaySimulator) -> None:
+        handed: list[AccessToken] = []
+
+        def provider() -> AccessToken:
+            token = sim.issue_token()
+            if not handed:
+                sim.revoke(token)
+            handed.append(token)
+            return token
+
+        with Client(client_id="c", token=provider, base_url=sim.url) as client:
+            with pytest.raises(AuthenticationError):
+                client.create_accounts(
+                    nit=NIT, establishment_id=15, accounts=[NewAccount("a", "b")]
+                )
+            client.list_accounts(nit=NIT)
+        assert len(handed) == 2
+        assert [r.authorized for r in sim.requests] == [False, True]
+
 
 def test_secrets_stay_out_of_logs_errors_and_reprs(
     sim: GatewaySimulator, caplog: pytest.LogCaptureFixture

@@ -220,6 +220,12 @@ class _Base:
         self._cached = token
         return token
 
+    def _forget_if_refused(self, err: QuillonError, token: AccessToken | None) -> None:
+        # A token the gateway refused is not offered again: the next call asks
+        # the provider for a new one (a creation refused this way is not resent).
+        if isinstance(err, AuthenticationError) and err.status == 401 and self._cached is token:
+            self._cached = None
+
     def _token_now(self) -> AccessToken | None:
         return self._static if self._provider is None else self._cached
 
@@ -390,6 +396,7 @@ class Client(_Base):
             except QuillonError as err:
                 delay = run.after_error(err, response, token)
                 if delay is None:
+                    self._forget_if_refused(err, token)
                     raise _final(err, response, self._redactor) from None
                 self._log_retry(run, delay, str(err))
                 if delay:
@@ -526,6 +533,7 @@ class AsyncClient(_Base):
             except QuillonError as err:
                 delay = run.after_error(err, response, token)
                 if delay is None:
+                    self._forget_if_refused(err, token)
                     raise _final(err, response, self._redactor) from None
                 self._log_retry(run, delay, str(err))
                 if delay:
