@@ -160,7 +160,8 @@ class _Run:
 
 
 def _transport_error(exc: httpx.TransportError, redactor: Redactor) -> TransportError:
-    sent = not isinstance(exc, _NOT_SENT)
+    # A bad scheme or a request httpx itself refused to write never left the machine.
+    sent = not isinstance(exc, (*_NOT_SENT, httpx.UnsupportedProtocol, httpx.LocalProtocolError))
     detail = str(exc) or type(exc).__name__
     return TransportError(redactor.scrub(f"{type(exc).__name__}: {detail}"), sent=sent)
 
