@@ -156,7 +156,7 @@ constexpr Field<typename MemberOf<decltype(Member)>::Record> field(std::string_v
 
 template <class R>
 struct Table {
-    std::string_view name;  // as messages name the record: "struct WAccount"
+    std::string_view name;  // messages name the record "struct {name}"
     std::span<const Field<R>> fields;
 
     std::string expected() const { return "struct " + std::string(name); }
@@ -386,9 +386,7 @@ bool opt_u64(const Value& value, std::optional<std::uint64_t>& out, std::string&
 }
 
 bool req_text(const Value& value, std::string& out, std::string& message) {
-    if (!value.is_string() && !value.is_number()) return fail(message, "expected a string or number");
-    out = value.text();
-    return true;
+    return ReqText::read(Value(value), out, message);
 }
 
 bool req_u64(const Value& value, std::uint64_t& out, std::string& message) {
