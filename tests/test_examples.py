@@ -1,6 +1,6 @@
-"""The documentation runs as written: the README's quick start, docs/quickstart.md and
-docs/examples.md, each Python block in a fresh interpreter and each shell line of the
-command line against a simulator. The demo runs end to end too."""
+"""The documentation runs as written: the README's quick start and docs/examples.md,
+each Python block in a fresh interpreter and each shell line of the command line
+against a simulator. The demo runs end to end too."""
 
 from __future__ import annotations
 
@@ -32,7 +32,6 @@ def _quick_start_of_readme() -> str:
 def _blocks() -> Iterator[tuple[str, str, str]]:
     sources = {
         "README": _quick_start_of_readme(),
-        "quickstart": (ROOT / "docs" / "quickstart.md").read_text(encoding="utf-8"),
         "examples": (ROOT / "docs" / "examples.md").read_text(encoding="utf-8"),
     }
     for name, text in sources.items():
