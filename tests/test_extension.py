@@ -43,11 +43,11 @@ def test_module_attributes() -> None:
 
 
 def test_a_second_module_object_gets_its_own_attributes() -> None:
-    spec = importlib.util.find_spec("quillon.accounts._native")
-    assert spec is not None
-    assert spec.loader is not None
-    fresh = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(fresh)
+    found = importlib.util.find_spec("quillon.accounts._native")
+    assert found is not None
+    assert found.loader is not None
+    fresh = importlib.util.module_from_spec(found)
+    found.loader.exec_module(fresh)
     assert fresh is not _native
     assert fresh.__all__ == ["call", "__version__", "PROTOCOL_VERSION"]
     assert fresh.__all__ is not _native.__all__
