@@ -123,8 +123,11 @@ check:
 
 # ---------------------------------------------------------------------------
 
-bench:
-	@echo "not yet"
+# Benchmarks of the installed wheel against pure Python, pydantic, msgspec and
+# an orjson floor (bench/RESULTS.md). Takes a few minutes; not part of `test`.
+bench: install
+	$(PIP) install -q -r bench/requirements.txt
+	$(VPY) bench/run.py --out $(BUILD)/bench/latest.md
 
 fuzz:
 	@echo "not yet"
