@@ -28,7 +28,7 @@ BUILD_DEPS := "scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10"
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
 .PHONY: test demo dev check venv wheel install lint cpp-test abi3audit pytest abi-check \
-        run-lint run-abi3audit run-pytest run-abi-check bench fuzz clean
+        run-lint run-abi3audit run-pytest run-abi-check bench fuzz sanitize clean
 
 # Every step runs even when an earlier one fails (except building and
 # installing the wheel, which the later steps need); the failed ones are
@@ -129,8 +129,19 @@ bench: install
 	$(PIP) install -q -r bench/requirements.txt
 	$(VPY) bench/run.py --out $(BUILD)/bench/latest.md
 
-fuzz:
-	@echo "not yet"
+# Fuzzing: the protocol entry and the parse stage under libFuzzer with
+# AddressSanitizer, LeakSanitizer and UBSan (clang-14), seeded from the tests,
+# for FUZZ_SECONDS in all; prints executions and coverage (fuzz/run.sh).
+FUZZ_SECONDS ?= 120
+fuzz: $(STAMP_DEPS)
+	PATH="$(abspath $(VENV))/bin:$$PATH" FUZZ_BUILD=$(BUILD)/fuzz FUZZ_SECONDS=$(FUZZ_SECONDS) \
+	    PYTHON=$(abspath $(VPY)) CMAKE=$(abspath $(VENV))/bin/cmake JOBS=$(JOBS) fuzz/run.sh
+
+# The Python tests against an AddressSanitizer + UBSan build of the extension
+# (scripts/sanitize_pytest.sh); needs the test extras installed (make install).
+sanitize: $(STAMP_DEPS)
+	PATH="$(abspath $(VENV))/bin:$$PATH" SANITIZE_BUILD=$(BUILD)/sanitize PYTHON=$(abspath $(VPY)) \
+	    CMAKE=$(abspath $(VENV))/bin/cmake JOBS=$(JOBS) scripts/sanitize_pytest.sh
 
 clean:
 	rm -rf $(BUILD) $(DIST)
