@@ -62,7 +62,11 @@ class QuillonError(Exception):
         obj = self.to_json()
         obj["message"] = scrub(obj["message"])
         if "errors" in obj:
-            obj["errors"] = [item | {"message": scrub(item["message"])} for item in obj["errors"]]
+            # The gateway's error code is its text too, and may echo what it was sent.
+            obj["errors"] = [
+                {k: scrub(v) if isinstance(v, str) else v for k, v in item.items()}
+                for item in obj["errors"]
+            ]
         clone = _rebuild(obj)
         if isinstance(self, ApiError) and isinstance(clone, ApiError):
             clone.retry_after = self.retry_after
