@@ -1,0 +1,326 @@
+"""Hostile input: whatever the caller or the gateway sends, the engine answers
+one envelope, never a crash, and its peak memory stays a small multiple of
+the input. The large cases run in a child process, which measures its own
+peak resident memory around the one call."""
+
+from __future__ import annotations
+
+import json
+import os
+import subprocess
+import sys
+from collections.abc import Callable
+from dataclasses import dataclass
+from pathlib import Path
+from typing import Any
+
+import pytest
+
+from engine_cases import CONFIG, OPS, SANITIZED, TOKEN, VALID, answer, build_payload, ok_body
+from engine_cases import parse_payload as parse_p
+from quillon.accounts import _native
+
+# Under the sanitizers everything is slower and bigger: a tenth of the size.
+MB = 100_000 if SANITIZED else 1_000_000
+LIMIT = 127  # nesting levels a document may have, the outermost included
+
+
+def nest(levels: int) -> str:
+    return "[" * levels + "]" * levels
+
+
+def error_of(out: dict[str, Any]) -> dict[str, Any]:
+    assert out["ok"] is False, out
+    error: dict[str, Any] = out["error"]
+    return error
+
+
+# ---- nesting at and past the limit, in every position -----------------------
+
+MARK = "@NEST@"
+QUOTED = json.dumps(MARK)  # the mark as a JSON string in the payload
+IN_BODY = json.dumps(QUOTED)[1:-1]  # the mark as a JSON string inside the body text
+# op, payload with QUOTED (or MARK, or IN_BODY) where the nest goes, levels around it
+POSITIONS: dict[str, tuple[str, str, int]] = {
+    "payload member": ("accounts.get.build", build_payload("get", x=MARK), 1),
+    "config member": ("accounts.get.build", build_payload("get", config={**CONFIG, "x": MARK}), 2),
+    "token member": ("accounts.get.build", build_payload("get", token={**TOKEN, "x": MARK}), 2),
+    "input member": ("accounts.get.build", build_payload("get", {**VALID["get"], "x": MARK}), 2),
+    "list element member": (
+        "accounts.create.build",
+        build_payload("create", {**VALID["create"], "accounts": [{"alias": "a", "category": "b",
+                                                                   "x": MARK}]}),
+        4,
+    ),
+    "response member": (
+        "accounts.get.parse",
+        json.dumps({"input": VALID["get"], "response": {"status": 200, "body": ok_body("get"),
+                                                        "x": MARK}}),
+        2,
+    ),
+    # The body is a document of its own: its levels count from its own start.
+    "body": ("accounts.get.parse", parse_p("get", MARK), 0),
+    "body data member": (
+        "accounts.get.parse",
+        parse_p("get", json.dumps({"code": "00", "data": {"nit": "1", "x": MARK}})),
+        2,
+    ),
+    "rejected body member": (
+        "accounts.get.parse",
+        parse_p("get", json.dumps({"code": "07", "message": "no", "x": MARK}), 400),
+        1,
+    ),
+}
+
+
+def nested_payload(position: str, levels: int) -> tuple[str, str]:
+    op, template, _ = POSITIONS[position]
+    token = MARK if position == "body" else IN_BODY if IN_BODY in template else QUOTED
+    return op, template.replace(token, nest(levels), 1)
+
+
+@pytest.mark.parametrize("position", POSITIONS)
+def test_nesting_at_the_limit_decodes_and_one_more_level_is_refused(position: str) -> None:
+    op, _, around = POSITIONS[position]
+    at_limit = answer(*nested_payload(position, LIMIT - around))
+    assert "recursion limit" not in json.dumps(at_limit)
+
+    for levels in (LIMIT - around + 1, 100_000):
+        error = error_of(answer(*nested_payload(position, levels)))
+        if op.endswith(".build") or position == "response member":
+            assert error["kind"] == "ffi"
+            assert error["message"].startswith("invalid payload: recursion limit exceeded")
+        elif position == "rejected body member":  # no JSON: the start of the body is the message
+            assert error["kind"] == "api"
+            assert error["message"].startswith('{"code": "07"')
+        else:
+            assert error["kind"] == "decode"
+            assert error["message"].startswith("invalid JSON body: recursion limit exceeded")
+
+
+# ---- strings: escapes, surrogates, control characters -------------------------
+
+
+def create_with_alias(alias_json: str) -> tuple[str, str]:
+    """A create payload whose alias is the given JSON string text."""
+    payload = build_payload("create", {**VALID["create"], "accounts": [
+        {"alias": MARK, "category": "b"}]})
+    return "accounts.create.build", payload.replace(QUOTED, alias_json)
+
+
+def skipped(string_json: str) -> tuple[str, str]:
+    return "accounts.get.build", build_payload("get", x=MARK).replace(QUOTED, string_json)
+
+
+RUN = 200_000
+
+
+@pytest.mark.parametrize(("call", "expected"), [
+    # long runs of escapes, decoded and skipped
+    (create_with_alias('"' + "\\u00e9" * RUN + '"'), "validation"),
+    (create_with_alias('"' + "\\ud83d\\ude00" * RUN + '"'), "validation"),
+    (create_with_alias('"' + "\\\\" * RUN + '"'), "validation"),
+    (skipped('"' + "\\n\\t\\/\\u0000" * RUN + '"'), "ok"),
+    # lone surrogates: refused where the text is decoded, passed over where skipped
+    (create_with_alias('"\\ud800"'), "unexpected end of hex escape"),
+    (create_with_alias('"\\ud800\\u0041"'), "lone leading surrogate in hex escape"),
+    (create_with_alias('"\\udc00x"'), "lone leading surrogate in hex escape"),
+    (create_with_alias('"' + "\\ud800" * RUN + '"'), "lone leading surrogate in hex escape"),
+    (skipped('"\\udfff\\ud800"'), "ok"),
+    # control characters: raw ones refused, escaped ones kept as text
+    (create_with_alias('"a\x00b"'), "control character (\\u0000-\\u001F) found"),
+    (skipped('"\x1f"'), "control character (\\u0000-\\u001F) found"),
+    (("accounts.get.build", "\x00"), "expected value at line 1 column 1"),
+    (("accounts.get.build", build_payload("get") + "\x00"), "trailing characters"),
+    (create_with_alias('"a\\u0000\\u001f\\u007f"'), "ok"),
+])
+def test_hostile_strings_answer_an_envelope(call: tuple[str, str], expected: str) -> None:
+    out = answer(*call)
+    if expected == "ok":
+        assert out["ok"], out
+    elif expected == "validation":
+        assert error_of(out)["kind"] == "validation"
+    else:
+        assert error_of(out)["kind"] == "ffi"
+        assert expected in out["error"]["message"]
+
+
+@pytest.mark.parametrize(("where", "value", "field"), [
+    ("token", {**TOKEN, "access_token": "tok\r\nX-Evil: 1"}, "token"),
+    ("token", {**TOKEN, "access_token": "tok\x00"}, "token"),
+    ("config", {**CONFIG, "client_id": "cid\nHost: evil"}, "config.client_id"),
+])
+def test_header_values_with_line_breaks_or_nul_are_refused(where: str, value: Any,
+                                                           field: str) -> None:
+    error = error_of(answer("accounts.get.build", build_payload("get", **{where: value})))
+    assert error["kind"] == "validation"
+    assert error["field"] == field
+
+
+@pytest.mark.parametrize("op", ["accounts.get.build\x00", "\x00", "accounts.get.\r\n", "\x7f\x1b"])
+def test_control_characters_in_the_op_come_back_escaped(op: str) -> None:
+    text = _native.call(op, "")
+    assert all(ord(c) >= 0x20 for c in text), text
+    stage = op.rpartition(".")[2]
+    assert stage in json.loads(text)["error"]["message"]
+
+
+# ---- numbers with thousands of digits -----------------------------------------
+
+DIGITS = "9" * 5_000
+
+
+def movement_body(importe: str) -> str:
+    movement = '{"tipoOperacion":"C","estado":"PAGADO","importe":' + importe + "}"
+    return '{"code":"00","data":[' + movement + "]}"
+
+
+@pytest.mark.parametrize(("op", "payload", "expected"), [
+    ("accounts.create.build",
+     build_payload("create", {**VALID["create"], "establishment_id": MARK}), "number out of range"),
+    ("accounts.get.build", build_payload("get", token={**TOKEN, "expires_at": MARK}),
+     "number out of range"),
+    ("accounts.get.parse", json.dumps({"input": VALID["get"],
+                                       "response": {"status": MARK, "body": "{}"}}),
+     "number out of range"),
+    ("accounts.get.build", build_payload("get", x=MARK), None),
+])
+@pytest.mark.parametrize("number", [DIGITS, "-" + DIGITS, "1e" + DIGITS, "0." + DIGITS + "e-9"])
+def test_numbers_with_thousands_of_digits_in_the_payload(op: str, payload: str,
+                                                         expected: str | None, number: str) -> None:
+    out = answer(op, payload.replace(QUOTED, number))
+    if expected is None:
+        assert out["ok"], out  # skipped unread
+    else:
+        error = error_of(out)
+        assert error["kind"] == "ffi"
+        assert error["message"].startswith("invalid payload: "), error
+        if number in (DIGITS, "1e" + DIGITS):
+            assert expected in error["message"]
+
+
+@pytest.mark.parametrize(("importe", "amount"), [
+    ("0." + "0" * 5_000 + "1", "0"),
+    ('"0.' + "0" * 5_000 + '1"', "0"),
+    ("1" + "0" * 20 + "e-" + "0" * 5_000 + "20", "1"),
+    (DIGITS, None),
+    ("1e" + DIGITS, None),
+    ("1e-" + DIGITS, None),
+    ('"' + DIGITS + '"', None),
+])
+def test_amounts_with_thousands_of_digits_in_a_body(importe: str, amount: str | None) -> None:
+    out = answer("accounts.debits.parse", parse_p("debits", movement_body(importe)))
+    if amount is None:
+        error = error_of(out)
+        assert error["kind"] == "decode"
+        assert error["message"].startswith("unexpected payload shape: invalid amount"), error
+    else:
+        assert out["ok"], out
+        assert out["value"][0]["amount"] == amount
+
+
+# ---- large input: an envelope, and memory a small multiple of the input --------
+
+
+@dataclass(frozen=True)
+class Big:
+    make: Callable[[], tuple[str, str]]
+    expected: str  # "ok", an error kind, or a kind and a message prefix: "decode: invalid JSON"
+    factor: float  # peak memory growth allowed, in multiples of the payload's size
+
+
+def _body_list(op: str, element: str, count: int) -> tuple[str, str]:
+    body = '{"code":"00","data":[' + ",".join([element] * count) + "]}"
+    return f"accounts.{op}.parse", parse_p(op, body)
+
+
+BIG: dict[str, Big] = {
+    "100 MB ignored string": Big(
+        lambda: ("accounts.get.build", build_payload("get", x="x" * (100 * MB))), "ok", 0.5),
+    "100 MB text field": Big(
+        lambda: create_with_alias('"' + "y" * (100 * MB) + '"'), "validation", 1.5),
+    "million-element array in an ignored member": Big(
+        lambda: ("accounts.get.build", build_payload("get", x=[0] * MB)), "ok", 0.5),
+    "million account numbers": Big(
+        lambda: ("accounts.balances.build",
+                 build_payload("balances", {"nit": "1234567", "account_numbers": ["1"] * MB})),
+        "validation", 12),
+    "run of escapes in a text field": Big(
+        lambda: create_with_alias('"' + "\\u00e9" * (2 * MB) + '"'), "validation", 1.5),
+    "number with a million digits": Big(
+        lambda: ("accounts.create.build", build_payload(
+            "create", {**VALID["create"], "establishment_id": MARK}).replace(
+                QUOTED, "7" * MB)), "ffi: invalid payload: number out of range", 0.5),
+    "100 MB body that is no JSON, 200": Big(
+        lambda: ("accounts.get.parse", parse_p("get", "<" * (100 * MB))),
+        "decode: invalid JSON body: expected value", 2.5),
+    "100 MB body that is no JSON, 502": Big(
+        lambda: ("accounts.get.parse", parse_p("get", "<" * (100 * MB), 502)), "api", 2.5),
+    "100 MB body with an ignored string": Big(
+        lambda: ("accounts.get.parse", parse_p("get", ok_body("get")[:-1] + ',"x":"'
+                                               + "z" * (100 * MB) + '"}')), "ok", 2.5),
+    "a million open brackets in a body": Big(
+        lambda: ("accounts.get.parse", parse_p("get", "[" * MB)),
+        "decode: invalid JSON body: recursion limit exceeded", 2.5),
+}
+
+CHILD = """
+import gc, json, sys
+sys.path.insert(0, sys.argv[1])
+import test_hostile_input as t
+from quillon.accounts import _native
+
+def status(key):
+    with open("/proc/self/status") as f:
+        return next(int(l.split()[1]) * 1024 for l in f if l.startswith(key))
+
+op, payload = t.BIG[sys.argv[2]].make()
+gc.collect()
+with open("/proc/self/clear_refs", "w") as f:
+    f.write("5")  # the peak starts again from here
+before = status("VmRSS:")
+text = _native.call(op, payload)
+growth = status("VmHWM:") - before
+out = json.loads(text)
+error = None if out["ok"] else {k: str(v)[:300] for k, v in out["error"].items()}
+size = len(payload.encode())
+print(json.dumps({"input": size, "growth": growth, "ok": out["ok"], "error": error}))
+"""
+
+
+def run_child(name: str) -> dict[str, Any]:
+    done = subprocess.run(
+        [sys.executable, "-c", CHILD, str(Path(__file__).parent), name],
+        capture_output=True, text=True, timeout=300, check=False,
+    )
+    assert done.returncode == 0, f"the child died ({done.returncode}): {done.stderr[-3000:]}"
+    result: dict[str, Any] = json.loads(done.stdout)
+    return result
+
+
+@pytest.mark.skipif(not os.access("/proc/self/clear_refs", os.W_OK),
+                    reason="needs Linux's resettable peak memory")
+@pytest.mark.parametrize("name", BIG)
+def test_large_input_answers_an_envelope_within_a_small_multiple_of_its_size(name: str) -> None:
+    case = BIG[name]
+    result = run_child(name)
+    kind, _, prefix = case.expected.partition(": ")
+    if kind == "ok":
+        assert result["ok"], result
+    else:
+        assert result["error"]["kind"] == kind, result
+        assert result["error"]["message"].startswith(prefix), result
+    if not SANITIZED:
+        ratio = result["growth"] / result["input"]
+        assert ratio <= case.factor, f"{name}: peak grew {ratio:.1f} x the input ({result})"
+
+
+def test_every_operation_survives_the_same_hostile_body() -> None:
+    bodies = ["", "\x00", "[" * 200, '{"code":"00","data":' + "[" * 126 + "]" * 126 + "}",
+              '{"code":null,"data":{"a":' * 60 + "1" + "}}" * 60, '"\\ud800"', "1e99999",
+              '{"code":"00","data":{"cuenta":{"numeroCuenta":{}}}}']
+    for op in OPS:
+        for status in (200, 401, 429, 500):
+            for body in bodies:
+                out = answer(f"accounts.{op}.parse", parse_p(op, body, status))
+                assert out["ok"] or out["error"]["kind"] in ("decode", "api", "authentication")

@@ -1,0 +1,183 @@
+"""Secrets stay where they belong, checked over random values: the client
+secret and the basic token never reach a request or a result, the access
+token goes only into the request's two credential headers and never into an
+error, and the package's exceptions and logs mask all three even when the
+gateway echoes them back."""
+
+from __future__ import annotations
+
+import json
+import logging
+import string
+from collections.abc import Iterator
+from typing import Any
+
+import httpx
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from conftest import MAIN, NIT, fast_retry
+from engine_cases import OPS, TOKEN, VALID, build_payload
+from quillon.accounts import AccessToken, Client, QuillonError, _native
+from quillon.accounts.simulator import GatewaySimulator
+
+# Any text Python can hand over (no lone surrogates), between markers that no
+# engine text holds, so that finding one is never a coincidence.
+any_text = st.text(st.characters(codec="utf-8"), max_size=24)
+secret = any_text.map(lambda s: f"\u27e6{s}\u27e7")
+# Inputs that build, and inputs that each validation step refuses.
+BROKEN: dict[str, dict[str, Any]] = {
+    "nit": {"nit": "12x"},
+    "account_number": {"account_number": "1"},
+    "date_to": {"date_to": "2023-12-01"},
+    "accounts": {"accounts": []},
+    "changes": {"changes": [{"account_number": "12345678", "status": "unknown", "reason": "x"}]},
+    "account_numbers": {"account_numbers": ["1"] * 11},
+}
+
+
+@st.composite
+def inputs(draw: st.DrawFn, op: str) -> dict[str, Any]:
+    valid = VALID[op]
+    breaks = [k for k, change in BROKEN.items() if set(change) <= set(valid)]
+    broken = draw(st.sampled_from([None, *breaks]))
+    return valid if broken is None else {**valid, **BROKEN[broken]}
+
+
+def shows(text: str, value: str) -> bool:
+    """Whether `value` appears in `text`, as it is or as the JSON writer escapes it."""
+    return value in text or json.dumps(value, ensure_ascii=False)[1:-1] in text
+
+
+def config_with(form: str, client_secret: str | None, basic_token: str | None,
+                environment: str, base_url: str | None) -> Any:
+    if form == "array":
+        return ["cid", client_secret, basic_token, environment, base_url]
+    config: dict[str, Any] = {"client_id": "cid", "environment": environment}
+    if client_secret is not None:
+        config["client_secret"] = client_secret
+    if basic_token is not None:
+        config["basic_token"] = basic_token
+    if base_url is not None:
+        config["base_url"] = base_url
+    return config
+
+
+@settings(max_examples=300, deadline=None)
+@given(
+    data=st.data(),
+    op=st.sampled_from(OPS),
+    client_secret=secret,
+    basic_token=secret,
+    form=st.sampled_from(["object", "array"]),
+    environment=st.sampled_from(["development", "sandbox", "production"]),
+    base_url=st.one_of(st.none(), any_text),
+    with_token=st.booleans(),
+)
+def test_client_secret_and_basic_token_never_reach_a_request_or_result(
+    data: st.DataObject, op: str, client_secret: str, basic_token: str, form: str,
+    environment: str, base_url: str | None, with_token: bool,
+) -> None:
+    inp = data.draw(inputs(op))
+    token = TOKEN if with_token else None
+
+    def run(cs: str | None, bt: str | None) -> str:
+        config = config_with(form, cs, bt, environment, base_url)
+        return _native.call(f"accounts.{op}.build", build_payload(op, inp, config=config,
+                                                                   token=token))
+
+    text = run(client_secret, basic_token)
+    assert not shows(text, client_secret)
+    assert not shows(text, basic_token)
+    # and they change nothing at all: the answer is the one given without them
+    assert text == run(None, None)
+
+
+@settings(max_examples=300, deadline=None)
+@given(
+    data=st.data(),
+    op=st.sampled_from(OPS),
+    access_token=st.one_of(secret, secret.map(lambda s: s + "\r\n"),
+                           secret.map(lambda s: "\0" + s)),
+    token_form=st.sampled_from(["object", "array"]),
+    cut=st.one_of(st.none(), st.integers(min_value=0)),
+)
+def test_the_access_token_goes_into_the_credential_headers_and_never_into_an_error(
+    data: st.DataObject, op: str, access_token: str, token_form: str, cut: int | None,
+) -> None:
+    token: Any = {**TOKEN, "access_token": access_token}
+    if token_form == "array":
+        token = [access_token, "Bearer", 0, None]
+    payload = build_payload(op, data.draw(inputs(op)), token=token)
+    if cut is not None:
+        payload = payload[: cut % (len(payload) + 1)]  # a payload broken off anywhere
+    out = json.loads(_native.call(f"accounts.{op}.build", payload))
+    if not out["ok"]:
+        assert not shows(json.dumps(out["error"], ensure_ascii=False), access_token)
+        return
+    request = out["value"]
+    headers = request.pop("headers")
+    assert headers.pop("access_token") == access_token
+    assert headers.pop("Authorization") == "Bearer " + access_token
+    assert not shows(json.dumps([request, headers], ensure_ascii=False), access_token)
+    assert not any(c in access_token for c in "\r\n\0")
+
+
+# ---- the package: exceptions and logs ---------------------------------------
+
+# Where a gateway answer may echo what it was sent.
+ECHOES = {
+    "message": lambda s: {"message": f"token {s} refused"},
+    "error_description": lambda s: {"error_description": s, "error": "invalid_token"},
+    "errorMessage": lambda s: {"code": "05", "errorMessage": f"bad credentials: {s}"},
+    "data": lambda s: {"code": "05", "errorMessage": "bad", "data": [s, f"{s}; {s}"]},
+    "errorCode": lambda s: {"code": "05", "errorMessage": "bad", "errorCode": s},
+    "page": lambda s: f"<html>{s}</html>",
+}
+
+
+# What can travel in an HTTP header: printable ASCII.
+header_text = st.text(st.sampled_from(string.ascii_letters + string.digits + "-._~+/=!$%&*"),
+                      min_size=1, max_size=40)
+
+
+@pytest.fixture(scope="module")
+def http() -> Iterator[httpx.Client]:
+    with httpx.Client() as client:
+        yield client
+
+
+@pytest.mark.parametrize("status", [200, 400, 401, 403, 503])
+@pytest.mark.parametrize("echo", list(ECHOES))
+@settings(max_examples=3, deadline=None,
+          suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(
+    access_token=header_text.map(lambda s: f"[[tok{s}]]"),
+    client_secret=header_text.map(lambda s: f"[[sec{s}]]"),
+    basic_token=header_text.map(lambda s: f"[[bas{s}]]"),
+)
+def test_the_package_masks_secrets_the_gateway_echoes(
+    sim: GatewaySimulator, http: httpx.Client, caplog: pytest.LogCaptureFixture, status: int,
+    echo: str, access_token: str, client_secret: str, basic_token: str,
+) -> None:
+    secrets = (access_token, client_secret, basic_token)
+    body = ECHOES[echo](" ".join(secrets))
+    sim.clear()
+    # every attempt gets the echo, retries included
+    sim.fail_next(status, count=5, body=body if isinstance(body, str) else json.dumps(body))
+    caplog.clear()
+    client = Client(
+        client_id="cid", token=AccessToken(access_token), base_url=sim.url,
+        client_secret=client_secret, basic_token=basic_token, http_client=http,
+        retry=fast_retry(max_attempts=2), sleep=lambda _: None,
+    )
+    with caplog.at_level(logging.DEBUG, logger="quillon.accounts"), \
+            pytest.raises(QuillonError) as raised:
+        client.get_account(nit=NIT, account_number=MAIN)
+    shown = [str(raised.value), repr(raised.value), repr(raised.value.args),
+             json.dumps(raised.value.to_json(), ensure_ascii=False), repr(client),
+             *(r.getMessage() for r in caplog.records)]
+    for text in shown:
+        for value in secrets:
+            assert not shows(text, value), (echo, text)
