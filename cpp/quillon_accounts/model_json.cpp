@@ -1,123 +1,169 @@
-// The JSON form of the result records.
+// The JSON form of the result records, written member by member in ascending
+// order of the member names (the order a value tree would sort them into).
 #include "model_json.hpp"
 
-#include <initializer_list>
 #include <optional>
 #include <string>
-#include <utility>
+#include <string_view>
+
+#include "../quillon_core/json_writer.hpp"
 
 namespace quillon_accounts::model {
 
-using quillon_core::json::Value;
-
 namespace {
 
-Value text(const std::string& s) { return Value::string(s); }
-Value text(const std::optional<std::string>& s) { return s ? Value::string(*s) : Value::null(); }
-Value id(std::uint64_t n) { return Value::number(n); }
-Value id(const std::optional<std::uint64_t>& n) { return n ? Value::number(*n) : Value::null(); }
-Value amount(const Amount& a) { return quillon_core::amount::serialize(a); }
-Value amount(const std::optional<Amount>& a) { return a ? amount(*a) : Value::null(); }
-Value status(AccountStatus s) { return Value::string(std::string(s.word())); }
+using quillon_core::json::write_string;
 
-Value object(std::initializer_list<Value::Member> members) {
-    return Value::object(std::vector<Value::Member>(members));
+// `key` is the separator and the quoted name with its colon, as in
+// `,"name":`; the first member of an object starts with `{`.
+void text(std::string& out, std::string_view key, const std::string& s) {
+    out.append(key);
+    write_string(s, out);
 }
 
-Value to_value(const Account& r);
-Value to_value(const Establishment& r);
-Value to_value(const Party& r);
-
-// A list nested in a record; sees the record forms above and in the header.
-template <class T>
-Value list(const std::vector<T>& items) {
-    auto out = Value::array();
-    out.items().reserve(items.size());
-    for (const auto& item : items) out.push(to_value(item));
-    return out;
+void text(std::string& out, std::string_view key, const std::optional<std::string>& s) {
+    out.append(key);
+    if (s) {
+        write_string(*s, out);
+    } else {
+        out.append("null");
+    }
 }
 
-Value to_value(const Account& r) {
-    return object({{"number", text(r.number)},
-                   {"alias", text(r.alias)},
-                   {"status", status(r.status)},
-                   {"raw_status", text(r.raw_status)}});
+void id(std::string& out, std::string_view key, std::uint64_t n) {
+    out.append(key);
+    out.append(std::to_string(n));
 }
 
-Value to_value(const Establishment& r) {
-    return object({{"id", id(r.id)}, {"name", text(r.name)}, {"accounts", list(r.accounts)}});
+void id(std::string& out, std::string_view key, const std::optional<std::uint64_t>& n) {
+    if (n) return id(out, key, *n);
+    out.append(key);
+    out.append("null");
 }
 
-Value to_value(const Party& r) {
-    return object({{"account", text(r.account)},
-                   {"document_id", text(r.document_id)},
-                   {"name", text(r.name)},
-                   {"bank_code", text(r.bank_code)},
-                   {"bank_name", text(r.bank_name)}});
+void amount(std::string& out, std::string_view key, const Amount& a) {
+    out.append(key);
+    out.push_back('"');
+    quillon_core::amount::append_text(a, out);
+    out.push_back('"');
+}
+
+void amount(std::string& out, std::string_view key, const std::optional<Amount>& a) {
+    if (a) return amount(out, key, *a);
+    out.append(key);
+    out.append("null");
+}
+
+// The status words need no escapes.
+void word(std::string& out, std::string_view key, std::string_view w) {
+    out.append(key);
+    out.push_back('"');
+    out.append(w);
+    out.push_back('"');
 }
 
 }  // namespace
 
-Value to_value(const MerchantAccount& r) {
-    return object({{"nit", text(r.nit)},
-                   {"merchant_name", text(r.merchant_name)},
-                   {"establishment_id", id(r.establishment_id)},
-                   {"establishment_name", text(r.establishment_name)},
-                   {"account", to_value(r.account)}});
+void write(const Account& r, std::string& out) {
+    text(out, "{\"alias\":", r.alias);
+    text(out, ",\"number\":", r.number);
+    text(out, ",\"raw_status\":", r.raw_status);
+    word(out, ",\"status\":", r.status.word());
+    out.push_back('}');
 }
 
-Value to_value(const MerchantAccounts& r) {
-    return object({{"nit", text(r.nit)},
-                   {"merchant_name", text(r.merchant_name)},
-                   {"establishments", list(r.establishments)}});
+void write(const Establishment& r, std::string& out) {
+    out.append("{\"accounts\":");
+    write(r.accounts, out);
+    id(out, ",\"id\":", r.id);
+    text(out, ",\"name\":", r.name);
+    out.push_back('}');
 }
 
-Value to_value(const CreatedAccounts& r) {
-    return object({{"nit", text(r.nit)},
-                   {"merchant_name", text(r.merchant_name)},
-                   {"establishment_id", id(r.establishment_id)},
-                   {"establishment_name", text(r.establishment_name)},
-                   {"accounts", list(r.accounts)}});
+void write(const Party& r, std::string& out) {
+    text(out, "{\"account\":", r.account);
+    text(out, ",\"bank_code\":", r.bank_code);
+    text(out, ",\"bank_name\":", r.bank_name);
+    text(out, ",\"document_id\":", r.document_id);
+    text(out, ",\"name\":", r.name);
+    out.push_back('}');
 }
 
-Value to_value(const StatusChanged& r) {
-    return object({{"account_number", text(r.account_number)},
-                   {"status", status(r.status)},
-                   {"raw_status", text(r.raw_status)}});
+void write(const MerchantAccount& r, std::string& out) {
+    out.append("{\"account\":");
+    write(r.account, out);
+    id(out, ",\"establishment_id\":", r.establishment_id);
+    text(out, ",\"establishment_name\":", r.establishment_name);
+    text(out, ",\"merchant_name\":", r.merchant_name);
+    text(out, ",\"nit\":", r.nit);
+    out.push_back('}');
 }
 
-Value to_value(const Movement& r) {
-    return object({{"transaction_id", text(r.transaction_id)},
-                   {"operation_type", text(r.operation_type)},
-                   {"status", quillon_core::status::to_value(r.status)},
-                   {"raw_status", text(r.raw_status)},
-                   {"message", text(r.message)},
-                   {"transaction_at", text(r.transaction_at)},
-                   {"amount", amount(r.amount)},
-                   {"fee", amount(r.fee)},
-                   {"total", amount(r.total)},
-                   {"currency", text(r.currency)},
-                   {"origin", to_value(r.origin)},
-                   {"destination", to_value(r.destination)},
-                   {"reference", text(r.reference)},
-                   {"ach_order_number", text(r.ach_order_number)},
-                   {"recipient_order_number", text(r.recipient_order_number)}});
+void write(const MerchantAccounts& r, std::string& out) {
+    out.append("{\"establishments\":");
+    write(r.establishments, out);
+    text(out, ",\"merchant_name\":", r.merchant_name);
+    text(out, ",\"nit\":", r.nit);
+    out.push_back('}');
 }
 
-Value to_value(const Balance& r) {
-    return object({{"account_number", text(r.account_number)},
-                   {"status", status(r.status)},
-                   {"raw_status", text(r.raw_status)},
-                   {"currency", text(r.currency)},
-                   {"available", amount(r.available)},
-                   {"booked", amount(r.booked)},
-                   {"held", amount(r.held)},
-                   {"last_credit_at", text(r.last_credit_at)},
-                   {"last_debit_at", text(r.last_debit_at)}});
+void write(const CreatedAccounts& r, std::string& out) {
+    out.append("{\"accounts\":");
+    write(r.accounts, out);
+    id(out, ",\"establishment_id\":", r.establishment_id);
+    text(out, ",\"establishment_name\":", r.establishment_name);
+    text(out, ",\"merchant_name\":", r.merchant_name);
+    text(out, ",\"nit\":", r.nit);
+    out.push_back('}');
 }
 
-Value to_value(const Reconciliation& r) {
-    return object({{"movements", list(r.movements)}, {"balances", list(r.balances)}});
+void write(const StatusChanged& r, std::string& out) {
+    text(out, "{\"account_number\":", r.account_number);
+    text(out, ",\"raw_status\":", r.raw_status);
+    word(out, ",\"status\":", r.status.word());
+    out.push_back('}');
+}
+
+void write(const Movement& r, std::string& out) {
+    text(out, "{\"ach_order_number\":", r.ach_order_number);
+    amount(out, ",\"amount\":", r.amount);
+    text(out, ",\"currency\":", r.currency);
+    out.append(",\"destination\":");
+    write(r.destination, out);
+    amount(out, ",\"fee\":", r.fee);
+    text(out, ",\"message\":", r.message);
+    text(out, ",\"operation_type\":", r.operation_type);
+    out.append(",\"origin\":");
+    write(r.origin, out);
+    text(out, ",\"raw_status\":", r.raw_status);
+    text(out, ",\"recipient_order_number\":", r.recipient_order_number);
+    text(out, ",\"reference\":", r.reference);
+    word(out, ",\"status\":", quillon_core::status::payment_status_word(r.status));
+    amount(out, ",\"total\":", r.total);
+    text(out, ",\"transaction_at\":", r.transaction_at);
+    text(out, ",\"transaction_id\":", r.transaction_id);
+    out.push_back('}');
+}
+
+void write(const Balance& r, std::string& out) {
+    text(out, "{\"account_number\":", r.account_number);
+    amount(out, ",\"available\":", r.available);
+    amount(out, ",\"booked\":", r.booked);
+    text(out, ",\"currency\":", r.currency);
+    amount(out, ",\"held\":", r.held);
+    text(out, ",\"last_credit_at\":", r.last_credit_at);
+    text(out, ",\"last_debit_at\":", r.last_debit_at);
+    text(out, ",\"raw_status\":", r.raw_status);
+    word(out, ",\"status\":", r.status.word());
+    out.push_back('}');
+}
+
+void write(const Reconciliation& r, std::string& out) {
+    out.append("{\"balances\":");
+    write(r.balances, out);
+    out.append(",\"movements\":");
+    write(r.movements, out);
+    out.push_back('}');
 }
 
 }  // namespace quillon_accounts::model

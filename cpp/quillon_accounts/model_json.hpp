@@ -1,7 +1,13 @@
 // The JSON form of the result records: every member always written, absent
-// values as null, amounts as normalised decimal strings.
+// values as null, amounts as normalised decimal strings, members in ascending
+// order of their names.
+//
+// Results are written straight into compact JSON text, without building a
+// value tree first; `to_value` hands that text over as a raw value.
 #pragma once
 
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "../quillon_core/json_value.hpp"
@@ -9,20 +15,65 @@
 
 namespace quillon_accounts::model {
 
-quillon_core::json::Value to_value(const MerchantAccount& r);
-quillon_core::json::Value to_value(const MerchantAccounts& r);
-quillon_core::json::Value to_value(const CreatedAccounts& r);
-quillon_core::json::Value to_value(const StatusChanged& r);
-quillon_core::json::Value to_value(const Movement& r);
-quillon_core::json::Value to_value(const Balance& r);
-quillon_core::json::Value to_value(const Reconciliation& r);
+void write(const Account& r, std::string& out);
+void write(const Establishment& r, std::string& out);
+void write(const Party& r, std::string& out);
+void write(const MerchantAccount& r, std::string& out);
+void write(const MerchantAccounts& r, std::string& out);
+void write(const CreatedAccounts& r, std::string& out);
+void write(const StatusChanged& r, std::string& out);
+void write(const Movement& r, std::string& out);
+void write(const Balance& r, std::string& out);
+void write(const Reconciliation& r, std::string& out);
 
 template <class T>
-quillon_core::json::Value to_value(const std::vector<T>& list) {
-    auto out = quillon_core::json::Value::array();
-    out.items().reserve(list.size());
-    for (const auto& item : list) out.push(to_value(item));
-    return out;
+void write(const std::vector<T>& list, std::string& out) {
+    out.push_back('[');
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (i > 0) out.push_back(',');
+        write(list[i], out);
+    }
+    out.push_back(']');
 }
+
+template <class T>
+quillon_core::json::Value to_value(const T& r) {
+    std::string out;
+    write(r, out);
+    return quillon_core::json::Value::raw(std::move(out));
+}
+
+// A result already written as JSON text while it was converted: the form of
+// the results that are lists, which can be long. Converting element by
+// element straight into text keeps neither the gateway's records nor the
+// result records of the whole list in memory.
+struct Written {
+    std::string json;
+
+    quillon_core::json::Value to_value() && { return quillon_core::json::Value::raw(std::move(json)); }
+    quillon_core::json::Value to_value() const& { return quillon_core::json::Value::raw(json); }
+};
+
+// Appends `,` before every element but the first, and, once the first
+// elements show how long one is, makes room for the whole list at once.
+class ListText {
+public:
+    ListText(std::string& out, std::size_t count) : out_(out), count_(count) {}
+
+    void next() {
+        if (done_ == SAMPLE && count_ > 2 * SAMPLE) {
+            const std::size_t per = (out_.size() - start_) / SAMPLE + 1;
+            out_.reserve(out_.size() + per * (count_ - SAMPLE) + per * (count_ - SAMPLE) / 16 + 64);
+        }
+        if (done_++ > 0) out_.push_back(',');
+    }
+
+private:
+    static constexpr std::size_t SAMPLE = 64;
+    std::string& out_;
+    std::size_t count_;
+    std::size_t start_ = out_.size();
+    std::size_t done_ = 0;
+};
 
 }  // namespace quillon_accounts::model

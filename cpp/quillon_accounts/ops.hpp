@@ -10,6 +10,7 @@
 #include "../quillon_core/http.hpp"
 #include "../quillon_core/operation.hpp"
 #include "model.hpp"
+#include "model_json.hpp"
 
 namespace quillon_accounts::ops {
 
@@ -34,12 +35,18 @@ inline constexpr std::string_view BASE_PATH = "cuentas-comercios/v1/cuentas";
 QUILLON_ACCOUNTS_OPERATION(GetAccount, "accounts.get", model::AccountRef, model::MerchantAccount);
 QUILLON_ACCOUNTS_OPERATION(ListAccounts, "accounts.list", model::MerchantRef, model::MerchantAccounts);
 QUILLON_ACCOUNTS_OPERATION(Create, "accounts.create", model::CreateAccounts, model::CreatedAccounts);
+// The results that are lists of records (a `Reconciliation` holds two) can be
+// long: they are converted element by element straight into their JSON text.
 QUILLON_ACCOUNTS_OPERATION(ChangeStatus, "accounts.set_status", model::StatusChanges,
-                           std::vector<model::StatusChanged>);
-QUILLON_ACCOUNTS_OPERATION(Reconcile, "accounts.reconcile", model::MerchantRange, model::Reconciliation);
-QUILLON_ACCOUNTS_OPERATION(Credits, "accounts.credits", model::AccountRange, std::vector<model::Movement>);
-QUILLON_ACCOUNTS_OPERATION(Debits, "accounts.debits", model::AccountRange, std::vector<model::Movement>);
-QUILLON_ACCOUNTS_OPERATION(Balances, "accounts.balances", model::BalancesQuery, std::vector<model::Balance>);
+                           model::Written);  // list of StatusChanged
+QUILLON_ACCOUNTS_OPERATION(Reconcile, "accounts.reconcile", model::MerchantRange,
+                           model::Written);  // Reconciliation
+QUILLON_ACCOUNTS_OPERATION(Credits, "accounts.credits", model::AccountRange,
+                           model::Written);  // list of Movement
+QUILLON_ACCOUNTS_OPERATION(Debits, "accounts.debits", model::AccountRange,
+                           model::Written);  // list of Movement
+QUILLON_ACCOUNTS_OPERATION(Balances, "accounts.balances", model::BalancesQuery,
+                           model::Written);  // list of Balance
 
 #undef QUILLON_ACCOUNTS_OPERATION
 

@@ -2,8 +2,10 @@
 // record: key, kind and where the value goes.
 #include "wire.hpp"
 
+#include <array>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 
 #include "../quillon_core/json_reader.hpp"
 #include "../quillon_core/text.hpp"
@@ -15,7 +17,7 @@ namespace {
 // ---- messages ---------------------------------------------------------------
 
 // The found value as a decoding message names it.
-std::string describe(const Value& v) {
+std::string describe(const Node& v) {
     switch (v.kind()) {
         case quillon_core::json::Kind::Null:
             return "unit value";
@@ -28,14 +30,22 @@ std::string describe(const Value& v) {
         case quillon_core::json::Kind::Array:
             return "sequence";
         case quillon_core::json::Kind::Object:
+        default:
             return "map";
     }
-    return "value";
 }
 
 bool fail(std::string& message, std::string text) {
     message = std::move(text);
     return false;
+}
+
+void assign(std::optional<std::string>& slot, std::string_view text) {
+    if (slot) {
+        slot->assign(text);
+    } else {
+        slot.emplace(text);
+    }
 }
 
 // ---- field kinds --------------------------------------------------------------
@@ -45,59 +55,81 @@ bool fail(std::string& message, std::string text) {
 
 struct ReqText {
     static constexpr bool required = true;
-    static bool read(Value&& v, std::string& slot, std::string& m) {
+    static bool read(const Node& v, std::string& slot, std::string& m) {
         if (!v.is_string() && !v.is_number()) return fail(m, "expected a string or number");
-        slot = std::move(v.text());
+        slot.assign(v.text());
         return true;
     }
 };
 
 struct OptText {
     static constexpr bool required = false;
-    static bool read(Value&& v, std::optional<std::string>& slot, std::string&) {
-        slot = v.is_string() || v.is_number() ? std::optional(std::move(v.text())) : std::nullopt;
+    static bool read(const Node& v, std::optional<std::string>& slot, std::string&) {
+        if (v.is_string() || v.is_number()) {
+            assign(slot, v.text());
+        } else {
+            slot.reset();
+        }
         return true;
     }
 };
 
 struct OptString {
     static constexpr bool required = false;
-    static bool read(Value&& v, std::optional<std::string>& slot, std::string& m) {
+    static bool read(const Node& v, std::optional<std::string>& slot, std::string& m) {
         if (v.is_null()) {
             slot.reset();
             return true;
         }
         if (!v.is_string()) return fail(m, invalid_type(v, "a string"));
-        slot = std::move(v.text());
+        assign(slot, v.text());
         return true;
     }
 };
 
 struct ReqString {
     static constexpr bool required = true;
-    static bool read(Value&& v, std::string& slot, std::string& m) {
+    static bool read(const Node& v, std::string& slot, std::string& m) {
         if (!v.is_string()) return fail(m, invalid_type(v, "a string"));
-        slot = std::move(v.text());
+        slot.assign(v.text());
         return true;
     }
 };
 
+// An identifier: absent for what `opt_text` drops, else the text parsed.
+bool read_id(const Node& v, std::optional<std::uint64_t>& out, std::string& m) {
+    if (!v.is_string() && !v.is_number()) {
+        out.reset();
+        return true;
+    }
+    std::uint64_t n = 0;
+    if (!parse_id(v.text(), n, m)) return false;
+    out = n;
+    return true;
+}
+
 struct ReqU64 {
     static constexpr bool required = true;
-    static bool read(Value&& v, std::uint64_t& slot, std::string& m) { return req_u64(v, slot, m); }
+    static bool read(const Node& v, std::uint64_t& slot, std::string& m) {
+        std::optional<std::uint64_t> id;
+        if (!read_id(v, id, m)) return false;
+        if (!id) return fail(m, "expected an id");
+        slot = *id;
+        return true;
+    }
 };
 
 struct OptU64 {
     static constexpr bool required = false;
-    static bool read(Value&& v, std::optional<std::uint64_t>& slot, std::string& m) {
-        return opt_u64(v, slot, m);
+    static bool read(const Node& v, std::optional<std::uint64_t>& slot, std::string& m) {
+        return read_id(v, slot, m);
     }
 };
 
 struct ReqAmount {
     static constexpr bool required = true;
-    static bool read(Value&& v, Amount& slot, std::string& m) {
-        auto a = quillon_core::amount::from_value(v, m);
+    static bool read(const Node& v, Amount& slot, std::string& m) {
+        auto a = quillon_core::amount::from_node(v, m);
         if (!a) return false;
         slot = *a;
         return true;
@@ -106,12 +138,12 @@ struct ReqAmount {
 
 struct OptAmount {
     static constexpr bool required = false;
-    static bool read(Value&& v, std::optional<Amount>& slot, std::string& m) {
+    static bool read(const Node& v, std::optional<Amount>& slot, std::string& m) {
         if (v.is_null()) {
             slot.reset();
             return true;
         }
-        auto a = quillon_core::amount::from_value(v, m);
+        auto a = quillon_core::amount::from_node(v, m);
         if (!a) return false;
         slot = *a;
         return true;
@@ -121,9 +153,7 @@ struct OptAmount {
 template <class R>
 struct ListOf {
     static constexpr bool required = false;
-    static bool read(Value&& v, std::vector<R>& slot, std::string& m) {
-        return decode(std::move(v), slot, m);
-    }
+    static bool read(const Node& v, std::vector<R>& slot, std::string& m) { return decode(v, slot, m); }
 };
 
 // ---- record tables --------------------------------------------------------------
@@ -133,7 +163,10 @@ struct Field {
     std::string_view key;
     std::string_view alias;  // a second key for the same field, or empty
     bool required;
-    bool (*read)(Value&&, R&, std::string&);
+    bool (*read)(const Node&, R&, std::string&);
+    void (*reset)(R&);  // back to the field's default
+
+    bool named(std::string_view k) const { return key == k || (!alias.empty() && alias == k); }
 };
 
 template <class M>
@@ -144,14 +177,20 @@ struct MemberOf<T R::*> {
 };
 
 template <auto Member, class Kind>
-bool read_member(Value&& v, typename MemberOf<decltype(Member)>::Record& record, std::string& m) {
-    return Kind::read(std::move(v), record.*Member, m);
+bool read_member(const Node& v, typename MemberOf<decltype(Member)>::Record& record, std::string& m) {
+    return Kind::read(v, record.*Member, m);
+}
+
+template <auto Member>
+void reset_member(typename MemberOf<decltype(Member)>::Record& record) {
+    using T = std::remove_reference_t<decltype(record.*Member)>;
+    record.*Member = T{};
 }
 
 template <auto Member, class Kind>
 constexpr Field<typename MemberOf<decltype(Member)>::Record> field(std::string_view key,
                                                                     std::string_view alias = {}) {
-    return {key, alias, Kind::required, &read_member<Member, Kind>};
+    return {key, alias, Kind::required, &read_member<Member, Kind>, &reset_member<Member>};
 }
 
 template <class R>
@@ -261,7 +300,7 @@ constexpr const Table<WReconciliation>& table_for(const WReconciliation&) {
 template <class R>
 struct Nested {
     static constexpr bool required = true;
-    static bool read(Value&& v, R& slot, std::string& m) { return decode(std::move(v), slot, m); }
+    static bool read(const Node& v, R& slot, std::string& m) { return decode(v, slot, m); }
 };
 
 constexpr Field<Detail> detail_fields[] = {
@@ -276,23 +315,47 @@ constexpr const Table<Detail>& table_for(const Detail&) { return detail_table; }
 
 // ---- the record reader ------------------------------------------------------------
 
-// Object form: members in ascending key order (the tree's order), each field
-// read as met; then the first required field not seen, in declaration order.
+using quillon_core::json::Member;
+
+// Which field a key names, guessing first the field that followed `previous`
+// the last time: the members of a gateway's records come in the same order
+// record after record, so the guess is nearly always right. The guesses only
+// save comparisons; they never change which field is found.
 template <class R>
-bool read_object(Value& v, R& out, const Table<R>& t, std::string& m) {
-    // One bit per field: no record has more than 32.
-    std::uint32_t seen = 0;
-    for (auto& [key, member] : v.members()) {
-        std::size_t i = 0;
-        while (i < t.fields.size() && t.fields[i].key != key &&
-               (t.fields[i].alias.empty() || t.fields[i].alias != key)) {
-            ++i;
+std::size_t field_index(const Table<R>& t, std::string_view key, std::size_t previous) {
+    static constexpr std::size_t N = 32;  // no record has more fields
+    thread_local std::array<std::uint8_t, N + 1> next = [] {
+        std::array<std::uint8_t, N + 1> a{};
+        for (std::size_t i = 0; i <= N; ++i) a[i] = static_cast<std::uint8_t>(i == N ? 0 : i + 1);
+        return a;
+    }();
+    const std::size_t guess = next[previous];
+    if (guess < t.fields.size() && t.fields[guess].named(key)) return guess;
+    for (std::size_t i = 0; i < t.fields.size(); ++i) {
+        if (t.fields[i].named(key)) {
+            next[previous] = static_cast<std::uint8_t>(i);
+            return i;
         }
+    }
+    return t.fields.size();
+}
+
+// The members in ascending key order, the last of repeated keys winning, each
+// field read as met; then the first required field not seen, in declaration
+// order. This is the decoding as defined; `read_object` gets the same result
+// faster whenever it can.
+template <class R>
+bool read_sorted(const Node& v, R& out, const Table<R>& t, std::string& m) {
+    out = R{};
+    std::uint32_t seen = 0;
+    for (const Member* member : quillon_core::json::sorted_members(v)) {
+        std::size_t i = 0;
+        while (i < t.fields.size() && !t.fields[i].named(member->key)) ++i;
         if (i == t.fields.size()) continue;  // unknown key: not examined
         const std::uint32_t bit = std::uint32_t{1} << i;
         if (seen & bit) return fail(m, "duplicate field `" + std::string(t.fields[i].key) + "`");
         seen |= bit;
-        if (!t.fields[i].read(std::move(member), out, m)) return false;
+        if (!t.fields[i].read(member->value, out, m)) return false;
     }
     for (std::size_t i = 0; i < t.fields.size(); ++i) {
         if (t.fields[i].required && !(seen & (std::uint32_t{1} << i))) {
@@ -302,14 +365,40 @@ bool read_object(Value& v, R& out, const Table<R>& t, std::string& m) {
     return true;
 }
 
+// Object form, in the order of the text. Reading a field does not depend on
+// the other fields, so while no key repeats (or meets its alias) and no field
+// fails, this order gives what the sorted order gives. Otherwise the record
+// is read again by `read_sorted`, which settles the outcome and the message.
+template <class R>
+bool read_object(const Node& v, R& out, const Table<R>& t, std::string& m) {
+    std::uint32_t seen = 0;
+    std::size_t previous = 32;
+    for (const Member& member : v.members()) {
+        const std::size_t i = field_index(t, member.key, previous);
+        if (i == t.fields.size()) continue;
+        previous = i;
+        const std::uint32_t bit = std::uint32_t{1} << i;
+        if ((seen & bit) || !t.fields[i].read(member.value, out, m)) return read_sorted(v, out, t, m);
+        seen |= bit;
+    }
+    for (std::size_t i = 0; i < t.fields.size(); ++i) {
+        const std::uint32_t bit = std::uint32_t{1} << i;
+        if (seen & bit) continue;
+        if (t.fields[i].required) return fail(m, "missing field `" + std::string(t.fields[i].key) + "`");
+        t.fields[i].reset(out);
+    }
+    return true;
+}
+
 // Array form: element i is field i; a short array leaves optional fields at
 // their defaults and fails at the first required one; a long one fails.
 template <class R>
-bool read_array(Value& v, R& out, const Table<R>& t, std::string& m) {
-    auto& items = v.items();
+bool read_array(const Node& v, R& out, const Table<R>& t, std::string& m) {
+    out = R{};
+    const auto items = v.items();
     for (std::size_t i = 0; i < t.fields.size(); ++i) {
         if (i < items.size()) {
-            if (!t.fields[i].read(std::move(items[i]), out, m)) return false;
+            if (!t.fields[i].read(items[i], out, m)) return false;
         } else if (t.fields[i].required) {
             return fail(m, "invalid length " + std::to_string(i) + ", expected " +
                                t.expected_len());
@@ -323,9 +412,8 @@ bool read_array(Value& v, R& out, const Table<R>& t, std::string& m) {
 }
 
 template <class R>
-bool read_record(Value&& v, R& out, std::string& m) {
+bool read_record(const Node& v, R& out, std::string& m) {
     const Table<R>& t = table_for(out);
-    out = R{};
     bool ok = false;
     if (v.is_object()) {
         ok = read_object(v, out, t, m);
@@ -341,18 +429,23 @@ bool read_record(Value&& v, R& out, std::string& m) {
 }  // namespace
 
 std::string invalid_type(const Value& found, std::string_view expected) {
+    const auto doc = quillon_core::json::Doc::from_value(found);
+    return invalid_type(doc.root(), expected);
+}
+
+std::string invalid_type(const Node& found, std::string_view expected) {
     return "invalid type: " + describe(found) + ", expected " + std::string(expected);
 }
 
-bool decode(Value&& v, WAccount& out, std::string& m) { return read_record(std::move(v), out, m); }
-bool decode(Value&& v, WEstablishment& out, std::string& m) { return read_record(std::move(v), out, m); }
-bool decode(Value&& v, List& out, std::string& m) { return read_record(std::move(v), out, m); }
-bool decode(Value&& v, Created& out, std::string& m) { return read_record(std::move(v), out, m); }
-bool decode(Value&& v, Changed& out, std::string& m) { return read_record(std::move(v), out, m); }
-bool decode(Value&& v, WMovement& out, std::string& m) { return read_record(std::move(v), out, m); }
-bool decode(Value&& v, WBalance& out, std::string& m) { return read_record(std::move(v), out, m); }
-bool decode(Value&& v, WReconciliation& out, std::string& m) { return read_record(std::move(v), out, m); }
-bool decode(Value&& v, Detail& out, std::string& m) { return read_record(std::move(v), out, m); }
+bool decode(const Node& v, WAccount& out, std::string& m) { return read_record(v, out, m); }
+bool decode(const Node& v, WEstablishment& out, std::string& m) { return read_record(v, out, m); }
+bool decode(const Node& v, List& out, std::string& m) { return read_record(v, out, m); }
+bool decode(const Node& v, Created& out, std::string& m) { return read_record(v, out, m); }
+bool decode(const Node& v, Changed& out, std::string& m) { return read_record(v, out, m); }
+bool decode(const Node& v, WMovement& out, std::string& m) { return read_record(v, out, m); }
+bool decode(const Node& v, WBalance& out, std::string& m) { return read_record(v, out, m); }
+bool decode(const Node& v, WReconciliation& out, std::string& m) { return read_record(v, out, m); }
+bool decode(const Node& v, Detail& out, std::string& m) { return read_record(v, out, m); }
 
 std::optional<std::string> opt_text(const Value& value) {
     if (value.is_string() || value.is_number()) return value.text();
@@ -386,7 +479,9 @@ bool opt_u64(const Value& value, std::optional<std::uint64_t>& out, std::string&
 }
 
 bool req_text(const Value& value, std::string& out, std::string& message) {
-    return ReqText::read(Value(value), out, message);
+    if (!value.is_string() && !value.is_number()) return fail(message, "expected a string or number");
+    out = value.text();
+    return true;
 }
 
 bool req_u64(const Value& value, std::uint64_t& out, std::string& message) {

@@ -15,11 +15,13 @@
 #include <vector>
 
 #include "../quillon_core/amount.hpp"
+#include "../quillon_core/json_doc.hpp"
 #include "../quillon_core/json_value.hpp"
 
 namespace quillon_accounts::wire {
 
 using quillon_core::amount::Amount;
+using quillon_core::json::Node;
 using quillon_core::json::Value;
 
 // Field order is the order of the array form and part of the contract.
@@ -106,38 +108,65 @@ struct Detail {
 
 // ---- decoding -------------------------------------------------------------
 //
-// Each decoder consumes the value and fills `out` (reset first); on failure
-// it returns false and sets `message`. A failure anywhere inside a record or
-// list fails the whole with the inner message unchanged.
+// Each decoder reads a node of a gateway body's document and fills `out`
+// (reset first); on failure it returns false and sets `message`. A failure
+// anywhere inside a record or list fails the whole with the inner message
+// unchanged. An object's members count in ascending key order, the last of
+// repeated keys winning, exactly as if the body had been read into a `Value`.
 
-bool decode(Value&& value, WAccount& out, std::string& message);
-bool decode(Value&& value, WEstablishment& out, std::string& message);
-bool decode(Value&& value, List& out, std::string& message);
-bool decode(Value&& value, Created& out, std::string& message);
-bool decode(Value&& value, Changed& out, std::string& message);
-bool decode(Value&& value, WMovement& out, std::string& message);
-bool decode(Value&& value, WBalance& out, std::string& message);
-bool decode(Value&& value, WReconciliation& out, std::string& message);
-bool decode(Value&& value, Detail& out, std::string& message);
+bool decode(const Node& node, WAccount& out, std::string& message);
+bool decode(const Node& node, WEstablishment& out, std::string& message);
+bool decode(const Node& node, List& out, std::string& message);
+bool decode(const Node& node, Created& out, std::string& message);
+bool decode(const Node& node, Changed& out, std::string& message);
+bool decode(const Node& node, WMovement& out, std::string& message);
+bool decode(const Node& node, WBalance& out, std::string& message);
+bool decode(const Node& node, WReconciliation& out, std::string& message);
+bool decode(const Node& node, Detail& out, std::string& message);
+
+// The same decoders over an owned value (which they consume).
+template <class R>
+bool decode(Value&& value, R& out, std::string& message) {
+    const auto doc = quillon_core::json::Doc::from_value(value);
+    return decode(doc.root(), out, message);
+}
 
 // "invalid type: {found}, expected {expected}", the found value named as in
 // "unit value", "boolean `true`", "number", "string \"x\"", "sequence", "map".
 std::string invalid_type(const Value& found, std::string_view expected);
+std::string invalid_type(const Node& found, std::string_view expected);
 
 // A list of records: a JSON array, each element decoded in order.
 template <class R>
-bool decode(Value&& value, std::vector<R>& out, std::string& message) {
+bool decode(const Node& node, std::vector<R>& out, std::string& message) {
     out.clear();
-    if (!value.is_array()) {
-        message = invalid_type(value, "a sequence");
+    if (!node.is_array()) {
+        message = invalid_type(node, "a sequence");
         return false;
     }
-    out.resize(value.items().size());
+    out.resize(node.items().size());
     for (std::size_t i = 0; i < out.size(); ++i) {
-        if (!decode(std::move(value.items()[i]), out[i], message)) {
+        if (!decode(node.items()[i], out[i], message)) {
             out.clear();
             return false;
         }
+    }
+    return true;
+}
+
+// A list of records decoded one element at a time into one record, which is
+// handed to `each` before the next element is read: the whole list is never
+// held at once. Stops at the first failure, as `decode` of the list does.
+template <class R, class F>
+bool decode_each(const Node& node, F&& each, std::string& message) {
+    if (!node.is_array()) {
+        message = invalid_type(node, "a sequence");
+        return false;
+    }
+    R record;
+    for (const Node& item : node.items()) {
+        if (!decode(item, record, message)) return false;
+        each(record);
     }
     return true;
 }

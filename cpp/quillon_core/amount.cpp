@@ -18,6 +18,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 
 #include "json_writer.hpp"
@@ -219,25 +220,53 @@ std::optional<Amount> from_value(const json::Value& value, std::string& message)
     return std::nullopt;
 }
 
-std::string to_text(const Amount& amount) {
-    u128 m = (static_cast<u128>(amount.hi) << 64) | amount.lo;
+std::optional<Amount> from_node(const json::Node& value, std::string& message) {
+    if (value.is_number()) return from_text(value.text(), message);
+    if (value.is_string()) return from_text(text::trim(value.text()), message);
+    return from_value(value.to_value(), message);
+}
+
+void append_text(const Amount& amount, std::string& out) {
+    // Digits are produced from the last one backwards; 96 bits are at most 29
+    // digits, and the point and leading zeros of a scale of 28 fit beside them.
+    char buf[64];
+    char* const end = buf + sizeof buf;
+    char* p = end;
     int scale = amount.scale;
-    while (scale > 0 && m % 10 == 0) {
-        m /= 10;
-        --scale;
-    }
-    if (m == 0) return "0";
-    std::string digits;
-    while (m != 0) {
-        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(m % 10)));
-        m /= 10;
+    if (amount.hi == 0) {
+        std::uint64_t m = amount.lo;
+        while (scale > 0 && m % 10 == 0) {
+            m /= 10;
+            --scale;
+        }
+        if (m == 0) {
+            out.push_back('0');
+            return;
+        }
+        for (; m != 0; m /= 10) *--p = static_cast<char>('0' + m % 10);
+    } else {
+        u128 m = (static_cast<u128>(amount.hi) << 64) | amount.lo;
+        while (scale > 0 && m % 10 == 0) {
+            m /= 10;
+            --scale;
+        }
+        for (; m != 0; m /= 10) *--p = static_cast<char>('0' + static_cast<int>(m % 10));
     }
     if (scale > 0) {
-        const auto s = static_cast<std::size_t>(scale);
-        if (digits.size() <= s) digits.insert(0, s + 1 - digits.size(), '0');
-        digits.insert(digits.size() - s, 1, '.');
+        while (end - p <= scale) *--p = '0';  // at least one digit before the point
+        char* const point = end - scale;
+        p -= 1;
+        std::memmove(p, p + 1, static_cast<std::size_t>(point - 1 - p));
+        point[-1] = '.';
     }
-    return amount.negative ? "-" + digits : digits;
+    if (amount.negative) *--p = '-';
+    out.append(p, static_cast<std::size_t>(end - p));
+}
+
+std::string to_text(const Amount& amount) {
+    std::string out;
+    append_text(amount, out);
+    return out;
 }
 
 json::Value serialize(const Amount& amount) { return json::Value::string(to_text(amount)); }

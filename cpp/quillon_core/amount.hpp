@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "json_doc.hpp"
 #include "json_value.hpp"
 
 namespace quillon_core::amount {
@@ -24,6 +25,7 @@ struct Amount {
 // Reads an amount from a JSON value; on failure returns nothing and sets
 // `message` to the reader's message.
 std::optional<Amount> from_value(const json::Value& value, std::string& message);
+std::optional<Amount> from_node(const json::Node& value, std::string& message);
 
 // Reads an amount from text exactly as given (no trimming): plain decimal
 // first, then scientific notation. On failure returns nothing and sets
@@ -33,6 +35,8 @@ std::optional<Amount> from_text(std::string_view text, std::string& message);
 // Normalised plain decimal text: trailing fractional zeros removed, zero
 // without sign ("10.5", "1500", "0", "-5.1").
 std::string to_text(const Amount& amount);
+// The same text appended to `out`.
+void append_text(const Amount& amount, std::string& out);
 
 // The amount as a JSON string holding `to_text`.
 json::Value serialize(const Amount& amount);

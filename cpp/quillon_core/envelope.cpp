@@ -99,24 +99,31 @@ std::string failed(const http::HttpResponse& response) {
     return "request failed with HTTP " + std::to_string(response.status);
 }
 
-Result<json::Value> CodeData::payload(const http::HttpResponse& response) {
-    auto body = json_body(response);
-    if (!body) return body;
-    json::Value& value = body.value();
+Result<const json::Node*> CodeData::payload(const http::HttpResponse& response, json::Doc& doc) {
+    if (response.status == 401 || response.status == 403) {
+        return Error::authentication(response.status, message_from_body(response.body));
+    }
+    std::string message;
+    auto parsed = json::Doc::parse(response.body, message);
+    if (!parsed) {
+        if (response.is_success()) return Error::decode("invalid JSON body: " + message);
+        return Error::api(response.status, preview(response.body), {}, retryable_status(response.status));
+    }
+    doc = std::move(*parsed);
+    const json::Node& root = doc.root();
 
     std::optional<std::string> code;
-    if (value.is_object()) {
-        if (const json::Value* c = value.find("code"); c != nullptr && c->is_string()) code = c->text();
+    if (root.is_object()) {
+        if (const json::Node* c = root.find("code"); c != nullptr && c->is_string()) code = std::string(c->text());
     }
-    if (code && *code != "00") return rejection(response, value, code, true);
-    if (!response.is_success()) return rejection(response, value, code, false);
+    // A failed answer is rare and small: it is read as a value.
+    if (code && *code != "00") return rejection(response, root.to_value(), code, true);
+    if (!response.is_success()) return rejection(response, root.to_value(), code, false);
 
-    if (value.is_object()) {
-        if (json::Value* data = value.find("data"); data != nullptr && !data->is_null()) {
-            return std::move(*data);
-        }
+    if (root.is_object()) {
+        if (const json::Node* data = root.find("data"); data != nullptr && !data->is_null()) return data;
     }
-    return body;
+    return &root;
 }
 
 }  // namespace quillon_core::envelope

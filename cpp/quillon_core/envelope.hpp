@@ -10,11 +10,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "error.hpp"
 #include "http.hpp"
+#include "json_doc.hpp"
 #include "json_value.hpp"
 
 namespace quillon_core::envelope {
@@ -44,12 +46,12 @@ std::string preview(std::string_view body);
 // "request failed with HTTP {status}".
 std::string failed(const http::HttpResponse& response);
 
-// A payload type is anything with a `decode(json::Value&&, T&, std::string&)`
-// found by overload: it consumes the value, and returns false with a message
-// when the value does not have the payload's shape.
+// A payload type is anything with a `decode(const json::Node&, T&, std::string&)`
+// found by overload: it reads the payload's node, and returns false with a
+// message when the node does not have the payload's shape.
 template <class T>
-concept Payload = std::default_initializable<T> && requires(json::Value&& v, T& out, std::string& m) {
-    { decode(std::move(v), out, m) } -> std::same_as<bool>;
+concept Payload = std::default_initializable<T> && requires(const json::Node& v, T& out, std::string& m) {
+    { decode(v, out, m) } -> std::same_as<bool>;
 };
 
 // An envelope kind: opens a response to a payload type.
@@ -60,20 +62,33 @@ concept Envelope = Payload<T> && requires(const http::HttpResponse& r) {
 
 // The code-and-data envelope of the accounts gateway.
 struct CodeData {
-    // The value the payload is decoded from ("data" when present and not
-    // null, else the whole body), or the error of a failed response.
-    static Result<json::Value> payload(const http::HttpResponse& response);
+    // The node the payload is decoded from ("data" when present and not
+    // null, else the whole body), read into `doc`; or the error of a failed
+    // response.
+    static Result<const json::Node*> payload(const http::HttpResponse& response, json::Doc& doc);
+
+    // Hands the payload's node to `use(node, message)`, which returns a
+    // result or nothing with a message when the node does not have the
+    // payload's shape.
+    template <class F>
+    static auto open_with(const http::HttpResponse& response, F&& use)
+        -> Result<typename std::invoke_result_t<F, const json::Node&, std::string&>::value_type> {
+        json::Doc doc;
+        auto node = payload(response, doc);
+        if (!node) return std::move(node).error();
+        std::string message;
+        auto out = use(*node.value(), message);
+        if (!out) return Error::decode("unexpected payload shape: " + message);
+        return std::move(*out);
+    }
 
     template <Payload T>
     static Result<T> open(const http::HttpResponse& response) {
-        auto value = payload(response);
-        if (!value) return std::move(value).error();
-        T out{};
-        std::string message;
-        if (!decode(std::move(value).value(), out, message)) {
-            return Error::decode("unexpected payload shape: " + message);
-        }
-        return out;
+        return open_with(response, [](const json::Node& node, std::string& message) -> std::optional<T> {
+            T out{};
+            if (!decode(node, out, message)) return std::nullopt;
+            return out;
+        });
     }
 };
 

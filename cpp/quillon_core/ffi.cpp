@@ -36,6 +36,18 @@ std::string call(const operation::Registry& registry, std::string_view op, std::
         result.emplace(Error::ffi("core panicked while handling `" + std::string(op) + "`"));
     }
 
+    if (result->ok() && result->value().is_raw()) {
+        // A result written as text already: the envelope goes around it in
+        // place, without a second copy of a text that may be large.
+        static constexpr std::string_view head = "{\"ok\":true,\"value\":";
+        std::string text = std::move(result->value().text());
+        result.reset();
+        text.reserve(text.size() + head.size() + 1);
+        text.insert(0, head);
+        text.push_back('}');
+        return text;
+    }
+
     Value envelope = Value::object();
     if (result->ok()) {
         envelope.set("ok", Value::boolean(true));

@@ -63,11 +63,12 @@ Result<T> parse(std::string_view payload) {
 namespace quillon_core::convert {
 
 // The JSON form of a result: its own `to_value()` member, or a `to_value`
-// function found next to its type.
+// function found next to its type. A result handed over as an rvalue may
+// give its contents away.
 template <class T>
-json::Value value_of(const T& v) {
-    if constexpr (requires { v.to_value(); }) {
-        return v.to_value();
+json::Value value_of(T&& v) {
+    if constexpr (requires { std::forward<T>(v).to_value(); }) {
+        return std::forward<T>(v).to_value();
     } else {
         return to_value(v);
     }
@@ -79,8 +80,8 @@ namespace quillon_core::ffi {
 
 // Converts a result into a JSON value tree.
 template <class T>
-Result<json::Value> to_value(const T& value) {
-    return convert::value_of(value);
+Result<json::Value> to_value(T&& value) {
+    return convert::value_of(std::forward<T>(value));
 }
 
 // Runs one stage of the operation Op on the payload text.
@@ -101,7 +102,7 @@ Result<json::Value> run(std::string_view stage, std::string_view payload) {
         if (!decoded) return std::move(decoded).error();
         auto output = Op::parse_response(decoded.value().input, decoded.value().response);
         if (!output) return std::move(output).error();
-        return ffi::to_value(output.value());
+        return ffi::to_value(std::move(output).value());
     }
     return Error::ffi("unknown stage `" + std::string(stage) + "` for `" + std::string(Op::NAME) + "`");
 }

@@ -39,11 +39,49 @@ void append_utf8(std::uint32_t cp, std::string& out) {
     }
 }
 
+constexpr std::uint64_t ONES = 0x0101010101010101ULL;
+constexpr std::uint64_t HIGHS = 0x8080808080808080ULL;
+
+std::uint64_t load8(const char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Eight bytes at a time: the index of the first byte from `i` on that is a
+// quotation mark, a backslash or a control character (or `n` when there is
+// none). `high` is set when a byte of 0x80 or above was passed before it.
+std::size_t scan_plain(const char* s, std::size_t i, std::size_t n, bool& high) {
+    std::uint64_t seen = 0;
+    while (i + 8 <= n) {
+        const std::uint64_t v = load8(s + i);
+        const std::uint64_t q = v ^ (ONES * '"');
+        const std::uint64_t b = v ^ (ONES * '\\');
+        // A flag in the lowest byte that matches (bytes above it may carry a
+        // false flag, so the byte loop below decides).
+        const std::uint64_t hit = ((q - ONES) & ~q) | ((b - ONES) & ~b) | ((v - ONES * 0x20) & ~v);
+        if ((hit & HIGHS) != 0) break;
+        seen |= v;
+        i += 8;
+    }
+    high = high || (seen & HIGHS) != 0;
+    for (; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c == '"' || c == '\\' || c < 0x20) break;
+        high = high || c >= 0x80;
+    }
+    return i;
+}
+
 // Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool valid_utf8(std::string_view s) {
     std::size_t i = 0;
     const std::size_t n = s.size();
     while (i < n) {
+        if (i + 8 <= n && (load8(s.data() + i) & HIGHS) == 0) {
+            i += 8;
+            continue;
+        }
         const auto b0 = static_cast<unsigned char>(s[i]);
         if (b0 < 0x80) {
             ++i;
@@ -339,18 +377,23 @@ bool Reader::read_string(std::string& out) {
     out.clear();
     bool beyond_ascii = false;
     const std::size_t n = text_.size();
+    // A long string (a whole body inside a payload) is given room for the
+    // rest of the text once, instead of doubling its way there; decoding
+    // never makes a string longer than its text.
+    constexpr std::size_t LONG = 64 * 1024;
+    bool sized = false;
     for (;;) {
         const std::size_t start = index_;
-        while (index_ < n) {
-            const auto c = static_cast<unsigned char>(text_[index_]);
-            if (c == '"' || c == '\\' || c < 0x20) break;
-            beyond_ascii |= c >= 0x80;
-            ++index_;
+        index_ = scan_plain(text_.data(), index_, n, beyond_ascii);
+        if (!sized && out.size() + (index_ - start) > LONG) {
+            out.reserve(out.size() + (n - start));
+            sized = true;
         }
         out.append(text_.data() + start, index_ - start);
         if (index_ == n) return fail_after("EOF while parsing a string");
         const char c = text_[index_++];
         if (c == '"') {
+            if (sized && out.capacity() > 2 * out.size() + LONG) out.shrink_to_fit();
             if (beyond_ascii && !valid_utf8(out)) return fail_after("invalid unicode code point");
             return true;
         }
@@ -359,14 +402,28 @@ bool Reader::read_string(std::string& out) {
     }
 }
 
+bool Reader::read_string_view(std::string_view& out, std::string& storage) {
+    const std::size_t start = index_;
+    bool beyond_ascii = false;
+    const std::size_t end = scan_plain(text_.data(), start, text_.size(), beyond_ascii);
+    if (end < text_.size() && text_[end] == '"') {
+        index_ = end + 1;
+        const std::string_view s = text_.substr(start, end - start);
+        if (beyond_ascii && !valid_utf8(s)) return fail_after("invalid unicode code point");
+        out = s;
+        return true;
+    }
+    // An escape, a control character or the end of the text: the full reading.
+    if (!read_string(storage)) return false;
+    out = storage;
+    return true;
+}
+
 bool Reader::skip_string() {
     const std::size_t n = text_.size();
     for (;;) {
-        while (index_ < n) {
-            const auto c = static_cast<unsigned char>(text_[index_]);
-            if (c == '"' || c == '\\' || c < 0x20) break;
-            ++index_;
-        }
+        bool ignored = false;
+        index_ = scan_plain(text_.data(), index_, n, ignored);
         if (index_ == n) return fail_after("EOF while parsing a string");
         const char c = text_[index_];
         if (c == '"') {

@@ -113,6 +113,10 @@ public:
     // A string whose opening quotation mark has been consumed, decoded into
     // `out` (escapes resolved, surrogate pairs joined, UTF-8 checked).
     bool read_string(std::string& out);
+    // As read_string, but `out` views the text itself when the string holds
+    // no escape; otherwise the string is decoded into `storage` and `out`
+    // views that.
+    bool read_string_view(std::string_view& out, std::string& storage);
     // A string only checked for its form.
     bool skip_string();
     // A number starting at the index ("-" or a digit).

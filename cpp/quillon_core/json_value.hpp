@@ -18,7 +18,9 @@
 
 namespace quillon_core::json {
 
-enum class Kind : std::uint8_t { Null, Bool, Number, String, Array, Object };
+// `Raw` is a piece of compact JSON text written elsewhere (a large result
+// written straight to text), written out as it is.
+enum class Kind : std::uint8_t { Null, Bool, Number, String, Array, Object, Raw };
 
 class Value {
 public:
@@ -51,6 +53,12 @@ public:
         return v;
     }
     static Value object() { return Value(Kind::Object); }
+    // `json` must be compact JSON text with sorted keys; written out unchanged.
+    static Value raw(std::string json) {
+        Value v(Kind::Raw);
+        v.text_ = std::move(json);
+        return v;
+    }
     // Members in any order; a repeated key keeps its last value.
     static Value object(std::vector<Member> members) {
         Value v(Kind::Object);
@@ -73,9 +81,10 @@ public:
     bool is_string() const { return kind_ == Kind::String; }
     bool is_array() const { return kind_ == Kind::Array; }
     bool is_object() const { return kind_ == Kind::Object; }
+    bool is_raw() const { return kind_ == Kind::Raw; }
 
     bool as_bool() const { return bool_; }
-    // The string's content, or the number's literal text.
+    // The string's content, the number's literal text, or the raw JSON text.
     const std::string& text() const { return text_; }
     std::string& text() { return text_; }
 

@@ -1,12 +1,37 @@
 #include "json_writer.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 namespace quillon_core::json {
+
+namespace {
+
+// The index of the first byte from `i` on that needs an escape (a quotation
+// mark, a backslash or a control character), or the text's length; eight
+// bytes at a time.
+std::size_t plain_run(std::string_view text, std::size_t i) {
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    constexpr std::uint64_t highs = 0x8080808080808080ULL;
+    const std::size_t n = text.size();
+    while (i + 8 <= n) {
+        std::uint64_t v;
+        std::memcpy(&v, text.data() + i, sizeof v);
+        const std::uint64_t q = v ^ (ones * '"');
+        const std::uint64_t b = v ^ (ones * '\\');
+        if ((((q - ones) & ~q) | ((b - ones) & ~b) | ((v - ones * 0x20) & ~v)) & highs) break;
+        i += 8;
+    }
+    return i;
+}
+
+}  // namespace
 
 void write_string(std::string_view text, std::string& out) {
     static constexpr char hex[] = "0123456789abcdef";
     out.push_back('"');
     std::size_t run = 0;  // start of the pending run of bytes written as they are
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = plain_run(text, 0); i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x20 && c != '"' && c != '\\') continue;
         out.append(text.data() + run, i - run);
@@ -33,7 +58,8 @@ void write(const Value& value, std::string& out) {
     switch (value.kind()) {
         case Kind::Null: out.append("null"); break;
         case Kind::Bool: out.append(value.as_bool() ? "true" : "false"); break;
-        case Kind::Number: out.append(value.text()); break;
+        case Kind::Number:
+        case Kind::Raw: out.append(value.text()); break;
         case Kind::String: write_string(value.text(), out); break;
         case Kind::Array: {
             out.push_back('[');

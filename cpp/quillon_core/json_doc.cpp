@@ -1,0 +1,262 @@
+#include "json_doc.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <stdexcept>
+
+#include "json_reader.hpp"
+
+namespace quillon_core::json {
+
+namespace {
+
+constexpr std::size_t FIRST_BLOCK = 16 * 1024;
+constexpr std::size_t LARGEST_BLOCK = 1024 * 1024;
+
+// Reads values into a document, with the same steps (and so the same
+// messages and positions) as `Reader::read_value`. The children of the
+// arrays and objects still open wait on two stacks until their bracket
+// closes; then they move into the document as one block.
+class Builder {
+    static constexpr std::size_t ADOPT = 1024;  // items worth a buffer of their own
+
+public:
+    Builder(Reader& r, Doc& doc) : r_(r), doc_(doc) {}
+
+    bool value(Node& out) {
+        const int c = r_.skip_ws();
+        switch (c) {
+            case -1: return r_.fail_at("EOF while parsing a value");
+            case 'n': r_.eat(); out = Node(); return r_.ident("ull");
+            case 't': r_.eat(); out = Node::boolean(true); return r_.ident("rue");
+            case 'f': r_.eat(); out = Node::boolean(false); return r_.ident("alse");
+            case '"': {
+                r_.eat();
+                std::string_view s;
+                if (!string(s)) return false;
+                out = Node::scalar(Kind::String, s);
+                return true;
+            }
+            case '[': return array(out);
+            case '{': return object(out);
+            default: {
+                if (c == '-' || (c >= '0' && c <= '9')) {
+                    NumberToken t;
+                    if (!r_.scan_number(NumberMode::value, t)) return false;
+                    out = Node::scalar(Kind::Number, t.text);
+                    return true;
+                }
+                return r_.fail_at("expected value");
+            }
+        }
+    }
+
+private:
+    bool string(std::string_view& out) {
+        if (!r_.read_string_view(out, scratch_)) return false;
+        if (out.data() == scratch_.data()) out = doc_.keep(out);  // decoded escapes
+        return true;
+    }
+
+    bool array(Node& out) {
+        if (!r_.enter()) return false;
+        const std::size_t base = items_.size();
+        bool first = true;
+        for (;;) {
+            const int step = r_.next_element(first);
+            if (step < 0) return false;
+            if (step == 0) break;
+            Node item;
+            if (!value(item)) return false;
+            items_.push_back(item);
+        }
+        r_.leave();
+        const std::size_t n = items_.size() - base;
+        const Node* block = nullptr;
+        if (base == 0 && n >= ADOPT) {
+            // No enclosing array waits on the stack: the stack itself becomes
+            // the block, which spares a long list (a gateway's list of
+            // movements) its copy.
+            block = doc_.adopt(std::move(items_));
+            items_ = std::vector<Node>();
+        } else {
+            auto* copy = static_cast<Node*>(doc_.allocate(n * sizeof(Node), alignof(Node)));
+            std::copy(items_.begin() + static_cast<std::ptrdiff_t>(base), items_.end(), copy);
+            items_.resize(base);
+            block = copy;
+        }
+        out = Node::block(Kind::Array, block, checked(n));
+        return r_.end_seq();
+    }
+
+    bool object(Node& out) {
+        if (!r_.enter()) return false;
+        const std::size_t base = members_.size();
+        bool first = true;
+        for (;;) {
+            const int step = r_.next_key(first);
+            if (step < 0) return false;
+            if (step == 0) break;
+            r_.eat();
+            Member m;
+            if (!string(m.key) || !r_.colon() || !value(m.value)) return false;
+            members_.push_back(m);
+        }
+        r_.leave();
+        const std::size_t n = members_.size() - base;
+        auto* block = static_cast<Member*>(doc_.allocate(n * sizeof(Member), alignof(Member)));
+        std::copy(members_.begin() + static_cast<std::ptrdiff_t>(base), members_.end(), block);
+        members_.resize(base);
+        out = Node::block(Kind::Object, block, checked(n));
+        return r_.end_map();
+    }
+
+    static std::size_t checked(std::size_t n) {
+        if (n > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("JSON block too large");
+        return n;
+    }
+
+    Reader& r_;
+    Doc& doc_;
+    std::string scratch_;
+    std::vector<Node> items_;
+    std::vector<Member> members_;
+};
+
+}  // namespace
+
+void* Doc::allocate(std::size_t bytes, std::size_t align) {
+    const std::size_t pad = left_ == 0 ? 0 : (align - reinterpret_cast<std::uintptr_t>(next_) % align) % align;
+    if (bytes + pad > left_) {
+        const std::size_t last = blocks_.empty() ? 0 : blocks_.back().size;
+        const std::size_t size = std::max(bytes + align, std::min(LARGEST_BLOCK, std::max(FIRST_BLOCK, last * 2)));
+        blocks_.push_back(Block{std::make_unique_for_overwrite<std::byte[]>(size), size});
+        next_ = blocks_.back().data.get();
+        left_ = size;
+        return allocate(bytes, align);
+    }
+    std::byte* p = next_ + pad;
+    next_ = p + bytes;
+    left_ -= bytes + pad;
+    return p;
+}
+
+const Node* Doc::adopt(std::vector<Node>&& nodes) {
+    adopted_.push_back(std::move(nodes));
+    return adopted_.back().data();
+}
+
+std::string_view Doc::keep(std::string_view text) {
+    if (text.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("JSON string too large");
+    if (text.empty()) return {};
+    auto* p = static_cast<char*>(allocate(text.size(), 1));
+    std::memcpy(p, text.data(), text.size());
+    return {p, text.size()};
+}
+
+std::optional<Doc> Doc::parse(std::string_view text, std::string& message) {
+    if (text.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("JSON text too large");
+    Doc doc;
+    Reader reader(text);
+    Builder builder(reader, doc);
+    Node root;
+    if (builder.value(root) && reader.finish()) {
+        doc.root_ = root;
+        return doc;
+    }
+    message = reader.error_text();
+    return std::nullopt;
+}
+
+Node Doc::copy(const Value& value) {
+    switch (value.kind()) {
+        case Kind::Null: return Node();
+        case Kind::Bool: return Node::boolean(value.as_bool());
+        case Kind::Number:
+        case Kind::String: return Node::scalar(value.kind(), keep(value.text()));
+        case Kind::Array: {
+            const auto& items = value.items();
+            auto* block = static_cast<Node*>(allocate(items.size() * sizeof(Node), alignof(Node)));
+            for (std::size_t i = 0; i < items.size(); ++i) block[i] = copy(items[i]);
+            return Node::block(Kind::Array, block, items.size());
+        }
+        case Kind::Raw: {
+            // Written by this engine, so it reads back; a document of its own
+            // keeps the text alive.
+            std::string ignored;
+            auto parsed = Doc::parse(keep(value.text()), ignored);
+            if (!parsed) return Node();
+            Node root = parsed->root_;
+            blocks_.insert(blocks_.end(), std::make_move_iterator(parsed->blocks_.begin()),
+                           std::make_move_iterator(parsed->blocks_.end()));
+            adopted_.insert(adopted_.end(), std::make_move_iterator(parsed->adopted_.begin()),
+                            std::make_move_iterator(parsed->adopted_.end()));
+            return root;
+        }
+        case Kind::Object: {
+            const auto& members = value.members();
+            auto* block = static_cast<Member*>(allocate(members.size() * sizeof(Member), alignof(Member)));
+            for (std::size_t i = 0; i < members.size(); ++i) {
+                block[i] = Member{keep(members[i].first), copy(members[i].second)};
+            }
+            return Node::block(Kind::Object, block, members.size());
+        }
+    }
+    return Node();
+}
+
+Doc Doc::from_value(const Value& value) {
+    Doc doc;
+    doc.root_ = doc.copy(value);
+    return doc;
+}
+
+const Node* Node::find(std::string_view key) const {
+    const auto list = members();
+    for (auto it = list.rbegin(); it != list.rend(); ++it) {
+        if (it->key == key) return &it->value;
+    }
+    return nullptr;
+}
+
+std::vector<const Member*> sorted_members(const Node& object) {
+    std::vector<const Member*> out;
+    out.reserve(object.members().size());
+    for (const Member& m : object.members()) out.push_back(&m);
+    std::stable_sort(out.begin(), out.end(), [](const Member* a, const Member* b) { return a->key < b->key; });
+    // Of a run of equal keys, the last one read wins.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (i + 1 < out.size() && out[i + 1]->key == out[i]->key) continue;
+        out[kept++] = out[i];
+    }
+    out.resize(kept);
+    return out;
+}
+
+Value Node::to_value() const {
+    switch (kind_) {
+        case Kind::Null:
+        case Kind::Raw: return Value::null();  // a document holds no raw text
+        case Kind::Bool: return Value::boolean(bool_);
+        case Kind::Number: return Value::number(std::string(text()));
+        case Kind::String: return Value::string(std::string(text()));
+        case Kind::Array: {
+            std::vector<Value> out;
+            out.reserve(size_);
+            for (const Node& item : items()) out.push_back(item.to_value());
+            return Value::array(std::move(out));
+        }
+        case Kind::Object: {
+            std::vector<Value::Member> out;
+            out.reserve(size_);
+            for (const Member& m : members()) out.emplace_back(std::string(m.key), m.value.to_value());
+            return Value::object(std::move(out));
+        }
+    }
+    return Value::null();
+}
+
+}  // namespace quillon_core::json

@@ -1,0 +1,123 @@
+// A read-only JSON document over a text that outlives it: the form gateway
+// bodies are read into.
+//
+// Unlike `Value`, a document allocates almost nothing per value: strings
+// without escapes and number literals are views into the text, strings with
+// escapes are decoded into the document's own storage, and every array and
+// object is one contiguous block of one arena. Objects keep their members in
+// the order of the text, repeated keys included; `find` gives the last
+// occurrence of a key, and `to_value` gives the sorted, de-duplicated `Value`
+// that `parse` would have read from the same text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "json_value.hpp"
+
+namespace quillon_core::json {
+
+struct Member;
+
+class Node {
+public:
+    Node() = default;
+
+    Kind kind() const { return kind_; }
+    bool is_null() const { return kind_ == Kind::Null; }
+    bool is_bool() const { return kind_ == Kind::Bool; }
+    bool is_number() const { return kind_ == Kind::Number; }
+    bool is_string() const { return kind_ == Kind::String; }
+    bool is_array() const { return kind_ == Kind::Array; }
+    bool is_object() const { return kind_ == Kind::Object; }
+
+    bool as_bool() const { return bool_; }
+    // The string's content, or the number's literal text.
+    std::string_view text() const { return {static_cast<const char*>(ptr_), size_}; }
+    std::span<const Node> items() const { return {static_cast<const Node*>(ptr_), size_}; }
+    // Members in the order of the text.
+    std::span<const Member> members() const;
+
+    // The value of the last member named `key`, or null.
+    const Node* find(std::string_view key) const;
+
+    // An owned copy, members sorted and de-duplicated as `Value` keeps them.
+    Value to_value() const;
+
+    static Node scalar(Kind kind, std::string_view text) {
+        return Node(kind, text.data(), static_cast<std::uint32_t>(text.size()));
+    }
+    static Node boolean(bool b) {
+        Node n(Kind::Bool, nullptr, 0);
+        n.bool_ = b;
+        return n;
+    }
+    static Node block(Kind kind, const void* first, std::size_t count) {
+        return Node(kind, first, static_cast<std::uint32_t>(count));
+    }
+
+private:
+    Node(Kind kind, const void* ptr, std::uint32_t size) : ptr_(ptr), size_(size), kind_(kind) {}
+
+    const void* ptr_ = nullptr;
+    std::uint32_t size_ = 0;
+    Kind kind_ = Kind::Null;
+    bool bool_ = false;
+};
+
+struct Member {
+    std::string_view key;
+    Node value;
+};
+
+inline std::span<const Member> Node::members() const {
+    return {static_cast<const Member*>(ptr_), size_};
+}
+
+class Doc {
+public:
+    Doc() = default;
+    Doc(Doc&&) noexcept = default;
+    Doc& operator=(Doc&&) noexcept = default;
+
+    const Node& root() const { return root_; }
+
+    // Reads the whole text as one JSON value (JSON whitespace around it), with
+    // the messages and positions of `json::parse`. The text must outlive the
+    // document.
+    static std::optional<Doc> parse(std::string_view text, std::string& message);
+
+    // A document holding a copy of `value` (keys already unique and sorted).
+    static Doc from_value(const Value& value);
+
+    // Storage that lives as long as the document.
+    void* allocate(std::size_t bytes, std::size_t align);
+    std::string_view keep(std::string_view text);
+    // Takes over a whole buffer of nodes (whose address does not change).
+    const Node* adopt(std::vector<Node>&& nodes);
+
+private:
+    struct Block {
+        std::unique_ptr<std::byte[]> data;
+        std::size_t size;
+    };
+    Node copy(const Value& value);
+
+    std::vector<Block> blocks_;
+    std::vector<std::vector<Node>> adopted_;
+    std::byte* next_ = nullptr;
+    std::size_t left_ = 0;
+    Node root_;
+};
+
+// The members of an object as `Value` would hold them: sorted by key, the last
+// of repeated keys kept. For the rare paths that need that order.
+std::vector<const Member*> sorted_members(const Node& object);
+
+}  // namespace quillon_core::json

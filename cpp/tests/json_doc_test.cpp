@@ -1,0 +1,123 @@
+// The document reader must see every text as the value-tree reader does (same
+// values, same messages and positions), and the eight-bytes-at-a-time string
+// scanning must find every special byte wherever it falls.
+#include <string>
+#include <vector>
+
+#include "check.hpp"
+#include "quillon_core/json_doc.hpp"
+#include "quillon_core/json_reader.hpp"
+#include "quillon_core/json_writer.hpp"
+
+namespace json = quillon_core::json;
+
+namespace {
+
+// Both readers on one text: the compact text of what they read, or their message.
+void same_reading(const std::string& text) {
+    std::string tree_message;
+    std::string doc_message;
+    const auto value = json::parse(text, tree_message);
+    const auto doc = json::Doc::parse(text, doc_message);
+    const std::string tree = value ? json::to_text(*value) : tree_message;
+    const std::string from_doc = doc ? json::to_text(doc->root().to_value()) : doc_message;
+    CHECK_EQ(text.substr(0, 60) + " => " + from_doc, text.substr(0, 60) + " => " + tree);
+}
+
+// The special bytes of a JSON string (and a multi-byte character) at every
+// offset of strings longer and shorter than one eight-byte step.
+std::vector<std::string> strings_with_a_byte_at_every_offset() {
+    const std::vector<std::string> specials = {"\\\"", "\\\\", "\\n", "\\u0001", "\x01", "\x1f",
+                                               "\xc3\xa9", "\xc3", "\xed\xa0\x80", "\"", "\x7f"};
+    std::vector<std::string> out;
+    for (std::size_t len = 0; len <= 19; ++len) {
+        for (const auto& special : specials) {
+            for (std::size_t at = 0; at <= len; ++at) {
+                out.push_back("\"" + std::string(at, 'a') + special + std::string(len - at, 'b') + "\"");
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(document_reads_every_text_as_the_value_reader) {
+    std::vector<std::string> texts = {
+        " {\"b\":1.50,\"a\":[true,false,null],\"b\":-0} ",
+        R"({"k":{"x":1},"k":[2],"a":{"z":1,"z":{"y":2}}})",
+        R"(["\u00e9\u0041","\ud83d\ude00","\uFFFF","\ud800","\udc00x"])",
+        R"({"\u006b":1,"k":2})",  // an escaped key repeats a plain one
+        "[1e400,-1E-400,0.0e+5,01]",
+        "", "   ", "{", "[1,", "[1,]", "{\"a\":1,}", "{\"a\" 1}", "{1:2}", "nul", "tru x", "[1] 2",
+        "\"abc", "\"a\\q\"", "{\"a\":\"\\u12\"}", "[\"\xff\"]", "{\"\xc3\x28\":1}",
+        std::string(127, '[') + std::string(127, ']'),
+        std::string(128, '[') + std::string(128, ']'),
+    };
+    for (auto& s : strings_with_a_byte_at_every_offset()) texts.push_back(std::move(s));
+    // Long arrays: the outermost one's buffer is taken over, a nested one copied.
+    std::string zeros = "[0";
+    for (int i = 0; i < 3000; ++i) zeros += ",\"s" + std::to_string(i) + "\"";
+    zeros += "]";
+    texts.push_back(zeros);
+    texts.push_back("{\"data\":" + zeros + ",\"more\":[" + zeros + "," + zeros + "]}");
+    texts.push_back("[" + zeros + ",1,{\"x\":" + zeros + "}]");
+    for (const auto& text : texts) same_reading(text);
+}
+
+TEST(find_gives_the_last_repeat_and_sorted_members_keep_it_alone) {
+    std::string message;
+    const auto doc = json::Doc::parse(R"({"b":1,"a":2,"b":3,"c":{},"a":4})", message);
+    CHECK(doc.has_value());
+    const json::Node& root = doc->root();
+    CHECK_EQ(std::string(root.find("b")->text()), std::string("3"));
+    CHECK_EQ(std::string(root.find("a")->text()), std::string("4"));
+    CHECK(root.find("z") == nullptr);
+    std::string order;
+    for (const json::Member* m : json::sorted_members(root)) {
+        order += std::string(m->key) + "=" + (m->value.is_object() ? "{}" : std::string(m->value.text())) + " ";
+    }
+    CHECK_EQ(order, std::string("a=4 b=3 c={} "));
+}
+
+TEST(a_document_copied_from_a_value_reads_the_same) {
+    std::string message;
+    const std::string text = R"({"a":[1,"x\n",{"b":null,"c":true}],"d":"\u00e9"})";
+    const auto value = json::parse(text, message);
+    const auto doc = json::Doc::from_value(*value);
+    CHECK_EQ(json::to_text(doc.root().to_value()), json::to_text(*value));
+    const auto raw = json::Doc::from_value(json::Value::raw(text));
+    CHECK_EQ(json::to_text(raw.root().to_value()), json::to_text(*value));
+}
+
+TEST(written_strings_escape_every_special_byte_wherever_it_falls) {
+    // The writer against a byte-by-byte rendering of the same rules.
+    const auto reference = [](const std::string& s) {
+        static constexpr char hex[] = "0123456789abcdef";
+        std::string out = "\"";
+        for (const char ch : s) {
+            const auto c = static_cast<unsigned char>(ch);
+            if (c == '"') out += "\\\"";
+            else if (c == '\\') out += "\\\\";
+            else if (c == '\b') out += "\\b";
+            else if (c == '\t') out += "\\t";
+            else if (c == '\n') out += "\\n";
+            else if (c == '\f') out += "\\f";
+            else if (c == '\r') out += "\\r";
+            else if (c < 0x20) out += std::string("\\u00") + hex[c >> 4] + hex[c & 0xF];
+            else out += ch;
+        }
+        return out + "\"";
+    };
+    for (std::size_t len = 0; len <= 19; ++len) {
+        for (const char special : {'"', '\\', '\x00', '\x1f', '\n', '\x7f', '\x80', ' '}) {
+            for (std::size_t at = 0; at < len; ++at) {
+                std::string s(len, 'x');
+                s[at] = special;
+                std::string out;
+                json::write_string(s, out);
+                CHECK_EQ(out, reference(s));
+            }
+        }
+    }
+}
