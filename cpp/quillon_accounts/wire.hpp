@@ -144,9 +144,11 @@ bool decode(const Node& node, std::vector<R>& out, std::string& message) {
         message = invalid_type(node, "a sequence");
         return false;
     }
-    out.resize(node.items().size());
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        if (!decode(node.items()[i], out[i], message)) {
+    // Element by element: room for a record is taken only once the elements
+    // before it decoded, so a long array that fails early costs little (a
+    // million zeros would otherwise ask for a million records up front).
+    for (const Node& item : node.items()) {
+        if (!decode(item, out.emplace_back(), message)) {
             out.clear();
             return false;
         }
