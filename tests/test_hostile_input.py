@@ -229,9 +229,13 @@ class Big:
     factor: float  # peak memory growth allowed, in multiples of the payload's size
 
 
-def _body_list(op: str, element: str, count: int) -> tuple[str, str]:
-    body = '{"code":"00","data":[' + ",".join([element] * count) + "]}"
+def _data(op: str, head: str, element: str, count: int, tail: str) -> tuple[str, str]:
+    body = '{"code":"00","data":' + head + ",".join([element] * count) + tail + "}"
     return f"accounts.{op}.parse", parse_p(op, body)
+
+
+def _body_list(op: str, element: str, count: int) -> tuple[str, str]:
+    return _data(op, "[", element, count, "]")
 
 
 BIG: dict[str, Big] = {
@@ -262,6 +266,25 @@ BIG: dict[str, Big] = {
     "a million open brackets in a body": Big(
         lambda: ("accounts.get.parse", parse_p("get", "[" * MB)),
         "decode: invalid JSON body: recursion limit exceeded", 2.5),
+    # Malformed lists are refused at their first element; the body's document
+    # costs a few words for each of its values, however short their text.
+    "a million zeros where movements belong": Big(
+        lambda: _body_list("debits", "0", MB), "decode: unexpected payload shape", 16),
+    "a million empty objects where balances belong": Big(
+        lambda: _body_list("balances", "{}", MB), "decode: unexpected payload shape", 16),
+    "a million zeros where an establishment's accounts belong": Big(
+        lambda: _data("create", '{"nit":"1","idEstablecimiento":1,"cuentas":[', "0", MB, "]}"),
+        "decode: unexpected payload shape", 16),
+    "a million zeros where establishments belong": Big(
+        lambda: _data("list", '{"nit":"1","establecimientos":[', "0", MB, "]}"),
+        "decode: unexpected payload shape", 16),
+    # A result lists every member of every record: the shortest movements
+    # grow sevenfold as text, and the text is returned as a Python str.
+    "100k movements": Big(
+        lambda: _body_list("credits", '{"tipoOperacion":"C","estado":"PAGADO","importe":1}',
+                           MB // 10), "ok", 20),
+    "100k balances": Big(
+        lambda: _body_list("balances", '["1",null,null,1,2,3]', MB // 10), "ok", 20),
 }
 
 CHILD = """
