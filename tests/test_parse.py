@@ -178,6 +178,9 @@ def test_shape_errors(op: str, data: Any, message: str) -> None:
     ("true", "expected a number, got true"),
     ('""', "invalid amount ``: Failed to parse"),
     ('" 1,5 "', "invalid amount `1,5`: Failed to parse"),
+    # An exponent past the largest scale is refused as such, however it is written.
+    ('"1e29"', "invalid amount `1e29`: Scale exceeds the maximum precision allowed: 29 > 28"),
+    ("2.5E+40", "invalid amount `2.5E+40`: Scale exceeds the maximum precision allowed: 40 > 28"),
 ])
 def test_amount_errors_for_required_and_optional_amounts(raw: str, message: str) -> None:
     for member in ("importe", "importeTotal"):

@@ -5,7 +5,8 @@
 //      be empty, not both); no digit-group separators, no white space;
 //   2. when that fails and the text holds an "e" or "E": scientific notation,
 //      lenient: a scale above 28 is rounded to 28;
-//   3. scientific notation again, strictly; its message is the one reported.
+//   3. scientific notation again, strictly (no rounding, no exponent above
+//      28); its message is the one reported.
 //
 // Rounding, wherever digits have to be dropped, is half to even. A plain
 // decimal keeps at most 28 fractional digits and never more digits than the
@@ -139,8 +140,9 @@ bool read_exponent(std::string_view s, std::int64_t& out) {
     return true;
 }
 
-// Scientific notation. `strict` refuses a scale above 28 instead of rounding.
-// On failure sets `reason` and returns false.
+// Scientific notation. `strict` refuses a scale above 28 instead of rounding,
+// and an exponent above 28 outright. On failure sets `reason` and returns
+// false.
 bool read_scientific(std::string_view s, bool strict, Decimal& out, std::string& reason) {
     const std::size_t e = s.find_first_of("eE");
     std::int64_t exponent = 0;
@@ -170,6 +172,13 @@ bool read_scientific(std::string_view s, bool strict, Decimal& out, std::string&
     } else if (exponent <= out.scale) {
         out.scale -= exponent;
     } else {
+        // The strict reading refuses an exponent above the largest scale
+        // before it tries to scale the mantissa up.
+        if (strict && exponent > kMaxScale) {
+            reason = "Scale exceeds the maximum precision allowed: " + std::to_string(exponent) + " > " +
+                     std::to_string(kMaxScale);
+            return false;
+        }
         const std::int64_t k = exponent - out.scale;
         out.scale = 0;
         if (out.mantissa != 0) {

@@ -108,8 +108,11 @@ TEST(refuses_non_numbers_and_malformed_text) {
         {"x1e5", "Invalid decimal: must start lead with a number"},
         {kMax + "0e-1", "Invalid decimal: overflow from too many digits"},
         {kMax + ".5e0", "Invalid decimal: overflow from mantissa after rounding"},
-        // ...or a positive exponent past the mantissa.
-        {"8e28", exceeds}, {"1e4294967295", exceeds},
+        // ...or an exponent above the largest scale, or one that carries the
+        // mantissa past its 96 bits.
+        {"1e29", "Scale exceeds the maximum precision allowed: 29 > 28"},
+        {"1e4294967295", "Scale exceeds the maximum precision allowed: 4294967295 > 28"},
+        {"8e28", exceeds},
     };
     for (const auto& [text, why] : texts) {
         CHECK_EQ(outcome(str(text)), "invalid amount `" + text + "`: " + why);
