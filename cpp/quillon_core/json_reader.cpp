@@ -1,6 +1,7 @@
 #include "json_reader.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -21,24 +22,6 @@ int hex_value(char c) {
     return -1;
 }
 
-void append_utf8(std::uint32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 constexpr std::uint64_t ONES = 0x0101010101010101ULL;
 constexpr std::uint64_t HIGHS = 0x8080808080808080ULL;
 
@@ -57,10 +40,18 @@ std::size_t scan_plain(const char* s, std::size_t i, std::size_t n, bool& high) 
         const std::uint64_t v = load8(s + i);
         const std::uint64_t q = v ^ (ONES * '"');
         const std::uint64_t b = v ^ (ONES * '\\');
-        // A flag in the lowest byte that matches (bytes above it may carry a
-        // false flag, so the byte loop below decides).
-        const std::uint64_t hit = ((q - ONES) & ~q) | ((b - ONES) & ~b) | ((v - ONES * 0x20) & ~v);
-        if ((hit & HIGHS) != 0) break;
+        // The lowest flagged byte is a match; bytes above it may be flagged
+        // falsely, by the borrow of the subtraction.
+        const std::uint64_t hit = (((q - ONES) & ~q) | ((b - ONES) & ~b) | ((v - ONES * 0x20) & ~v)) & HIGHS;
+        if (hit != 0) {
+            if constexpr (std::endian::native == std::endian::little) {
+                const int at = std::countr_zero(hit) >> 3;
+                const std::uint64_t below = at == 0 ? 0 : (~std::uint64_t{0} >> (64 - 8 * at));
+                high = high || ((seen | (v & below)) & HIGHS) != 0;
+                return i + static_cast<std::size_t>(at);
+            }
+            break;
+        }
         seen |= v;
         i += 8;
     }
@@ -71,6 +62,30 @@ std::size_t scan_plain(const char* s, std::size_t i, std::size_t n, bool& high) 
         high = high || c >= 0x80;
     }
     return i;
+}
+
+// The UTF-8 form of a code point written at `dst`; the number of bytes.
+std::size_t put_utf8(std::uint32_t cp, char* dst) {
+    if (cp < 0x80) {
+        dst[0] = static_cast<char>(cp);
+        return 1;
+    }
+    if (cp < 0x800) {
+        dst[0] = static_cast<char>(0xC0 | (cp >> 6));
+        dst[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        dst[0] = static_cast<char>(0xE0 | (cp >> 12));
+        dst[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        dst[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    dst[0] = static_cast<char>(0xF0 | (cp >> 18));
+    dst[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    dst[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    dst[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 4;
 }
 
 // Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
@@ -337,12 +352,12 @@ bool Reader::hex4(std::uint32_t& out) {
     return ok || fail_after("invalid escape");
 }
 
-bool Reader::unicode_escape(std::string& out) {
+bool Reader::code_point(std::uint32_t& cp) {
     std::uint32_t n = 0;
     if (!hex4(n)) return false;
     if (n >= 0xDC00 && n <= 0xDFFF) return fail_after("lone leading surrogate in hex escape");
     if (n < 0xD800 || n > 0xDBFF) {
-        append_utf8(n, out);
+        cp = n;
         return true;
     }
     // A leading surrogate: a trailing one must follow as another \u escape.
@@ -353,52 +368,72 @@ bool Reader::unicode_escape(std::string& out) {
     std::uint32_t n2 = 0;
     if (!hex4(n2)) return false;
     if (n2 < 0xDC00 || n2 > 0xDFFF) return fail_after("lone leading surrogate in hex escape");
-    append_utf8((((n - 0xD800) << 10) | (n2 - 0xDC00)) + 0x10000, out);
+    cp = (((n - 0xD800) << 10) | (n2 - 0xDC00)) + 0x10000;
     return true;
 }
 
-bool Reader::escape(std::string& out) {
-    if (index_ == text_.size()) return fail_after("EOF while parsing a string");
-    switch (text_[index_++]) {
-        case '"': out.push_back('"'); return true;
-        case '\\': out.push_back('\\'); return true;
-        case '/': out.push_back('/'); return true;
-        case 'b': out.push_back('\b'); return true;
-        case 'f': out.push_back('\f'); return true;
-        case 'n': out.push_back('\n'); return true;
-        case 'r': out.push_back('\r'); return true;
-        case 't': out.push_back('\t'); return true;
-        case 'u': return unicode_escape(out);
-        default: return fail_after("invalid escape");
-    }
-}
-
 bool Reader::read_string(std::string& out) {
-    out.clear();
-    bool beyond_ascii = false;
+    const char* const s = text_.data();
     const std::size_t n = text_.size();
-    // A long string (a whole body inside a payload) is given room for the
-    // rest of the text once, instead of doubling its way there; decoding
-    // never makes a string longer than its text.
+    const std::size_t start = index_;
+    bool beyond_ascii = false;
+    std::size_t i = scan_plain(s, start, n, beyond_ascii);
+    if (i < n && s[i] == '"') {  // no escape: most strings
+        out.assign(s + start, i - start);
+        index_ = i + 1;
+        if (beyond_ascii && !valid_utf8(out)) return fail_after("invalid unicode code point");
+        return true;
+    }
+
+    // Decoded through a cursor. Decoding never makes a string longer than
+    // its text, so `out` is kept at least as long as the text read so far
+    // plus one escape; a long string (a whole body inside a payload) gets
+    // room for the rest of the text at once instead of doubling its way there.
     constexpr std::size_t LONG = 64 * 1024;
-    bool sized = false;
+    std::size_t len = 0;
+    const auto room = [&](std::size_t need) {
+        if (need <= out.size()) return;
+        out.resize(need > LONG ? std::max(need, n - start + 4) : std::max(need, 2 * out.size()));
+    };
+    const auto done = [&](bool ok) {
+        out.resize(len);
+        if (out.capacity() > 2 * len + LONG) out.shrink_to_fit();
+        return ok;
+    };
+    out.clear();
     for (;;) {
-        const std::size_t start = index_;
-        index_ = scan_plain(text_.data(), index_, n, beyond_ascii);
-        if (!sized && out.size() + (index_ - start) > LONG) {
-            out.reserve(out.size() + (n - start));
-            sized = true;
-        }
-        out.append(text_.data() + start, index_ - start);
-        if (index_ == n) return fail_after("EOF while parsing a string");
-        const char c = text_[index_++];
+        room(len + (i - index_) + 4);
+        std::memcpy(out.data() + len, s + index_, i - index_);
+        len += i - index_;
+        index_ = i;
+        if (index_ == n) return done(fail_after("EOF while parsing a string"));
+        const char c = s[index_++];
         if (c == '"') {
-            if (sized && out.capacity() > 2 * out.size() + LONG) out.shrink_to_fit();
+            done(true);
             if (beyond_ascii && !valid_utf8(out)) return fail_after("invalid unicode code point");
             return true;
         }
-        if (c != '\\') return fail_after("control character (\\u0000-\\u001F) found while parsing a string");
-        if (!escape(out)) return false;
+        if (c != '\\') return done(fail_after("control character (\\u0000-\\u001F) found while parsing a string"));
+        if (index_ == n) return done(fail_after("EOF while parsing a string"));
+        char* const dst = out.data() + len;
+        switch (s[index_++]) {
+            case '"': *dst = '"'; ++len; break;
+            case '\\': *dst = '\\'; ++len; break;
+            case '/': *dst = '/'; ++len; break;
+            case 'b': *dst = '\b'; ++len; break;
+            case 'f': *dst = '\f'; ++len; break;
+            case 'n': *dst = '\n'; ++len; break;
+            case 'r': *dst = '\r'; ++len; break;
+            case 't': *dst = '\t'; ++len; break;
+            case 'u': {
+                std::uint32_t cp = 0;
+                if (!code_point(cp)) return done(false);
+                len += put_utf8(cp, dst);  // at most 4 bytes, from at least 6 read
+                break;
+            }
+            default: return done(fail_after("invalid escape"));
+        }
+        i = scan_plain(s, index_, n, beyond_ascii);
     }
 }
 

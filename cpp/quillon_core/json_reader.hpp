@@ -140,8 +140,9 @@ public:
 
 private:
     bool fail_index(std::string_view message, std::size_t index);
-    bool escape(std::string& out);
-    bool unicode_escape(std::string& out);
+    // The code point of a \u escape (two for a surrogate pair) whose
+    // backslash and "u" have been consumed.
+    bool code_point(std::uint32_t& cp);
     bool hex4(std::uint32_t& out);
     bool skip_seq();
     bool skip_map();
