@@ -25,24 +25,34 @@ int hex_value(char c) {
 constexpr std::uint64_t ONES = 0x0101010101010101ULL;
 constexpr std::uint64_t HIGHS = 0x8080808080808080ULL;
 
-std::uint64_t load8(const char* p) {
+inline std::uint64_t load8(const char* p) {
     std::uint64_t v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
 
+// A flag in the high bit of every byte of `v` that is a quotation mark, a
+// backslash or a control character. The lowest flagged byte is such a byte;
+// bytes above it may be flagged falsely, by the borrow of the subtraction.
+inline std::uint64_t special_bytes(std::uint64_t v) {
+    const std::uint64_t q = v ^ (ONES * '"');
+    const std::uint64_t b = v ^ (ONES * '\\');
+    return (((q - ONES) & ~q) | ((b - ONES) & ~b) | ((v - ONES * 0x20) & ~v)) & HIGHS;
+}
+
+inline bool is_special(char ch) {
+    const auto c = static_cast<unsigned char>(ch);
+    return c == '"' || c == '\\' || c < 0x20;
+}
+
 // Eight bytes at a time: the index of the first byte from `i` on that is a
 // quotation mark, a backslash or a control character (or `n` when there is
 // none). `high` is set when a byte of 0x80 or above was passed before it.
-std::size_t scan_plain(const char* s, std::size_t i, std::size_t n, bool& high) {
+inline std::size_t scan_plain(const char* s, std::size_t i, std::size_t n, bool& high) {
     std::uint64_t seen = 0;
     while (i + 8 <= n) {
         const std::uint64_t v = load8(s + i);
-        const std::uint64_t q = v ^ (ONES * '"');
-        const std::uint64_t b = v ^ (ONES * '\\');
-        // The lowest flagged byte is a match; bytes above it may be flagged
-        // falsely, by the borrow of the subtraction.
-        const std::uint64_t hit = (((q - ONES) & ~q) | ((b - ONES) & ~b) | ((v - ONES * 0x20) & ~v)) & HIGHS;
+        const std::uint64_t hit = special_bytes(v);
         if (hit != 0) {
             if constexpr (std::endian::native == std::endian::little) {
                 const int at = std::countr_zero(hit) >> 3;
@@ -56,11 +66,7 @@ std::size_t scan_plain(const char* s, std::size_t i, std::size_t n, bool& high) 
         i += 8;
     }
     high = high || (seen & HIGHS) != 0;
-    for (; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c == '"' || c == '\\' || c < 0x20) break;
-        high = high || c >= 0x80;
-    }
+    for (; i < n && !is_special(s[i]); ++i) high = high || static_cast<unsigned char>(s[i]) >= 0x80;
     return i;
 }
 
@@ -385,15 +391,17 @@ bool Reader::read_string(std::string& out) {
         return true;
     }
 
-    // Decoded through a cursor. Decoding never makes a string longer than
-    // its text, so `out` is kept at least as long as the text read so far
-    // plus one escape; a long string (a whole body inside a payload) gets
-    // room for the rest of the text at once instead of doubling its way there.
+    // Decoded through a cursor, eight bytes at a time copied while they are
+    // tested. Decoding never makes a string longer than its text, so `out`
+    // is kept longer than the text read so far by one step and one escape;
+    // a long string (a whole body inside a payload) gets room for the rest
+    // of the text at once instead of doubling its way there.
     constexpr std::size_t LONG = 64 * 1024;
+    constexpr std::size_t SLACK = 16;
     std::size_t len = 0;
     const auto room = [&](std::size_t need) {
         if (need <= out.size()) return;
-        out.resize(need > LONG ? std::max(need, n - start + 4) : std::max(need, 2 * out.size()));
+        out.resize(need > LONG ? std::max(need, n - start + SLACK) : std::max(need, 2 * out.size()));
     };
     const auto done = [&](bool ok) {
         out.resize(len);
@@ -401,11 +409,43 @@ bool Reader::read_string(std::string& out) {
         return ok;
     };
     out.clear();
+    room(std::min(n - start, std::size_t{256}) + SLACK);
+    std::uint64_t seen = 0;
     for (;;) {
-        room(len + (i - index_) + 4);
-        std::memcpy(out.data() + len, s + index_, i - index_);
-        len += i - index_;
-        index_ = i;
+        // The plain bytes up to the next special one.
+        for (;;) {
+            room(len + SLACK);
+            char* const dst = out.data() + len;
+            if (index_ + 8 > n) {
+                while (index_ < n) {
+                    const auto c = static_cast<unsigned char>(s[index_]);
+                    if (c == '"' || c == '\\' || c < 0x20) break;
+                    beyond_ascii = beyond_ascii || c >= 0x80;
+                    out[len++] = s[index_++];
+                }
+                break;
+            }
+            const std::uint64_t v = load8(s + index_);
+            std::memcpy(dst, &v, sizeof v);
+            const std::uint64_t hit = special_bytes(v);
+            if (hit == 0) {
+                seen |= v;
+                len += 8;
+                index_ += 8;
+                continue;
+            }
+            std::size_t at = 0;
+            if constexpr (std::endian::native == std::endian::little) {
+                at = static_cast<std::size_t>(std::countr_zero(hit) >> 3);
+            } else {
+                while (!is_special(s[index_ + at])) ++at;
+            }
+            seen |= at == 0 ? 0 : v & (~std::uint64_t{0} >> (64 - 8 * at));
+            len += at;
+            index_ += at;
+            break;
+        }
+        beyond_ascii = beyond_ascii || (seen & HIGHS) != 0;
         if (index_ == n) return done(fail_after("EOF while parsing a string"));
         const char c = s[index_++];
         if (c == '"') {
@@ -433,7 +473,6 @@ bool Reader::read_string(std::string& out) {
             }
             default: return done(fail_after("invalid escape"));
         }
-        i = scan_plain(s, index_, n, beyond_ascii);
     }
 }
 

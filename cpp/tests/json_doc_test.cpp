@@ -121,3 +121,37 @@ TEST(written_strings_escape_every_special_byte_wherever_it_falls) {
         }
     }
 }
+
+TEST(escaped_strings_of_any_length_decode_to_their_text) {
+    // Texts with escapes at every spacing, short and longer than the point
+    // (64 KiB) where the reader sizes its buffer for the rest of the text.
+    for (const std::size_t length : {std::size_t{1}, std::size_t{9}, std::size_t{70'000}, std::size_t{200'000}}) {
+        for (const std::size_t every : {std::size_t{1}, std::size_t{3}, std::size_t{8}, std::size_t{17}}) {
+            std::string raw;
+            for (std::size_t i = 0; raw.size() < length; ++i) {
+                raw += i % every == 0 ? (i % 3 == 0 ? "\"" : i % 3 == 1 ? "\xc3\xa9" : "\n") : "a";
+            }
+            std::string escaped;
+            json::write_string(raw, escaped);
+            // Also with \u escapes for the non-ASCII letter, as an ASCII-only writer sends it.
+            std::string ascii;
+            for (std::size_t i = 0; i < escaped.size(); ++i) {
+                if (escaped.compare(i, 2, "\xc3\xa9") == 0) {
+                    ascii += "\\u00e9";
+                    ++i;
+                } else {
+                    ascii += escaped[i];
+                }
+            }
+            for (const std::string& text : {escaped, ascii, "[" + escaped + ",1]"}) {
+                std::string message;
+                const auto value = json::parse(text, message);
+                CHECK(value.has_value());
+                if (!value) continue;
+                const std::string& got = value->is_array() ? value->items()[0].text() : value->text();
+                CHECK_EQ(got.size(), raw.size());
+                CHECK(got == raw);
+            }
+        }
+    }
+}
