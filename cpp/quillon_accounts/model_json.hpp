@@ -39,6 +39,7 @@ void write(const std::vector<T>& list, std::string& out) {
 template <class T>
 quillon_core::json::Value to_value(const T& r) {
     std::string out;
+    out.reserve(512);
     write(r, out);
     return quillon_core::json::Value::raw(std::move(out));
 }

@@ -1,5 +1,7 @@
 #include "http.hpp"
 
+#include "json_writer.hpp"
+
 namespace quillon_core::http {
 
 using json::Value;
@@ -13,15 +15,34 @@ std::string_view method_word(Method m) {
     return "GET";
 }
 
+// Written straight to text: the members in ascending order, the headers in
+// the map's (ascending) order.
 Value HttpRequest::to_value() const {
-    Value headers_obj = Value::object();
-    for (const auto& [name, value] : headers) headers_obj.set(name, Value::string(value));
-    Value obj = Value::object();
-    obj.set("body", body ? Value::string(*body) : Value::null());
-    obj.set("headers", std::move(headers_obj));
-    obj.set("method", Value::string(std::string(method_word(method))));
-    obj.set("url", Value::string(url));
-    return obj;
+    std::string out;
+    std::size_t size = 96 + url.size() + (body ? body->size() + body->size() / 4 : 0);
+    for (const auto& [name, value] : headers) size += name.size() + value.size() + 6;
+    out.reserve(size);
+    out.append("{\"body\":");
+    if (body) {
+        json::write_string(*body, out);
+    } else {
+        out.append("null");
+    }
+    out.append(",\"headers\":{");
+    bool first = true;
+    for (const auto& [name, value] : headers) {
+        if (!first) out.push_back(',');
+        first = false;
+        json::write_string(name, out);
+        out.push_back(':');
+        json::write_string(value, out);
+    }
+    out.append("},\"method\":");
+    json::write_string(method_word(method), out);
+    out.append(",\"url\":");
+    json::write_string(url, out);
+    out.push_back('}');
+    return Value::raw(std::move(out));
 }
 
 }  // namespace quillon_core::http
