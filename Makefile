@@ -127,6 +127,7 @@ check:
 # an orjson floor (bench/RESULTS.md). Takes a few minutes; not part of `test`.
 bench: install
 	$(PIP) install -q -r bench/requirements.txt
+	$(VPY) -m pytest -q -p no:cacheprovider bench/test_peers.py
 	$(VPY) bench/run.py --out $(BUILD)/bench/latest.md
 
 # Fuzzing: the protocol entry and the parse stage under libFuzzer with
