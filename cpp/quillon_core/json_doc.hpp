@@ -12,9 +12,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,7 +52,12 @@ public:
     // An owned copy, members sorted and de-duplicated as `Value` keeps them.
     Value to_value() const;
 
+    // Sizes are kept in 32 bits: a longer text is refused (as a fault of the
+    // call), never silently cut short.
     static Node scalar(Kind kind, std::string_view text) {
+        if (text.size() > std::numeric_limits<std::uint32_t>::max()) {
+            throw std::length_error("JSON string too long");
+        }
         return Node(kind, text.data(), static_cast<std::uint32_t>(text.size()));
     }
     static Node boolean(bool b) {
