@@ -193,6 +193,11 @@ PyObject* call_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
     // The interpreter lock stays held throughout: the engine is short, pure
     // work, and holding the lock serialises calls from several threads.
     try {
+        if (op == "version") {
+            // A constant answer: made into a str straight from the engine's text.
+            const std::string_view answer = quillon_core::ffi::version_answer();
+            return PyUnicode_FromStringAndSize(answer.data(), static_cast<Py_ssize_t>(answer.size()));
+        }
         const std::string result =
             quillon_core::ffi::call(quillon_accounts::accounts_ops(), op, payload);
         return PyUnicode_FromStringAndSize(result.data(), static_cast<Py_ssize_t>(result.size()));

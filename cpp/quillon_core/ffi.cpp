@@ -47,12 +47,20 @@ std::string ok_text(Value&& value) {
 
 }  // namespace
 
+std::string_view version_answer() {
+    // Written once, by the path every value takes; no registry is consulted.
+    struct NoOperations final : operation::Registry {
+        std::optional<Result<Value>> dispatch(std::string_view, std::string_view) const override {
+            return std::nullopt;
+        }
+        std::vector<operation::OpInfo> operations() const override { return {}; }
+    };
+    static const std::string text = ok_text(std::move(outcome(NoOperations(), "version", "")).value());
+    return text;
+}
+
 std::string call(const operation::Registry& registry, std::string_view op, std::string_view payload) {
-    if (op == "version") {
-        // The same text every time, written once by the path every value takes.
-        static const std::string text = ok_text(std::move(outcome(registry, op, payload)).value());
-        return text;
-    }
+    if (op == "version") return std::string(version_answer());
     std::optional<Result<Value>> result;
     try {
         result.emplace(outcome(registry, op, payload));

@@ -48,6 +48,10 @@ struct Parse {
 // error.
 std::string call(const operation::Registry& registry, std::string_view op, std::string_view payload);
 
+// The envelope `call` answers "version" with, the same text every time (the
+// binding may hand it over without a copy).
+std::string_view version_answer();
+
 // Decodes the whole payload text as the record T; only JSON whitespace may
 // follow it.
 template <class T>
