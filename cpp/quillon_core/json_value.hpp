@@ -62,8 +62,21 @@ public:
     // Members in any order; a repeated key keeps its last value.
     static Value object(std::vector<Member> members) {
         Value v(Kind::Object);
-        std::stable_sort(members.begin(), members.end(),
-                         [](const Member& a, const Member& b) { return a.first < b.first; });
+        const auto by_key = [](const Member& a, const Member& b) { return a.first < b.first; };
+        // Members are usually written in order already; a few are sorted in
+        // place (stable), only many with a buffer.
+        if (!std::is_sorted(members.begin(), members.end(), by_key)) {
+            if (members.size() <= 16) {
+                for (std::size_t i = 1; i < members.size(); ++i) {
+                    for (std::size_t j = i; j > 0 && by_key(members[j], members[j - 1]); --j) {
+                        std::swap(members[j], members[j - 1]);
+                    }
+                }
+            } else {
+                std::stable_sort(members.begin(), members.end(), by_key);
+            }
+        }
+        v.members_.reserve(members.size());
         for (auto& m : members) {
             if (!v.members_.empty() && v.members_.back().first == m.first) {
                 v.members_.back().second = std::move(m.second);
