@@ -291,22 +291,28 @@ def main() -> None:
         emit(table(rows, throughput=title != "Small calls"))
 
     if not args.only or "growth" in args.only:
+        # All sizes in the same rounds, so that a busy spell of the machine
+        # does not fall on one size only.
         sizes = [200, 2000, 20000] if q else [1_000, 10_000, 100_000]
-        rows = []
+        sized: list[Impl] = []
         for n in sizes:
             w = wl.debits_parse(n, False)
-            impls = [engine_impl(w), floor_impl(w)]
-            check(w, impls)
-            rows.append(measure(w, impls, 3 if q else 7, 0.05))
+            pair = [engine_impl(w), floor_impl(w)]
+            check(w, pair)
+            for impl in pair:
+                impl.name = f"{impl.name} {n}"
+            sized += pair
+        medians = measure(w, sized, 3 if q else 9, 0.05).medians
         emit("\n## Growth: debits.parse, amounts as numbers\n")
         emit("| movements | body | engine | per movement | x previous size | orjson floor |")
         emit("|---|---|---|---|---|---|")
         prev = None
-        for n, r in zip(sizes, rows, strict=True):
-            e = r.medians[ENGINE]
+        for n in sizes:
+            size = wl.debits_parse(n, False).size
+            e = medians[f"{ENGINE} {n}"]
             step = f"{e / prev:.2f}x" if prev else "-"
-            emit(f"| {n:,} | {r.workload.size / 1e6:.1f} MB | {fmt_time(e)} | "
-                 f"{fmt_time(e / n)} | {step} | {fmt_time(r.medians[FLOOR])} |")
+            emit(f"| {n:,} | {size / 1e6:.1f} MB | {fmt_time(e)} | "
+                 f"{fmt_time(e / n)} | {step} | {fmt_time(medians[f'{FLOOR} {n}'])} |")
             prev = e
 
     if not args.only or "memory" in args.only:
