@@ -7,12 +7,13 @@
 namespace quillon_accounts::model {
 
 AccountStatus AccountStatus::from_wire(std::string_view word) {
-    const std::string key = quillon_core::text::ascii_upper(quillon_core::text::trim(word));
+    using quillon_core::text::equals_ascii_upper;
+    const std::string_view key = quillon_core::text::trim(word);
     // Only `active` has a second (masculine) form.
-    if (key == "ACTIVA" || key == "ACTIVO") return active;
-    if (key == "BLOQUEADA") return blocked;
-    if (key == "SUSPENDIDA") return suspended;
-    if (key == "CERRADA") return closed;
+    if (equals_ascii_upper(key, "ACTIVA") || equals_ascii_upper(key, "ACTIVO")) return active;
+    if (equals_ascii_upper(key, "BLOQUEADA")) return blocked;
+    if (equals_ascii_upper(key, "SUSPENDIDA")) return suspended;
+    if (equals_ascii_upper(key, "CERRADA")) return closed;
     return unknown;
 }
 

@@ -49,9 +49,11 @@ constexpr std::array<std::pair<std::string_view, PaymentStatus>, 16> kPayoutWord
 }  // namespace
 
 PaymentStatus Payout::map(std::string_view word) {
-    const std::string key = text::ascii_upper(text::trim(word));
+    // Compared letter by letter with ASCII letters upper-cased, as
+    // `ascii_upper` would do, without making the upper-cased copy.
+    const std::string_view key = text::trim(word);
     for (const auto& [gateway_word, status] : kPayoutWords) {
-        if (key == gateway_word) return status;
+        if (text::equals_ascii_upper(key, gateway_word)) return status;
     }
     return PaymentStatus::unknown;
 }

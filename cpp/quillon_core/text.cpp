@@ -37,6 +37,10 @@ char32_t decode_at(std::string_view s, std::size_t i, std::size_t& len) {
 }  // namespace
 
 std::string_view trim(std::string_view s) {
+    // Most texts start and end with a printable ASCII character: nothing to
+    // decode. (A UTF-8 sequence never starts or ends with such a byte.)
+    const auto plain = [](char ch) { return ch > 0x20 && ch < 0x7F; };
+    if (s.empty() || (plain(s.front()) && plain(s.back()))) return s;
     std::size_t begin = 0;
     while (begin < s.size()) {
         std::size_t len = 0;

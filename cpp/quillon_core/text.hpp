@@ -23,4 +23,15 @@ std::string_view first_chars(std::string_view s, std::size_t n);
 // ASCII letters a to z upper-cased; every other byte unchanged.
 std::string ascii_upper(std::string_view s);
 
+// Whether `ascii_upper(s) == upper`, without the copy.
+inline bool equals_ascii_upper(std::string_view s, std::string_view upper) {
+    if (s.size() != upper.size()) return false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != upper[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace quillon_core::text
