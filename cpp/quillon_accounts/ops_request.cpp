@@ -46,6 +46,22 @@ std::string path_of(std::initializer_list<std::string_view> segments) {
 Value str(std::string_view s) { return Value::string(std::string(s)); }
 Value trimmed(std::string_view s) { return str(quillon_core::text::trim(s)); }
 
+// An object of key, value, key, value...: the values are moved in (through
+// an initializer list they would be copied, a whole body with them).
+void add_members(std::vector<Value::Member>&) {}
+template <class... Rest>
+void add_members(std::vector<Value::Member>& out, std::string_view key, Value&& value, Rest&&... rest) {
+    out.emplace_back(std::string(key), std::move(value));
+    add_members(out, std::forward<Rest>(rest)...);
+}
+template <class... Args>
+Value object_of(Args&&... args) {
+    std::vector<Value::Member> members;
+    members.reserve(sizeof...(Args) / 2);
+    add_members(members, std::forward<Args>(args)...);
+    return Value::object(std::move(members));
+}
+
 // A GET request without body.
 Result<HttpRequest> get(const Ctx& ctx, const std::string& path) {
     std::string url = ctx.config.url(path);
@@ -69,13 +85,11 @@ Result<HttpRequest> movements_request(const Ctx& ctx, const model::AccountRange&
     if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
     if (auto e = digits("account_number", in.account_number, ACCOUNT_MIN_DIGITS)) return std::move(*e);
     if (auto e = date_range(in.date_from, in.date_to, MOVEMENTS_MAX_DAYS)) return std::move(*e);
-    Value body = Value::object({
-        {"nit", str(in.nit)},
-        {"numeroCuenta", Value::array({str(in.account_number)})},
-        {"fechaInicio", str(in.date_from)},
-        {"fechaFin", str(in.date_to)},
-        {"tipo", str(type_letter)},
-    });
+    std::vector<Value> accounts;
+    accounts.push_back(str(in.account_number));
+    Value body = object_of("fechaFin", str(in.date_to), "fechaInicio", str(in.date_from), "nit",
+                           str(in.nit), "numeroCuenta", Value::array(std::move(accounts)), "tipo",
+                           str(type_letter));
     return send(ctx, Method::POST, path_of({segment}), std::move(body));
 }
 
@@ -107,19 +121,13 @@ Result<HttpRequest> Create::request(const Ctx& ctx, const Input& in) {
         if (auto e = text_max("accounts.category", a.category, CATEGORY_MAX_CHARS)) {
             return std::move(*e);
         }
-        accounts.push_back(Value::object({
-            {"alias", trimmed(a.alias)},
-            {"moneda", str(CURRENCY_CODE)},
-            {"rubro", trimmed(a.category)},
-        }));
+        accounts.push_back(object_of("alias", trimmed(a.alias), "moneda", str(CURRENCY_CODE), "rubro",
+                                     trimmed(a.category)));
     }
-    Value body = Value::object({
-        {"establecimiento", Value::object({
-                                {"cuentas", Value::array(std::move(accounts))},
-                                {"idEstablecimiento", Value::number(in.establishment_id)},
-                            })},
-        {"nit", str(in.nit)},
-    });
+    Value body = object_of("establecimiento",
+                           object_of("cuentas", Value::array(std::move(accounts)), "idEstablecimiento",
+                                     Value::number(in.establishment_id)),
+                           "nit", str(in.nit));
     return send(ctx, Method::POST, std::string(BASE_PATH), std::move(body));
 }
 
@@ -137,27 +145,18 @@ Result<HttpRequest> ChangeStatus::request(const Ctx& ctx, const Input& in) {
         if (c.status == model::AccountStatus::unknown || word.empty()) {
             return Error::validation("changes.status", "cannot set `unknown`");
         }
-        changes.push_back(Value::object({
-            {"descripcionMotivo", trimmed(c.reason)},
-            {"estado", str(word)},
-            {"numeroCuenta", str(c.account_number)},
-        }));
+        changes.push_back(object_of("descripcionMotivo", trimmed(c.reason), "estado", str(word),
+                                    "numeroCuenta", str(c.account_number)));
     }
-    Value body = Value::object({
-        {"cuentas", Value::array(std::move(changes))},
-        {"nit", str(in.nit)},
-    });
+    Value body = object_of("cuentas", Value::array(std::move(changes)), "nit", str(in.nit));
     return send(ctx, Method::PATCH, path_of({"estados"}), std::move(body));
 }
 
 Result<HttpRequest> Reconcile::request(const Ctx& ctx, const Input& in) {
     if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
     if (auto e = date_range(in.date_from, in.date_to, RECONCILE_MAX_DAYS)) return std::move(*e);
-    Value body = Value::object({
-        {"nit", str(in.nit)},
-        {"fechaInicio", str(in.date_from)},
-        {"fechaFin", str(in.date_to)},
-    });
+    Value body = object_of("fechaFin", str(in.date_to), "fechaInicio", str(in.date_from), "nit",
+                           str(in.nit));
     return send(ctx, Method::POST, path_of({"transacciones"}), std::move(body));
 }
 
@@ -180,10 +179,7 @@ Result<HttpRequest> Balances::request(const Ctx& ctx, const Input& in) {
         if (auto e = digits("account_numbers", n, ACCOUNT_MIN_DIGITS)) return std::move(*e);
         numbers.push_back(str(n));
     }
-    Value body = Value::object({
-        {"nit", str(in.nit)},
-        {"numeroCuentas", Value::array(std::move(numbers))},
-    });
+    Value body = object_of("nit", str(in.nit), "numeroCuentas", Value::array(std::move(numbers)));
     return send(ctx, Method::POST, path_of({"saldos"}), std::move(body));
 }
 
