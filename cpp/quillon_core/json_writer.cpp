@@ -1,5 +1,7 @@
 #include "json_writer.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -7,51 +9,89 @@ namespace quillon_core::json {
 
 namespace {
 
+constexpr std::uint64_t ONES = 0x0101010101010101ULL;
+constexpr std::uint64_t HIGHS = 0x8080808080808080ULL;
+
+bool needs_escape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+
 // The index of the first byte from `i` on that needs an escape (a quotation
 // mark, a backslash or a control character), or the text's length; eight
 // bytes at a time.
 std::size_t plain_run(std::string_view text, std::size_t i) {
-    constexpr std::uint64_t ones = 0x0101010101010101ULL;
-    constexpr std::uint64_t highs = 0x8080808080808080ULL;
     const std::size_t n = text.size();
     while (i + 8 <= n) {
         std::uint64_t v;
         std::memcpy(&v, text.data() + i, sizeof v);
-        const std::uint64_t q = v ^ (ones * '"');
-        const std::uint64_t b = v ^ (ones * '\\');
-        if ((((q - ones) & ~q) | ((b - ones) & ~b) | ((v - ones * 0x20) & ~v)) & highs) break;
+        const std::uint64_t q = v ^ (ONES * '"');
+        const std::uint64_t b = v ^ (ONES * '\\');
+        // The lowest flag is exact; those above it may be left by a borrow.
+        const std::uint64_t hit = (((q - ONES) & ~q) | ((b - ONES) & ~b) | ((v - ONES * 0x20) & ~v)) & HIGHS;
+        if (hit != 0) {
+            if constexpr (std::endian::native == std::endian::little) {
+                return i + static_cast<std::size_t>(std::countr_zero(hit) >> 3);
+            }
+            break;
+        }
         i += 8;
     }
+    while (i < n && !needs_escape(static_cast<unsigned char>(text[i]))) ++i;
     return i;
+}
+
+// The escape of one byte that needs one, written at `p`; its length.
+std::size_t put_escape(unsigned char c, char* p) {
+    static constexpr char hex[] = "0123456789abcdef";
+    p[0] = '\\';
+    switch (c) {
+        case '"': p[1] = '"'; return 2;
+        case '\\': p[1] = '\\'; return 2;
+        case '\b': p[1] = 'b'; return 2;
+        case '\t': p[1] = 't'; return 2;
+        case '\n': p[1] = 'n'; return 2;
+        case '\f': p[1] = 'f'; return 2;
+        case '\r': p[1] = 'r'; return 2;
+        default:
+            std::memcpy(p + 1, "u00", 3);
+            p[4] = hex[c >> 4];
+            p[5] = hex[c & 0xF];
+            return 6;
+    }
 }
 
 }  // namespace
 
 void write_string(std::string_view text, std::string& out) {
-    static constexpr char hex[] = "0123456789abcdef";
-    out.push_back('"');
-    std::size_t run = 0;  // start of the pending run of bytes written as they are
-    for (std::size_t i = plain_run(text, 0); i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c != '"' && c != '\\') continue;
-        out.append(text.data() + run, i - run);
-        run = i + 1;
-        switch (c) {
-            case '"': out.append("\\\""); break;
-            case '\\': out.append("\\\\"); break;
-            case '\b': out.append("\\b"); break;
-            case '\t': out.append("\\t"); break;
-            case '\n': out.append("\\n"); break;
-            case '\f': out.append("\\f"); break;
-            case '\r': out.append("\\r"); break;
-            default:
-                out.append("\\u00");
-                out.push_back(hex[c >> 4]);
-                out.push_back(hex[c & 0xF]);
-        }
+    const std::size_t n = text.size();
+    std::size_t i = plain_run(text, 0);
+    if (i == n) {  // nothing to escape: most strings
+        out.push_back('"');
+        out.append(text);
+        out.push_back('"');
+        return;
     }
-    out.append(text.data() + run, text.size() - run);
-    out.push_back('"');
+    // Written through a cursor into room for the rest of the text and some
+    // escapes, taken again when the escapes are denser than that (the room
+    // depends on this text only, never on what `out` already holds).
+    std::size_t len = out.size();
+    const auto room = [&](std::size_t need) {
+        if (len + need > out.size()) out.resize(len + need + (n - i) + (n - i) / 8 + 16);
+    };
+    room(1);
+    out[len++] = '"';
+    std::size_t run = 0;  // start of the pending run of bytes written as they are
+    while (i < n) {
+        room(i - run + 6);
+        std::memcpy(out.data() + len, text.data() + run, i - run);
+        len += i - run;
+        len += put_escape(static_cast<unsigned char>(text[i]), out.data() + len);
+        run = i + 1;
+        i = plain_run(text, run);
+    }
+    room(n - run + 1);
+    std::memcpy(out.data() + len, text.data() + run, n - run);
+    len += n - run;
+    out[len++] = '"';
+    out.resize(len);
 }
 
 void write(const Value& value, std::string& out) {
