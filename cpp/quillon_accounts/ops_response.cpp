@@ -46,8 +46,44 @@ bool write_list(const Node& node, std::string& out, std::string& message) {
     return ok;
 }
 
+// Writes each element of a list as it is read, into the list's JSON text.
+template <class W>
+class ListWriter final : public quillon_core::envelope::ListSink {
+public:
+    explicit ListWriter(std::size_t room) {
+        text_.reserve(room);
+        text_.push_back('[');
+    }
+    bool element(const Node& item, std::string& message) override {
+        if (!wire::decode(item, record_, message)) return false;
+        if (count_++ > 0) text_.push_back(',');
+        model::write(model::convert(std::move(record_)), text_);
+        return true;
+    }
+    std::string finish() && {
+        text_.push_back(']');
+        return std::move(text_);
+    }
+
+private:
+    std::string text_;
+    W record_;
+    std::size_t count_ = 0;
+};
+
 template <class W>
 Result<model::Written> open_list(const HttpResponse& response) {
+    {
+        // One pass over the body when it is a successful list (room for a
+        // text about as long as the body, which is what a list of records
+        // written back usually takes).
+        ListWriter<W> sink(response.body.size() + 64);
+        std::optional<quillon_core::error::Error> failure;
+        if (CodeData::open_list(response, sink, failure)) {
+            if (failure) return std::move(*failure);
+            return model::Written{std::move(sink).finish()};
+        }
+    }
     return CodeData::open_with(response, [](const Node& node, std::string& message) {
         std::optional<model::Written> out(std::in_place);
         if (!write_list<W>(node, out->json, message)) out.reset();

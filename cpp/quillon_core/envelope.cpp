@@ -1,5 +1,6 @@
 #include "envelope.hpp"
 
+#include "json_doc.hpp"
 #include "json_reader.hpp"
 #include "text.hpp"
 
@@ -124,6 +125,84 @@ Result<const json::Node*> CodeData::payload(const http::HttpResponse& response, 
         if (const json::Node* data = root.find("data"); data != nullptr && !data->is_null()) return data;
     }
     return &root;
+}
+
+bool CodeData::open_list(const http::HttpResponse& response, ListSink& sink, std::optional<Error>& failure) {
+    // Failed answers, authentication failures included, go the general way.
+    if (!response.is_success()) return false;
+    // The steps below are those of `json::Doc::parse` (the same messages
+    // and positions for a body that is no JSON); only where the values go
+    // differs.
+    json::Reader r(response.body);
+    json::ValueReader values(r);
+    std::optional<std::string> shape;  // the first element that did not decode
+    const auto list = [&]() {
+        if (!r.enter()) return false;
+        bool first = true;
+        for (;;) {
+            const int step = r.next_element(first);
+            if (step < 0) return false;
+            if (step == 0) break;
+            json::Node item;
+            if (!values.next(item)) return false;
+            std::string message;
+            if (!shape && !sink.element(item, message)) shape = std::move(message);
+        }
+        r.leave();
+        return r.end_seq();
+    };
+
+    bool general = false;  // decided once the body has been read
+    bool ok = false;
+    const int c = r.skip_ws();
+    if (c == '[') {
+        ok = list();  // no envelope: the whole body is the payload
+    } else if (c == '{') {
+        std::optional<std::string> code;
+        int data_members = 0;
+        bool data_listed = false;
+        ok = [&] {
+            if (!r.enter()) return false;
+            bool first = true;
+            for (;;) {
+                const int step = r.next_key(first);
+                if (step < 0) return false;
+                if (step == 0) break;
+                r.eat();
+                std::string_view key;
+                if (!values.string(key)) return false;
+                const bool is_data = key == "data";
+                const bool is_code = key == "code";
+                if (!r.colon()) return false;
+                if (is_data) {
+                    ++data_members;
+                    data_listed = r.skip_ws() == '[';
+                    if (data_listed) {
+                        if (!list()) return false;
+                        continue;
+                    }
+                }
+                json::Node value;
+                if (!values.next(value)) return false;
+                if (is_code) code = value.is_string() ? std::optional(std::string(value.text())) : std::nullopt;
+            }
+            r.leave();
+            return r.end_map();
+        }();
+        // A rejection by code, a payload other than the one list (the whole
+        // body, a "data" that is no array, one "data" after another).
+        general = (code && *code != "00") || data_members != 1 || !data_listed;
+    } else {
+        return false;
+    }
+    if (ok) ok = r.finish();
+    if (!ok) {
+        failure = Error::decode("invalid JSON body: " + r.error_text());
+        return true;
+    }
+    if (general) return false;
+    if (shape) failure = Error::decode("unexpected payload shape: " + *shape);
+    return true;
 }
 
 }  // namespace quillon_core::envelope

@@ -60,8 +60,29 @@ concept Envelope = Payload<T> && requires(const http::HttpResponse& r) {
     { E::template open<T>(r) } -> std::same_as<Result<T>>;
 };
 
+// Receives the elements of a list payload one at a time (see
+// `CodeData::open_list`).
+class ListSink {
+public:
+    virtual ~ListSink() = default;
+    // Decodes one element and keeps what it makes of it; false with the
+    // decoder's message when the element does not have the list's shape.
+    virtual bool element(const json::Node& item, std::string& message) = 0;
+};
+
 // The code-and-data envelope of the accounts gateway.
 struct CodeData {
+    // Opens a successful response whose payload is a JSON array in one pass
+    // over the body, handing each element to `sink` as soon as it is read:
+    // neither the body's document nor the list is ever held whole. The
+    // outcome is that of `open_with` on the same response: true, with
+    // `failure` set when the body is no JSON or an element does not decode
+    // (the first one; the rest of the body is still read, as its JSON
+    // errors come first). False when the response has to be opened the
+    // general way instead (a failed answer, a payload that is no array, a
+    // repeated "data"); what the sink received then is to be thrown away.
+    static bool open_list(const http::HttpResponse& response, ListSink& sink, std::optional<Error>& failure);
+
     // The node the payload is decoded from ("data" when present and not
     // null, else the whole body), read into `doc`; or the error of a failed
     // response.

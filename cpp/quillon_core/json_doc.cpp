@@ -53,13 +53,13 @@ public:
         }
     }
 
-private:
     bool string(std::string_view& out) {
         if (!r_.read_string_view(out, scratch_)) return false;
         if (out.data() == scratch_.data()) out = doc_.keep(out);  // decoded escapes
         return true;
     }
 
+private:
     bool array(Node& out) {
         if (!r_.enter()) return false;
         const std::size_t base = items_.size();
@@ -141,6 +141,38 @@ void* Doc::allocate(std::size_t bytes, std::size_t align) {
     next_ = p + bytes;
     left_ -= bytes + pad;
     return p;
+}
+
+void Doc::clear() {
+    adopted_.clear();
+    if (blocks_.empty()) return;
+    // The largest block stays.
+    std::swap(blocks_.front(), *std::max_element(blocks_.begin(), blocks_.end(), [](const Block& a, const Block& b) {
+        return a.size < b.size;
+    }));
+    blocks_.resize(1);
+    next_ = blocks_.front().data.get();
+    left_ = blocks_.front().size;
+    root_ = Node();
+}
+
+struct ValueReader::Parts {
+    explicit Parts(Reader& r) : builder(r, doc) {}
+    Doc doc;
+    Builder builder;
+};
+
+ValueReader::ValueReader(Reader& reader) : parts_(std::make_unique<Parts>(reader)) {}
+ValueReader::~ValueReader() = default;
+
+bool ValueReader::next(Node& out) {
+    parts_->doc.clear();
+    return parts_->builder.value(out);
+}
+
+bool ValueReader::string(std::string_view& out) {
+    parts_->doc.clear();
+    return parts_->builder.string(out);
 }
 
 const Node* Doc::adopt(std::vector<Node>&& nodes) {

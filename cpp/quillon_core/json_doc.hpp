@@ -108,6 +108,8 @@ public:
     std::string_view keep(std::string_view text);
     // Takes over a whole buffer of nodes (whose address does not change).
     const Node* adopt(std::vector<Node>&& nodes);
+    // Drops every value, keeping the first block of storage for the next ones.
+    void clear();
 
 private:
     struct Block {
@@ -121,6 +123,31 @@ private:
     std::byte* next_ = nullptr;
     std::size_t left_ = 0;
     Node root_;
+};
+
+class Reader;
+
+// Reads one value at a time from a reader into a document of its own, which
+// is emptied before each value: the elements of a long list, one after the
+// other, without the whole list in memory. The steps (and so the messages
+// and positions) are those of `Doc::parse`.
+class ValueReader {
+public:
+    explicit ValueReader(Reader& reader);
+    ~ValueReader();
+    ValueReader(const ValueReader&) = delete;
+    ValueReader& operator=(const ValueReader&) = delete;
+
+    // Empties the document and reads the value at the reader's position;
+    // `out` lives until the next call.
+    bool next(Node& out);
+    // The string at the reader (its opening quotation mark consumed); the
+    // view lives until the next call.
+    bool string(std::string_view& out);
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
 };
 
 // The members of an object as `Value` would hold them: sorted by key, the last
