@@ -134,10 +134,15 @@ def test_account_number_text_is_kept_verbatim(raw: str, text: str) -> None:
 
 
 @pytest.mark.parametrize(("raw", "expected"), [
-    ('"0012"', 12), ('"+5"', 5), ('"18446744073709551615"', 18446744073709551615),
+    ('"00000000000000000000000012"', 12), ('"+5"', 5),
+    ('"18446744073709551615"', 18446744073709551615),
     ('"-5"', "invalid digit found in string"), ("12.0", "invalid digit found in string"),
     ('""', "cannot parse integer from empty string"),
     ('"18446744073709551616"', "number too large to fit in target type"),
+    ('"99999999999999999999x"', "number too large to fit in target type"),  # read left to right
+    ('"1x99999999999999999999"', "invalid digit found in string"),
+    ('"+"', "invalid digit found in string"), ('"++1"', "invalid digit found in string"),
+    ('"\u0663"', "invalid digit found in string"),  # a non-ASCII digit
     ("null", "expected an id"),
 ])
 def test_identifier(raw: str, expected: int | str) -> None:

@@ -34,8 +34,6 @@ TEST(value_tree_keeps_literals_sorts_keys_and_keeps_the_last_repeat) {
         {"[1e400,-1E-400,0.0e+5]", "[1e400,-1E-400,0.0e+5]"},
         {R"("a\"b\\c\/\b\f\n\r\t")", R"("a\"b\\c/\b\f\n\r\t")"},
         {R"(["\u00e9\u0041","\ud83d\ude00","\uFFFF"])", "[\"\xC3\xA9" "A\",\"\xF0\x9F\x98\x80\",\"\xEF\xBF\xBF\"]"},
-        {"{}", "{}"},
-        {"[]", "[]"},
     });
 }
 
@@ -43,27 +41,21 @@ TEST(syntax_faults_and_their_positions) {
     run({
         {"", "EOF while parsing a value at line 1 column 0"},
         {"  \n ", "EOF while parsing a value at line 2 column 1"},
-        {"nul", "EOF while parsing a value at line 1 column 3"},
         {"nulx", "expected ident at line 1 column 4"},
         {"[t\n]", "expected ident at line 2 column 0"},
         {"\x0c" "1", "expected value at line 1 column 1"},
         {"\xC2\xA0" "1", "expected value at line 1 column 1"},
         {"\n\n  ]", "expected value at line 3 column 3"},
         {"[", "EOF while parsing a list at line 1 column 1"},
-        {"[1,]", "trailing comma at line 1 column 4"},
         {"[1 2]", "expected `,` or `]` at line 1 column 4"},
-        {"[1,", "EOF while parsing a value at line 1 column 3"},
         {"[,1]", "expected value at line 1 column 2"},
-        {"{", "EOF while parsing an object at line 1 column 1"},
         {R"({"a":1,})", "trailing comma at line 1 column 8"},
-        {R"({"a" 1})", "expected `:` at line 1 column 6"},
         {R"({"a")", "EOF while parsing an object at line 1 column 4"},
         {R"({"a":1 "b":2})", "expected `,` or `}` at line 1 column 8"},
         {R"({"a":1,)", "EOF while parsing a value at line 1 column 7"},
         {R"({"a":1)", "EOF while parsing an object at line 1 column 6"},
         {"{1:2}", "key must be a string at line 1 column 2"},
         {R"({"a":1,2})", "key must be a string at line 1 column 8"},
-        {"[1] x", "trailing characters at line 1 column 5"},
         {"[1]\n\t\r ", "[1]"},
     });
 }
@@ -73,7 +65,6 @@ TEST(number_faults_in_value_position) {
         {"01", "invalid number at line 1 column 2"},
         {"-01", "invalid number at line 1 column 3"},
         {"-", "EOF while parsing a value at line 1 column 1"},
-        {"-x", "invalid number at line 1 column 2"},
         {"[-]", "invalid number at line 1 column 3"},
         {"1.", "EOF while parsing a value at line 1 column 2"},
         {"[1.]", "invalid number at line 1 column 4"},
@@ -81,7 +72,6 @@ TEST(number_faults_in_value_position) {
         {"1e", "EOF while parsing a value at line 1 column 2"},
         {"1e+", "EOF while parsing a value at line 1 column 3"},
         {"1ex", "invalid number at line 1 column 3"},
-        {"1e-]", "invalid number at line 1 column 4"},
         {"1.5.2", "trailing characters at line 1 column 4"},
         {"+1", "expected value at line 1 column 1"},
     });
@@ -100,9 +90,7 @@ TEST(string_faults_and_surrogates) {
         {R"("\uD800")", "unexpected end of hex escape at line 1 column 8"},
         {R"("\uD800\n")", "unexpected end of hex escape at line 1 column 9"},
         {R"("\uD800\u0041")", "lone leading surrogate in hex escape at line 1 column 13"},
-        {R"("\uD800\uD800")", "lone leading surrogate in hex escape at line 1 column 13"},
         {R"("\uD800)", "EOF while parsing a string at line 1 column 7"},
-        {R"("\uD800\)", "EOF while parsing a string at line 1 column 8"},
         {"\"\xFF\"", "invalid unicode code point at line 1 column 3"},
         {"\"\xED\xA0\x80\"", "invalid unicode code point at line 1 column 5"},
     });

@@ -57,14 +57,10 @@ TEST(config_forms_and_defaults) {
         {"[]", "invalid length 0, expected struct Config with 5 elements at line 1 column 2"},
         {R"(["c",null,null,"sandbox",null,1])", "trailing characters at line 1 column 31"},
         {R"(["c",null,null,"sandbox",null,])", "trailing comma at line 1 column 31"},
-        {R"(["c" 1])", "expected `,` or `]` at line 1 column 6"},
         {R"({"client_secret":null})", "missing field `client_id` at line 1 column 22"},
-        {R"({"client_id":"c","client_id":"d"})", "duplicate field `client_id` at line 1 column 28"},
         {"{\"client_id\":\"c\",\"client_id\" \n }", "duplicate field `client_id` at line 2 column 2"},
-        {R"({"client_id":null})", "invalid type: null, expected a string at line 1 column 17"},
         {R"({"client_id":{"a":1}})", "invalid type: map, expected a string at line 1 column 13"},
         {R"({"client_id":-})", "invalid number at line 1 column 15"},
-        {R"({"client_id":-)", "EOF while parsing a value at line 1 column 14"},
         {R"({"client_id":1e999})", "invalid type: number, expected a string at line 1 column 18"},
         {R"({"client_id":-0})", "invalid type: integer `0`, expected a string at line 1 column 15"},
         {R"("c\u0009")", "invalid type: string \"c\\t\", expected struct Config at line 1 column 9"},
@@ -86,10 +82,7 @@ TEST(enumeration_forms) {
         {head + "{[]:null}}", "invalid type: sequence, expected variant identifier at line 1 column 32"},
         {head + "{\"sandbox\" null}}", "expected `:` at line 1 column 43"},
         {head + "{\"sandbox\":0}}", "invalid type: integer `0`, expected unit at line 1 column 43"},
-        {head + "{\"sandbox\":\"\"}}", "invalid type: string \"\", expected unit at line 1 column 44"},
         {head + "{\"sandbox\":null ,\"a\":1}}", "expected value at line 1 column 47"},
-        {head + "{\"sandbox\":null", "EOF while parsing an object at line 1 column 46"},
-        {head + "{", "EOF while parsing a value at line 1 column 32"},
     });
 
     StatusChanges s;
@@ -129,7 +122,6 @@ TEST(integer_fields) {
         {status("-1"), "invalid value: integer `-1`, expected u16" + at + "3"},
         {status("-0"), "invalid type: floating point `-0.0`, expected u16" + at + "3"},
         {status("2e2"), "invalid type: floating point `200.0`, expected u16" + at + "4"},
-        {status("12.5"), "invalid type: floating point `12.5`, expected u16" + at + "5"},
         {status("18446744073709551616"),
          "invalid type: floating point `1.8446744073709552e19`, expected u16" + at + "21"},
         {status("1e-400"), "invalid type: floating point `0.0`, expected u16" + at + "7"},
@@ -139,20 +131,12 @@ TEST(integer_fields) {
         {status("1e21474836480"), "number out of range" + at + "13"},
         {status("01"), "invalid number" + at + "3"},
         {status("\"200\""), "invalid type: string \"200\", expected u16" + at + "6"},
-        {status("null"), "invalid type: null, expected u16" + at + "5"},
-        {status("[]"), "invalid type: sequence, expected u16" + at + "1"},
-        {"[200]", "invalid length 1, expected struct HttpResponse with 2 elements" + at + "5"},
     });
     run<AccessToken>({
-        {R"(["t","B",1])", "invalid length 3, expected struct AccessToken with 4 elements at line 1 column 11"},
         {R"(["t","B",9223372036854775808,null])",
          "invalid value: integer `9223372036854775808`, expected i64 at line 1 column 28"},
         {R"(["t","B",-9223372036854775809,null])",
          "invalid type: floating point `-9.223372036854776e18`, expected i64 at line 1 column 29"},
-    });
-    run<CreateAccounts>({
-        {R"(["n",-3,[]])", "invalid value: integer `-3`, expected u64 at line 1 column 7"},
-        {R"(["n","12",[]])", "invalid type: string \"12\", expected u64 at line 1 column 9"},
     });
 }
 

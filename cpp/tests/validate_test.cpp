@@ -20,13 +20,10 @@ static std::string days(std::string_view date) {
 
 TEST(day_numbers_follow_the_proleptic_gregorian_calendar) {
     CHECK_EQ(days("1970-01-01"), "0");
-    CHECK_EQ(days("1970-01-02"), "1");
     CHECK_EQ(days("1969-12-31"), "-1");
     CHECK_EQ(days("2000-03-01"), "11017");
     CHECK_EQ(days("2000-02-29"), "11016");
-    CHECK_EQ(days("2024-02-29"), "19782");
     CHECK_EQ(days("0000-01-01"), "-719528");  // year 0 is a leap year
-    CHECK_EQ(days("0000-03-01"), "-719468");
     CHECK_EQ(days("9999-12-31"), "2932896");
 }
 
@@ -40,31 +37,19 @@ TEST(malformed_dates_are_refused) {
     }
 }
 
-// The bounds themselves are exercised through every operation in the Python
-// tests; these are the character rules.
-TEST(digits_and_text_max_character_rules) {
-    CHECK_EQ(outcome(av::digits("nit", std::string(20, '9'), 7)), "ok");
-    CHECK_EQ(outcome(av::digits("nit", "1234567 ", 7)), "nit: must be 7 to 20 digits");
-    // Arabic-Indic digits: four characters, eight bytes, still not ASCII digits.
-    CHECK_EQ(outcome(av::digits("a", "\xd9\xa1\xd9\xa2\xd9\xa3\xd9\xa4", 8)),
-             "a: must be 8 to 20 digits");
+// The bounds and the digit rules are exercised through every operation in the
+// Python tests; these are the white space rules.
+TEST(text_max_trims_unicode_white_space_only) {
     CHECK_EQ(outcome(av::text_max("f", "  \t\xe3\x80\x80\xc2\xa0", 45)), "f: must not be empty");
     CHECK_EQ(outcome(av::text_max("f", "\xe2\x80\x8b", 45)), "ok");  // U+200B is not white space
-    CHECK_EQ(outcome(av::text_max("f", std::string(3, 'x'), 2)), "f: at most 2 characters");
 }
 
-TEST(date_range_reports_the_first_problem) {
-    CHECK_EQ(outcome(av::date_range("2024-01-01", "2024-02-01", 31)), "ok");
-    CHECK_EQ(outcome(av::date_range("2024-01-01", "2024-01-01", 31)), "ok");
-    CHECK_EQ(outcome(av::date_range("2024-01-01", "2024-02-02", 31)),
-             "date_to: the range is at most 31 days");
+// Ranges across a leap day and the epoch; the plain bounds are checked per operation.
+TEST(date_range_counts_calendar_days) {
     CHECK_EQ(outcome(av::date_range("2024-02-26", "2024-03-04", 7)), "ok");  // leap day inside
     CHECK_EQ(outcome(av::date_range("2023-02-26", "2023-03-06", 7)),
              "date_to: the range is at most 7 days");
     CHECK_EQ(outcome(av::date_range("1969-12-28", "1970-01-04", 7)), "ok");
-    CHECK_EQ(outcome(av::date_range("2024-03-01", "2000-01-01", 31)),
-             "date_to: must not be before date_from");
-    CHECK_EQ(outcome(av::date_range("bad", "worse", 31)), "date_from: must be a date as yyyy-mm-dd");
     CHECK_EQ(outcome(av::date_range("2024-01-01", "2024-02-30", 31)),
              "date_to: must be a date as yyyy-mm-dd");
 }

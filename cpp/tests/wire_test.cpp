@@ -1,5 +1,4 @@
-// Identifier reading and the record decoder's all-or-nothing filling.
-#include <cstdint>
+// The record decoder's all-or-nothing filling, and the array form of a long record.
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,39 +8,6 @@
 
 using quillon_core::json::Value;
 namespace wire = quillon_accounts::wire;
-
-namespace {
-
-// The identifier read, or the failure message.
-std::string id_of(const std::string& text) {
-    std::uint64_t n = 0;
-    std::string message;
-    return wire::parse_id(text, n, message) ? std::to_string(n) : message;
-}
-
-}  // namespace
-
-TEST(identifiers_read_plain_unsigned_decimal_only) {
-    const std::string digit = "invalid digit found in string";
-    const std::string large = "number too large to fit in target type";
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"+7", "7"},
-        {"00000000000000000000000012", "12"},  // leading zeros never overflow
-        {"18446744073709551615", "18446744073709551615"},
-        {"18446744073709551616", large},
-        {"99999999999999999999", large},
-        {"99999999999999999999x", large},  // read left to right: overflow comes first
-        {"1x99999999999999999999", digit},
-        {"", "cannot parse integer from empty string"},
-        {"+", digit},
-        {"-0", digit},
-        {"++1", digit},
-        {"\xd9\xa3", digit},  // a non-ASCII digit
-    };
-    for (const auto& [text, expected] : cases) {
-        CHECK_EQ(text + ": " + id_of(text), text + ": " + expected);
-    }
-}
 
 TEST(a_failed_decoding_keeps_nothing) {
     // The first account decodes, the second does not: the list comes back empty.
