@@ -21,7 +21,6 @@ from quillon.accounts import (
     NewAccount,
     StatusChange,
     TransportError,
-    ValidationError,
 )
 from quillon.accounts.simulator import API_PATH, GatewaySimulator
 
@@ -70,14 +69,11 @@ async def test_every_operation_concurrently(aclient: AsyncClient) -> None:
     assert again.account.status is AccountStatus.SUSPENDED
 
 
-async def test_validation_and_rejection(aclient: AsyncClient, sim: GatewaySimulator) -> None:
-    with pytest.raises(ValidationError) as caught:
-        await aclient.balances(nit=NIT, account_numbers=[])
-    assert caught.value.field == "account_numbers"
-    assert sim.requests == []
+async def test_rejection_is_not_retried(aclient: AsyncClient, sim: GatewaySimulator) -> None:
     with pytest.raises(ApiError) as rejected:
         await aclient.list_accounts(nit="7654321")
     assert (rejected.value.status, rejected.value.retryable) == (404, False)
+    assert len(sim.requests) == 1
 
 
 async def test_retries_wait_without_blocking(

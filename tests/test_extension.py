@@ -6,7 +6,6 @@ import importlib.util
 import inspect
 import json
 import sys
-import threading
 from typing import Any
 
 import pytest
@@ -33,8 +32,6 @@ def test_module_attributes() -> None:
     assert _native.__version__ == "0.1.0"
     assert type(_native.PROTOCOL_VERSION) is int
     assert _native.PROTOCOL_VERSION == 2
-    assert _native.__doc__ == ""
-    assert _native.__name__ == "quillon.accounts._native"
     assert _native.__file__ is not None
     assert _native.__file__.endswith("_native.abi3.so")
     # Nothing public beyond the three names; PanicException is not exposed.
@@ -48,7 +45,6 @@ def test_a_second_module_object_gets_its_own_attributes() -> None:
     assert found.loader is not None
     fresh = importlib.util.module_from_spec(found)
     found.loader.exec_module(fresh)
-    assert fresh is not _native
     assert fresh.__all__ == ["call", "__version__", "PROTOCOL_VERSION"]
     assert fresh.__all__ is not _native.__all__
     assert fresh.call("version", "") == _native.call("version", "")
@@ -68,7 +64,7 @@ def test_call_signature_and_doc() -> None:
     assert all(p.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD for p in params.values())
 
 
-@pytest.mark.parametrize("payload", ["", "not json", "{", "\x00", "[" * 500, "ñ" * 10_000])
+@pytest.mark.parametrize("payload", ["", "not json", "[" * 500])
 def test_version_never_reads_the_payload(payload: str) -> None:
     assert envelope("version", payload) == {
         "ok": True, "value": {"core": "0.1.0", "protocol": _native.PROTOCOL_VERSION}}
@@ -87,14 +83,12 @@ def test_arguments_bind_by_position_or_keyword(args: tuple[Any, ...],
 
 @pytest.mark.parametrize(("args", "kwargs", "message"), [
     (("a", "b", "c"), {}, "call() takes 2 positional arguments but 3 were given"),
-    (("a", "b", "c", "d"), {"op": "x"}, "call() takes 2 positional arguments but 4 were given"),
     (("a", "b"), {"extra": 1}, "call() got an unexpected keyword argument 'extra'"),
     ((), {"Op": "version", "payload": ""}, "call() got an unexpected keyword argument 'Op'"),
     (("a",), {"op": "b"}, "call() got multiple values for argument 'op'"),
     (("a", "b"), {"payload": "c"}, "call() got multiple values for argument 'payload'"),
     ((), {}, "call() missing 2 required positional arguments: 'op' and 'payload'"),
     (("version",), {}, "call() missing 1 required positional argument: 'payload'"),
-    ((), {"op": "version"}, "call() missing 1 required positional argument: 'payload'"),
     ((), {"payload": ""}, "call() missing 1 required positional argument: 'op'"),
     # Binding is checked before conversion: a bad type does not mask it.
     ((1,), {}, "call() missing 1 required positional argument: 'payload'"),
@@ -112,9 +106,7 @@ class Text(str):
 
 @pytest.mark.parametrize(("op", "payload", "error", "message", "param"), [
     (1, "", TypeError, "'int' object is not an instance of 'str'", "op"),
-    (b"version", "", TypeError, "'bytes' object is not an instance of 'str'", "op"),
     ("version", None, TypeError, "'NoneType' object is not an instance of 'str'", "payload"),
-    ("version", {"a": 1}, TypeError, "'dict' object is not an instance of 'str'", "payload"),
     # When both are wrong the error concerns `op`, which is converted first.
     (None, 2.5, TypeError, "'NoneType' object is not an instance of 'str'", "op"),
     ("version", "\ud800", UnicodeEncodeError, None, "payload"),
@@ -151,57 +143,25 @@ def fresh(text: str) -> str:
 ], ids=["bad-op", "bad-payload", "surrogate", "unknown-op", "ok"])
 def test_no_reference_leaks(make_args: Any) -> None:
     # The arguments and their types must come back with the reference counts
-    # they went in with, whether the call succeeds or fails at conversion.
+    # they went in with, whether the call succeeds or fails at conversion, and
+    # the result must be held by its caller alone.
     op, payload = make_args()
     def counts() -> tuple[int, ...]:
         return (sys.getrefcount(op), sys.getrefcount(payload),
                 sys.getrefcount(type(op)), sys.getrefcount(type(payload)))
     before = counts()
+    result = None
     for _ in range(2000):
         with contextlib.suppress(TypeError, UnicodeEncodeError):
-            _native.call(op, payload=payload)
+            result = _native.call(op, payload=payload)
     assert counts() == before
-
-
-def test_unknown_operation_is_an_envelope_not_an_exception() -> None:
-    assert _native.call("x", "") == (
-        '{"error":{"kind":"ffi","message":"unknown operation `x`","retryable":false},"ok":false}')
-
-
-@pytest.mark.parametrize("payload", ["", "not json", "[1,", "\ud7ff"])
-def test_a_malformed_payload_is_an_ffi_error(payload: str) -> None:
-    out = envelope("accounts.get.build", payload)
-    assert out["ok"] is False
-    assert out["error"]["kind"] == "ffi"
-    assert out["error"]["retryable"] is False
+    assert result is None or sys.getrefcount(result) == 2  # the name and getrefcount's argument
 
 
 def test_non_ascii_text_crosses_unchanged() -> None:
     out = _native.call("accounts.create.build", json.dumps(CREATE_PAYLOAD, ensure_ascii=False))
     parsed = json.loads(out)
-    if not parsed["ok"] and "not built yet" in parsed["error"]["message"]:
-        pytest.skip("the create operation is not built yet")
     assert parsed["ok"], parsed
     # The alias arrives in the request body as itself, not as \u escapes.
     assert "Caja Ñandú — café 🧾" in out
     assert "Açaí" in json.loads(parsed["value"]["body"])["establecimiento"]["cuentas"][0]["rubro"]
-
-
-def test_calls_from_many_threads_do_not_interfere() -> None:
-    failures: list[str] = []
-
-    def worker(n: int) -> None:
-        op = f"no.such.op{n}"
-        expected = f"unknown operation `{op}`"
-        for _ in range(300):
-            got = envelope(op, "{}")["error"]["message"]
-            if got != expected:
-                failures.append(got)
-                return
-
-    threads = [threading.Thread(target=worker, args=(n,)) for n in range(8)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert failures == []

@@ -119,12 +119,9 @@ RUN = 200_000
     # long runs of escapes, decoded and skipped
     (create_with_alias('"' + "\\u00e9" * RUN + '"'), "validation"),
     (create_with_alias('"' + "\\ud83d\\ude00" * RUN + '"'), "validation"),
-    (create_with_alias('"' + "\\\\" * RUN + '"'), "validation"),
     (skipped('"' + "\\n\\t\\/\\u0000" * RUN + '"'), "ok"),
     # lone surrogates: refused where the text is decoded, passed over where skipped
-    (create_with_alias('"\\ud800"'), "unexpected end of hex escape"),
     (create_with_alias('"\\ud800\\u0041"'), "lone leading surrogate in hex escape"),
-    (create_with_alias('"\\udc00x"'), "lone leading surrogate in hex escape"),
     (create_with_alias('"' + "\\ud800" * RUN + '"'), "lone leading surrogate in hex escape"),
     (skipped('"\\udfff\\ud800"'), "ok"),
     # control characters: raw ones refused, escaped ones kept as text
@@ -143,18 +140,6 @@ def test_hostile_strings_answer_an_envelope(call: tuple[str, str], expected: str
     else:
         assert error_of(out)["kind"] == "ffi"
         assert expected in out["error"]["message"]
-
-
-@pytest.mark.parametrize(("where", "value", "field"), [
-    ("token", {**TOKEN, "access_token": "tok\r\nX-Evil: 1"}, "token"),
-    ("token", {**TOKEN, "access_token": "tok\x00"}, "token"),
-    ("config", {**CONFIG, "client_id": "cid\nHost: evil"}, "config.client_id"),
-])
-def test_header_values_with_line_breaks_or_nul_are_refused(where: str, value: Any,
-                                                           field: str) -> None:
-    error = error_of(answer("accounts.get.build", build_payload("get", **{where: value})))
-    assert error["kind"] == "validation"
-    assert error["field"] == field
 
 
 @pytest.mark.parametrize("op", ["accounts.get.build\x00", "\x00", "accounts.get.\r\n", "\x7f\x1b"])

@@ -19,7 +19,16 @@ from hypothesis import strategies as st
 
 from conftest import MAIN, NIT, fast_retry
 from engine_cases import OPS, TOKEN, VALID, build_payload
-from quillon.accounts import AccessToken, Client, QuillonError, _native
+from quillon.accounts import (
+    GET_ACCOUNT,
+    AccessToken,
+    AccountRef,
+    Client,
+    ClientConfig,
+    QuillonError,
+    _native,
+    build,
+)
 from quillon.accounts.simulator import GatewaySimulator
 
 # Any text Python can hand over (no lone surrogates), between markers that no
@@ -175,8 +184,12 @@ def test_the_package_masks_secrets_the_gateway_echoes(
     with caplog.at_level(logging.DEBUG, logger="quillon.accounts"), \
             pytest.raises(QuillonError) as raised:
         client.get_account(nit=NIT, account_number=MAIN)
+    config = ClientConfig(client_id="cid", client_secret=client_secret, basic_token=basic_token)
+    request = build(GET_ACCOUNT, config, AccessToken(access_token), AccountRef(NIT, MAIN))
+    assert request.headers["Authorization"] == f"Bearer {access_token}"
     shown = [str(raised.value), repr(raised.value), repr(raised.value.args),
-             json.dumps(raised.value.to_json(), ensure_ascii=False), repr(client),
+             json.dumps(raised.value.to_json(), ensure_ascii=False), repr(client), repr(config),
+             repr(AccessToken(access_token)), repr(request),
              *(r.getMessage() for r in caplog.records)]
     for text in shown:
         for value in secrets:

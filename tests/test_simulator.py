@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import json
-import time
 from typing import Any
 
 import httpx
@@ -28,29 +27,6 @@ def send(
         headers["client_id"] = client_id
     content = None if body is None else (body if isinstance(body, str) else json.dumps(body))
     return httpx.request(method, sim.url + API_PATH + path, headers=headers, content=content)
-
-
-def test_answers_in_the_gateway_envelope_with_spanish_records(sim: GatewaySimulator) -> None:
-    detail = send(sim, "GET", f"/{NIT}/{MAIN}").json()
-    assert detail["code"] == "00"
-    assert detail["data"]["cuenta"] == {
-        "numeroCuenta": MAIN,
-        "alias": "Cuenta principal",
-        "estado": "ACTIVA",
-    }
-    query = {
-        "nit": NIT,
-        "numeroCuenta": [MAIN],
-        "fechaInicio": "2024-01-01",
-        "fechaFin": "2024-01-31",
-        "tipo": "C",
-    }
-    moves = send(sim, "POST", "/creditos", query).json()["data"]
-    # Amounts arrive as JSON numbers and as strings, as the real gateway mixes them.
-    assert {type(m["importe"]) for m in moves} == {float, str}
-    assert {m["tipoOperacion"] for m in moves} == {"CREDITO"}
-    balances = send(sim, "POST", "/saldos", {"nit": NIT, "numeroCuentas": [MAIN]}).json()
-    assert balances["data"][0]["saldoDisponible"] == 15230.75
 
 
 @pytest.mark.parametrize(
@@ -78,16 +54,8 @@ GOOD_RANGE = {"nit": NIT, "numeroCuenta": [MAIN], "fechaInicio": "2024-01-01", "
     ("method", "path", "body", "status"),
     [
         ("GET", f"/{NIT}/99999999", None, 404),
-        ("GET", "/7654321", None, 404),
         ("POST", "/debitos", "{not json", 400),
         ("POST", "/debitos", GOOD_RANGE | {"fechaFin": "2024-03-01"}, 400),
-        ("POST", "/debitos", GOOD_RANGE | {"fechaFin": "2024-01-31", "tipo": "C"}, 400),
-        (
-            "POST",
-            "/transacciones",
-            {"nit": NIT, "fechaInicio": "2024-01-01", "fechaFin": "2024-1-3"},
-            400,
-        ),
         (
             "PATCH",
             "/estados",
@@ -102,18 +70,6 @@ GOOD_RANGE = {"nit": NIT, "numeroCuenta": [MAIN], "fechaInicio": "2024-01-01", "
             "",
             {"nit": NIT, "establecimiento": {"idEstablecimiento": 99, "cuentas": []}},
             404,
-        ),
-        (
-            "POST",
-            "",
-            {
-                "nit": NIT,
-                "establecimiento": {
-                    "idEstablecimiento": 15,
-                    "cuentas": [{"alias": "", "moneda": "840", "rubro": "x"}],
-                },
-            },
-            400,
         ),
         ("DELETE", "/saldos", None, 405),
     ],
@@ -149,37 +105,13 @@ def test_several_problems_are_listed_and_nothing_half_applied(sim: GatewaySimula
     assert sim.account_status(SAVINGS) == "BLOQUEADA"
 
 
-def test_scripted_faults(sim: GatewaySimulator) -> None:
+def test_scripted_faults_wait_for_their_path(sim: GatewaySimulator) -> None:
+    # The client tests meet every kind of fault; this is the one tied to a path.
     sim.fail_next(503, retry_after=7, path="/saldos")
-    sim.garbage_next(502)
-    # The fault scripted for /saldos waits for a request there.
-    garbage = send(sim, "GET", f"/{NIT}")
-    assert garbage.status_code == 502
-    with pytest.raises(json.JSONDecodeError):
-        garbage.json()
+    assert send(sim, "GET", f"/{NIT}").status_code == 200
     unavailable = send(sim, "POST", "/saldos", {"nit": NIT, "numeroCuentas": [MAIN]})
     assert (unavailable.status_code, unavailable.headers["Retry-After"]) == (503, "7")
     assert "code" not in unavailable.json()  # a failure by status, so a retryable one
-
-    sim.slow_next(0.3)
-    started = time.monotonic()
-    assert send(sim, "GET", f"/{NIT}").status_code == 200
-    assert time.monotonic() - started >= 0.3
-
-    sim.drop_next()
-    with pytest.raises(httpx.RemoteProtocolError):
-        send(sim, "GET", f"/{NIT}")
-    assert send(sim, "GET", f"/{NIT}").status_code == 200
-
-
-def test_same_question_same_answer_across_instances() -> None:
-    query = GOOD_RANGE | {"fechaFin": "2024-01-31"}
-    answers = []
-    for _ in range(2):
-        with GatewaySimulator() as sim:
-            answers.append(send(sim, "POST", "/debitos", query).json())
-    assert answers[0] == answers[1]
-    assert answers[0]["data"]
 
 
 def test_prefix_mimics_an_environment_path() -> None:
