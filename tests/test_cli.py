@@ -158,4 +158,4 @@ def test_simulator_command_serves_until_interrupted() -> None:
         assert json.loads(out)["account"]["number"] == MAIN
     finally:
         proc.send_signal(signal.SIGINT)
-        assert proc.wait(timeout=10) == 0
+        assert proc.wait(timeout=30) == 0
