@@ -116,8 +116,7 @@ RUN = 200_000
 
 
 @pytest.mark.parametrize(("call", "expected"), [
-    # long runs of escapes, decoded and skipped
-    (create_with_alias('"' + "\\u00e9" * RUN + '"'), "validation"),
+    # long runs of escapes, decoded (pairs) and skipped
     (create_with_alias('"' + "\\ud83d\\ude00" * RUN + '"'), "validation"),
     (skipped('"' + "\\n\\t\\/\\u0000" * RUN + '"'), "ok"),
     # lone surrogates: refused where the text is decoded, passed over where skipped

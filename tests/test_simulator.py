@@ -53,7 +53,6 @@ GOOD_RANGE = {"nit": NIT, "numeroCuenta": [MAIN], "fechaInicio": "2024-01-01", "
 @pytest.mark.parametrize(
     ("method", "path", "body", "status"),
     [
-        ("GET", f"/{NIT}/99999999", None, 404),
         ("POST", "/debitos", "{not json", 400),
         ("POST", "/debitos", GOOD_RANGE | {"fechaFin": "2024-03-01"}, 400),
         (
