@@ -54,17 +54,10 @@ TEST(config_forms_and_defaults) {
     CHECK(c.environment == Environment::sandbox);
 
     run<Config>({
-        {"[]", "invalid length 0, expected struct Config with 5 elements at line 1 column 2"},
         {R"(["c",null,null,"sandbox",null,1])", "trailing characters at line 1 column 31"},
-        {R"(["c",null,null,"sandbox",null,])", "trailing comma at line 1 column 31"},
-        {R"({"client_secret":null})", "missing field `client_id` at line 1 column 22"},
-        {"{\"client_id\":\"c\",\"client_id\" \n }", "duplicate field `client_id` at line 2 column 2"},
-        {R"({"client_id":{"a":1}})", "invalid type: map, expected a string at line 1 column 13"},
-        {R"({"client_id":-})", "invalid number at line 1 column 15"},
         {R"({"client_id":1e999})", "invalid type: number, expected a string at line 1 column 18"},
         {R"({"client_id":-0})", "invalid type: integer `0`, expected a string at line 1 column 15"},
         {R"("c\u0009")", "invalid type: string \"c\\t\", expected struct Config at line 1 column 9"},
-        {"true", "invalid type: boolean `true`, expected struct Config at line 1 column 4"},
         {" 5.0", "invalid type: number, expected struct Config at line 1 column 4"},
         {"-7", "invalid type: integer `-7`, expected struct Config at line 1 column 2"},
     });
@@ -81,7 +74,6 @@ TEST(enumeration_forms) {
         {head + "{1:null}}", "invalid type: integer `1`, expected variant identifier at line 1 column 33"},
         {head + "{[]:null}}", "invalid type: sequence, expected variant identifier at line 1 column 32"},
         {head + "{\"sandbox\" null}}", "expected `:` at line 1 column 43"},
-        {head + "{\"sandbox\":0}}", "invalid type: integer `0`, expected unit at line 1 column 43"},
         {head + "{\"sandbox\":null ,\"a\":1}}", "expected value at line 1 column 47"},
     });
 
