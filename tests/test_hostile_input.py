@@ -120,7 +120,6 @@ RUN = 200_000
     (create_with_alias('"' + "\\ud83d\\ude00" * RUN + '"'), "validation"),
     (skipped('"' + "\\n\\t\\/\\u0000" * RUN + '"'), "ok"),
     # lone surrogates: refused where the text is decoded, passed over where skipped
-    (create_with_alias('"\\ud800\\u0041"'), "lone leading surrogate in hex escape"),
     (create_with_alias('"' + "\\ud800" * RUN + '"'), "lone leading surrogate in hex escape"),
     (skipped('"\\udfff\\ud800"'), "ok"),
     # control characters: raw ones refused, escaped ones kept as text
