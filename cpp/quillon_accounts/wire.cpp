@@ -428,11 +428,6 @@ bool read_record(const Node& v, R& out, std::string& m) {
 
 }  // namespace
 
-std::string invalid_type(const Value& found, std::string_view expected) {
-    const auto doc = quillon_core::json::Doc::from_value(found);
-    return invalid_type(doc.root(), expected);
-}
-
 std::string invalid_type(const Node& found, std::string_view expected) {
     return "invalid type: " + describe(found) + ", expected " + std::string(expected);
 }
@@ -447,11 +442,6 @@ bool decode(const Node& v, WBalance& out, std::string& m) { return read_record(v
 bool decode(const Node& v, WReconciliation& out, std::string& m) { return read_record(v, out, m); }
 bool decode(const Node& v, Detail& out, std::string& m) { return read_record(v, out, m); }
 
-std::optional<std::string> opt_text(const Value& value) {
-    if (value.is_string() || value.is_number()) return value.text();
-    return std::nullopt;
-}
-
 bool parse_id(std::string_view text, std::uint64_t& out, std::string& message) {
     if (text.empty()) return fail(message, "cannot parse integer from empty string");
     std::string_view digits = text;
@@ -464,31 +454,6 @@ bool parse_id(std::string_view text, std::uint64_t& out, std::string& message) {
         n = n * 10 + d;
     }
     out = n;
-    return true;
-}
-
-bool opt_u64(const Value& value, std::optional<std::uint64_t>& out, std::string& message) {
-    if (!value.is_string() && !value.is_number()) {
-        out.reset();
-        return true;
-    }
-    std::uint64_t n = 0;
-    if (!parse_id(value.text(), n, message)) return false;
-    out = n;
-    return true;
-}
-
-bool req_text(const Value& value, std::string& out, std::string& message) {
-    if (!value.is_string() && !value.is_number()) return fail(message, "expected a string or number");
-    out = value.text();
-    return true;
-}
-
-bool req_u64(const Value& value, std::uint64_t& out, std::string& message) {
-    std::optional<std::uint64_t> id;
-    if (!opt_u64(value, id, message)) return false;
-    if (!id) return fail(message, "expected an id");
-    out = *id;
     return true;
 }
 

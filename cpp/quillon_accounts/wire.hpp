@@ -133,7 +133,6 @@ bool decode(Value&& value, R& out, std::string& message) {
 
 // "invalid type: {found}, expected {expected}", the found value named as in
 // "unit value", "boolean `true`", "number", "string \"x\"", "sequence", "map".
-std::string invalid_type(const Value& found, std::string_view expected);
 std::string invalid_type(const Node& found, std::string_view expected);
 
 // A list of records: a JSON array, each element decoded in order.
@@ -172,18 +171,6 @@ bool decode_each(const Node& node, F&& each, std::string& message) {
     }
     return true;
 }
-
-// A string's text as is, or a number's literal text; absent for anything else.
-std::optional<std::string> opt_text(const Value& value);
-
-// An unsigned 64-bit identifier from a string or number: absent when
-// `opt_text` is; false with the parse message when the text is no identifier.
-bool opt_u64(const Value& value, std::optional<std::uint64_t>& out, std::string& message);
-
-// The required forms: absent fails with "expected a string or number" and
-// "expected an id".
-bool req_text(const Value& value, std::string& out, std::string& message);
-bool req_u64(const Value& value, std::uint64_t& out, std::string& message);
 
 // Decimal text to an unsigned 64-bit number: an optional "+" then ASCII
 // digits only, leading zeros allowed.

@@ -51,12 +51,12 @@ Error rejection(const http::HttpResponse& response, const json::Value& value,
 
 }  // namespace
 
-Result<json::Value> json_body(const http::HttpResponse& response) {
+Result<json::Doc> json_body(const http::HttpResponse& response) {
     if (response.status == 401 || response.status == 403) {
         return Error::authentication(response.status, message_from_body(response.body));
     }
     std::string message;
-    if (auto value = json::parse(response.body, message)) return std::move(*value);
+    if (auto doc = json::Doc::parse(response.body, message)) return std::move(*doc);
     if (response.is_success()) return Error::decode("invalid JSON body: " + message);
     return Error::api(response.status, preview(response.body), {}, retryable_status(response.status));
 }
@@ -101,16 +101,9 @@ std::string failed(const http::HttpResponse& response) {
 }
 
 Result<const json::Node*> CodeData::payload(const http::HttpResponse& response, json::Doc& doc) {
-    if (response.status == 401 || response.status == 403) {
-        return Error::authentication(response.status, message_from_body(response.body));
-    }
-    std::string message;
-    auto parsed = json::Doc::parse(response.body, message);
-    if (!parsed) {
-        if (response.is_success()) return Error::decode("invalid JSON body: " + message);
-        return Error::api(response.status, preview(response.body), {}, retryable_status(response.status));
-    }
-    doc = std::move(*parsed);
+    auto body = json_body(response);
+    if (!body) return std::move(body).error();
+    doc = std::move(body).value();
     const json::Node& root = doc.root();
 
     std::optional<std::string> code;

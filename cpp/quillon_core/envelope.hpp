@@ -24,9 +24,10 @@ namespace quillon_core::envelope {
 using error::Error;
 using error::Result;
 
-// The body as one JSON value, or the error for an authentication failure
-// (401, 403: the body is never read as an envelope) or an unreadable body.
-Result<json::Value> json_body(const http::HttpResponse& response);
+// The body read as one JSON document, or the error for an authentication
+// failure (401, 403: the body is never read as an envelope) or an
+// unreadable body.
+Result<json::Doc> json_body(const http::HttpResponse& response);
 
 // The first of `keys` whose member is a string with something left after
 // trimming, trimmed; nothing when `value` is no object or no key qualifies.
