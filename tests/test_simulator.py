@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import json
+import socket
 from typing import Any
 
 import httpx
@@ -118,3 +119,52 @@ def test_prefix_mimics_an_environment_path() -> None:
         with Client(client_id="c", token=sim.token, base_url=sim.url + "/") as client:
             assert client.list_accounts(nit=NIT).nit == NIT
         assert sim.requests[0].path == f"/sandbox{API_PATH}/{NIT}"
+
+
+def raw_exchange(sim: GatewaySimulator, request: bytes) -> bytes:
+    """Sends ``request`` as is and gives everything the simulator answers before closing."""
+    with socket.create_connection(("127.0.0.1", sim.port), timeout=5) as conn:
+        conn.sendall(request)
+        chunks = []
+        while chunk := conn.recv(65536):
+            chunks.append(chunk)
+    return b"".join(chunks)
+
+
+@pytest.mark.parametrize(
+    ("headers", "body", "status"),
+    [
+        ("Content-Length: abc", b"", 400),
+        ("Content-Length: -5", b"", 400),
+        ("Content-Length: 30000", b"", 413),  # above the cap given below; refused unread
+        ("Transfer-Encoding: chunked", b"0\r\n\r\n", 411),
+        ("Content-Length: {n}", b"[" * 5000 + b"]" * 5000, 400),  # nested past the parser
+    ],
+)
+def test_malformed_requests_are_answered_not_dropped(
+    headers: str, body: bytes, status: int
+) -> None:
+    with GatewaySimulator(max_body=20_000) as sim:
+        head = (
+            f"POST {API_PATH}/saldos HTTP/1.1\r\nHost: x\r\nConnection: close\r\nclient_id: c\r\n"
+            f"Authorization: Bearer {sim.token.access_token}\r\n"
+            + headers.format(n=len(body))
+            + "\r\n\r\n"
+        )
+        answer = raw_exchange(sim, head.encode() + body)
+    assert answer.startswith(f"HTTP/1.1 {status} ".encode()), answer[:100]
+
+
+def test_log_is_bounded_and_faults_wait_for_a_valid_token() -> None:
+    with GatewaySimulator(log_size=3) as sim:
+        sim.fail_next(503)
+        refused = send(sim, "POST", "/saldos", "x" * 1000, token="not-a-token")
+        assert refused.status_code == 401  # the fault is still waiting
+        assert send(sim, "GET", f"/{NIT}").status_code == 503
+        for _ in range(3):
+            assert send(sim, "GET", f"/{NIT}").status_code == 200
+        assert len(sim.requests) == 3
+        assert all(r.authorized for r in sim.requests)
+        sim.clear()
+        send(sim, "POST", "/saldos", "x" * 1000, token="not-a-token")
+        assert sim.requests[0].body == ""  # an unauthorized body is not kept

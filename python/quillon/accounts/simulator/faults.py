@@ -1,0 +1,108 @@
+"""Scripted misbehaviour of the simulated gateway: failures, delays, garbage, dropped answers."""
+
+from __future__ import annotations
+
+import json
+import threading
+from dataclasses import dataclass
+from typing import Any
+
+__all__ = ["Fault", "FaultScript"]
+
+
+@dataclass(frozen=True)
+class Fault:
+    """One scripted misbehaviour, used by the next matching request.
+
+    ``status`` with ``body`` (JSON text or not) replaces the answer; ``delay``
+    seconds pass before answering (with ``status`` None the normal answer
+    follows); ``drop`` closes the connection without any answer. ``path``,
+    when given, limits the fault to requests whose path ends with it.
+    """
+
+    status: int | None = None
+    body: str | None = None
+    retry_after: str | None = None
+    delay: float = 0.0
+    drop: bool = False
+    path: str | None = None
+
+    def matches(self, path: str) -> bool:
+        return self.path is None or path.rstrip("/").endswith(self.path.rstrip("/"))
+
+
+_FAULT_MESSAGES = {
+    408: "Tiempo de espera agotado",
+    429: "Demasiadas solicitudes, intente más tarde",
+    500: "Error interno del servidor",
+    502: "Puerta de enlace incorrecta",
+    503: "Servicio no disponible temporalmente",
+    504: "Tiempo de espera de la puerta de enlace agotado",
+}
+
+
+class FaultScript:
+    """The queue of scripted faults, and the ways to add to it.
+
+    Faults are served in the order they were scripted, each to the first
+    authorized request whose path it matches.
+    """
+
+    def __init__(self) -> None:
+        self._fault_lock = threading.Lock()
+        self._faults: list[Fault] = []
+
+    def script(self, *faults: Fault) -> None:
+        with self._fault_lock:
+            self._faults.extend(faults)
+
+    def fail_next(
+        self,
+        status: int = 503,
+        *,
+        count: int = 1,
+        retry_after: float | str | None = None,
+        body: str | dict[str, Any] | None = None,
+        path: str | None = None,
+    ) -> None:
+        """The next ``count`` matching requests get ``status``, with Retry-After if given."""
+        if body is None:
+            body = {"message": _FAULT_MESSAGES.get(status, f"Error {status}")}
+        text = body if isinstance(body, str) else json.dumps(body, ensure_ascii=False)
+        after = (
+            None
+            if retry_after is None
+            else str(retry_after if isinstance(retry_after, str) else int(retry_after))
+        )
+        self.script(*[Fault(status=status, body=text, retry_after=after, path=path)] * count)
+
+    def slow_next(self, seconds: float, *, count: int = 1, path: str | None = None) -> None:
+        """The next ``count`` matching requests are answered normally after ``seconds``."""
+        self.script(*[Fault(delay=seconds, path=path)] * count)
+
+    def garbage_next(
+        self,
+        status: int = 200,
+        *,
+        count: int = 1,
+        path: str | None = None,
+        body: str = "<html><body><h1>Gateway</h1>upstream said nothing useful</body></html>",
+    ) -> None:
+        """The next ``count`` matching requests get a body that is not JSON."""
+        self.script(*[Fault(status=status, body=body, path=path)] * count)
+
+    def drop_next(self, *, count: int = 1, path: str | None = None) -> None:
+        """The next ``count`` matching requests are read, then left unanswered and closed."""
+        self.script(*[Fault(drop=True, path=path)] * count)
+
+    def clear_faults(self) -> None:
+        with self._fault_lock:
+            self._faults.clear()
+
+    def take_fault(self, path: str) -> Fault | None:
+        """Removes and gives the first scripted fault that matches ``path``."""
+        with self._fault_lock:
+            for i, fault in enumerate(self._faults):
+                if fault.matches(path):
+                    return self._faults.pop(i)
+        return None
