@@ -3,6 +3,7 @@
 #   make test    everything, from a fresh clone: venv, C++ tests (sanitized),
 #                ruff + mypy, the abi3 wheel + abi3audit, pytest, and the same
 #                .so imported under every CPython >= 3.10 on the machine
+#   make docs    the API reference site, into $(BUILD)/site (warnings fail it)
 #   make demo    install into the venv and run the demo
 #   make dev     editable install that rebuilds the extension on import
 #   make check   after `make dev`: pytest against the editable install
@@ -28,7 +29,7 @@ BUILD_DEPS := "scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10"
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
 .PHONY: test demo dev check venv wheel install lint cpp-test abi3audit pytest abi-check \
-        run-lint run-abi3audit run-pytest run-abi-check bench fuzz sanitize clean
+        run-lint run-abi3audit run-pytest run-abi-check docs run-docs bench fuzz sanitize clean
 
 # Every step runs even when an earlier one fails (except building and
 # installing the wheel, which the later steps need); the failed ones are
@@ -42,6 +43,7 @@ test:
 	@$(MAKE) --no-print-directory run-abi3audit || echo abi3audit >> $(FAILED)
 	@$(MAKE) --no-print-directory run-abi-check || echo abi-check >> $(FAILED)
 	@$(MAKE) --no-print-directory run-pytest || echo pytest >> $(FAILED)
+	@$(MAKE) --no-print-directory run-docs || echo docs >> $(FAILED)
 	@if [ -s $(FAILED) ]; then echo "make test: FAILED steps:" $$(cat $(FAILED)); exit 1; fi
 
 # ---------------------------------------------------------------------------
@@ -78,7 +80,7 @@ wheel: $(STAMP_DEPS)
 	@ls $(DIST)/quillon_accounts-0.1.0-cp310-abi3-*.whl
 
 install: wheel
-	$(PIP) install -q "$$(ls $(DIST)/*.whl)[test]"
+	$(PIP) install -q "$$(ls $(DIST)/*.whl)[test,docs]"
 	$(PIP) install -q --force-reinstall --no-deps $(DIST)/*.whl
 
 # Each check as its own target (rebuilding and reinstalling first), and as
@@ -104,6 +106,12 @@ run-pytest:
 
 run-abi-check:
 	scripts/check_abi.sh $(DIST)/*.whl
+
+# The API reference site (mkdocs.yml), into $(BUILD)/site; any warning fails it.
+docs: install
+	@$(MAKE) --no-print-directory run-docs
+run-docs:
+	NO_MKDOCS_2_WARNING=1 $(VENV)/bin/mkdocs build --strict -q --site-dir $(abspath $(BUILD))/site
 
 demo: install
 	$(VPY) -m quillon.accounts demo

@@ -9,7 +9,9 @@ of the secret values the client knows.
 from __future__ import annotations
 
 import logging
+import os
 import threading
+import warnings
 from collections.abc import Iterable, Mapping
 
 logger = logging.getLogger("quillon.accounts")
@@ -57,3 +59,42 @@ class Redactor:
 
     def __repr__(self) -> str:
         return f"Redactor({len(self._secrets)} secrets)"
+
+
+LOG_LEVELS = {
+    "debug": logging.DEBUG,
+    "info": logging.INFO,
+    "warning": logging.WARNING,
+    "error": logging.ERROR,
+}
+_env_handler: logging.Handler | None = None
+
+
+def configure_from_env(environ: Mapping[str, str] | None = None) -> None:
+    """Sends the package's log records to stderr at the level named by ``QUILLON_LOG``.
+
+    ``QUILLON_LOG`` is one of debug, info, warning or error (any letter case);
+    unset or empty leaves logging to the application. Another value is reported
+    with a warning and otherwise ignored.
+    """
+    global _env_handler
+    env = os.environ if environ is None else environ
+    word = (env.get("QUILLON_LOG") or "").strip().lower()
+    if not word:
+        return
+    level = LOG_LEVELS.get(word)
+    if level is None:
+        warnings.warn(
+            f"QUILLON_LOG={word!r} is not one of {', '.join(LOG_LEVELS)}; ignored", stacklevel=2
+        )
+        return
+    if _env_handler is None:
+        _env_handler = logging.StreamHandler()
+        _env_handler.setFormatter(
+            logging.Formatter("%(asctime)s %(levelname)s %(name)s: %(message)s")
+        )
+        logger.addHandler(_env_handler)
+    logger.setLevel(level)
+
+
+configure_from_env()

@@ -1,0 +1,373 @@
+"""Access tokens from an OAuth 2.0 token endpoint (the client-credentials grant).
+
+:class:`ClientCredentials` (for :class:`~quillon.accounts.Client`) and
+:class:`AsyncClientCredentials` (for :class:`~quillon.accounts.AsyncClient`)
+ask the token endpoint for a token with ``grant_type=client_credentials``,
+authenticating with HTTP Basic: either the ``basic_token`` you were given
+(the base64 text after "Basic "), or the ``client_id`` and ``client_secret``.
+The token is kept and handed out until shortly before it expires (30 seconds,
+or half its lifetime for short-lived tokens); concurrent callers that find it
+expired wait for one request, not one each. After the gateway refuses a token
+(HTTP 401), :meth:`~ClientCredentials.invalidate` makes the next call fetch a
+new one; the clients do this for you.
+
+Neither the secret, the basic token nor any access token appears in a
+``repr``, a log line or an exception message::
+
+    tokens = ClientCredentials.from_config(ClientConfig.from_env())
+    with Client(config=tokens.config, token=tokens) as client:
+        ...
+"""
+
+from __future__ import annotations
+
+import asyncio
+import base64
+import json
+import threading
+import time
+import urllib.parse
+from collections.abc import Callable, Mapping
+from typing import Any
+
+import httpx
+
+from quillon.accounts._logging import Redactor, logger
+from quillon.accounts.config import EXPIRY_LEEWAY_SECONDS, AccessToken, ClientConfig
+from quillon.accounts.errors import (
+    ApiError,
+    AuthenticationError,
+    DecodeError,
+    QuillonError,
+    TransportError,
+)
+
+__all__ = [
+    "DEFAULT_TOKEN_PATH",
+    "AsyncClientCredentials",
+    "ClientCredentials",
+    "default_token_url",
+]
+
+DEFAULT_TOKEN_PATH = "/oauth/token"
+"""Path of the token endpoint under the gateway's base URL, unless ``token_url`` says otherwise."""
+
+TOKEN_TIMEOUT = httpx.Timeout(10.0, connect=5.0)
+
+# OAuth error words that mean the credentials themselves were refused.
+_REFUSALS = frozenset(
+    {"invalid_client", "unauthorized_client", "invalid_grant", "invalid_scope", "access_denied"}
+)
+
+
+def default_token_url(config: ClientConfig) -> str:
+    """The token endpoint for ``config``: its base URL followed by :data:`DEFAULT_TOKEN_PATH`."""
+    from quillon.accounts._protocol import LIST_ACCOUNTS, build
+    from quillon.accounts.models import MerchantRef
+
+    # The environments' base URLs belong to the engine: read one off a request it builds.
+    probe = build(LIST_ACCOUNTS, config, AccessToken("probe"), MerchantRef(nit="0000000"))
+    base = probe.url[: probe.url.index("/cuentas-comercios/")]
+    return base + DEFAULT_TOKEN_PATH
+
+
+class _Endpoint:
+    """What both providers share: the request to send, the reading of the answer, the cache."""
+
+    def __init__(
+        self,
+        *,
+        token_url: str,
+        client_id: str | None,
+        client_secret: str | None,
+        basic_token: str | None,
+        scope: str | None,
+        leeway: float,
+        clock: Callable[[], float],
+        config: ClientConfig | None,
+    ) -> None:
+        if basic_token:
+            credentials = basic_token
+        elif client_id is not None and client_secret:
+            # RFC 6749, 2.3.1: both parts form-encoded before the Basic scheme's base64.
+            pair = f"{_form(client_id)}:{_form(client_secret)}"
+            credentials = base64.b64encode(pair.encode("utf-8")).decode("ascii")
+        else:
+            raise ValueError("a basic_token, or a client_id with a client_secret, is required")
+        self.token_url = token_url
+        self.scope = scope
+        self.leeway = leeway
+        self.config = config
+        self._clock = clock
+        self._authorization = f"Basic {credentials}"
+        self._redactor = Redactor([credentials, client_secret or "", basic_token or ""])
+        self._cached: AccessToken | None = None
+        self._fetched_at = 0.0
+
+    @property
+    def redactor(self) -> Redactor:
+        """Masks the secrets and every token this provider has handed out."""
+        return self._redactor
+
+    def _fresh(self) -> AccessToken | None:
+        token = self._cached
+        if token is None:
+            return None
+        lifetime = token.expires_at - self._fetched_at
+        leeway = min(self.leeway, lifetime / 2)
+        return None if token.expired(self._clock(), leeway) else token
+
+    def invalidate(self, token: AccessToken | None = None) -> None:
+        """Forgets the kept token (only if it is ``token``, when given): the next call fetches."""
+        if token is None or self._cached is token:
+            self._cached = None
+
+    def _request(self) -> tuple[dict[str, str], bytes]:
+        form = {"grant_type": "client_credentials"}
+        if self.scope:
+            form["scope"] = self.scope
+        headers = {
+            "Authorization": self._authorization,
+            "Content-Type": "application/x-www-form-urlencoded",
+            "Accept": "application/json",
+        }
+        return headers, urllib.parse.urlencode(form).encode("ascii")
+
+    def _accept(self, resp: httpx.Response, started: float) -> AccessToken:
+        logger.debug(
+            "token endpoint answered HTTP %d in %.0f ms",
+            resp.status_code,
+            (time.monotonic() - started) * 1000,
+        )
+        try:
+            body = json.loads(resp.text) if resp.text.strip() else None
+        except ValueError:
+            body = None
+        if resp.status_code != 200:
+            raise self._refusal(resp.status_code, body, resp.text)
+        if not isinstance(body, Mapping) or not isinstance(body.get("access_token"), str):
+            raise DecodeError("the token endpoint's answer has no access_token")
+        value = body["access_token"]
+        self._redactor.add(value)
+        now = self._clock()
+        expires_in = body.get("expires_in")
+        if isinstance(expires_in, str) and expires_in.isdigit():
+            expires_in = int(expires_in)
+        expires_at = (
+            int(now + expires_in)
+            if isinstance(expires_in, int) and not isinstance(expires_in, bool)
+            else 2**63 - 1
+        )
+        token = AccessToken(
+            access_token=value,
+            token_type=str(body.get("token_type") or "Bearer"),
+            expires_at=expires_at,
+            scope=body.get("scope") if isinstance(body.get("scope"), str) else None,
+        )
+        self._cached, self._fetched_at = token, now
+        logger.debug("new access token, valid for %s s", expires_in)
+        return token
+
+    def _refusal(self, status: int, body: Any, text: str) -> QuillonError:
+        error = body.get("error") if isinstance(body, Mapping) else None
+        detail = body.get("error_description") if isinstance(body, Mapping) else None
+        what = " ".join(str(x) for x in (error, detail) if x) or text[:200] or "no details"
+        message = self._redactor.scrub(f"the token endpoint refused: {what}")
+        if status in (401, 403) or error in _REFUSALS:
+            return AuthenticationError(message, status=status)
+        return ApiError(message, status=status, retryable=status == 429 or status >= 500)
+
+    def _transport(self, exc: httpx.TransportError) -> TransportError:
+        host = urllib.parse.urlsplit(self.token_url).netloc
+        detail = self._redactor.scrub(str(exc) or type(exc).__name__)
+        return TransportError(
+            f"token endpoint {host} not reached: {type(exc).__name__}: {detail}",
+            sent=not isinstance(exc, (httpx.ConnectError, httpx.ConnectTimeout)),
+        )
+
+    def __repr__(self) -> str:
+        return f"{type(self).__name__}(token_url={self.token_url!r}, scope={self.scope!r})"
+
+
+def _form(text: str) -> str:
+    return urllib.parse.quote_plus(text, safe="")
+
+
+def _settings(config: ClientConfig, token_url: str | None, scope: str | None) -> dict[str, Any]:
+    if not config.client_secret and not config.basic_token:
+        raise ValueError("the configuration has neither a client_secret nor a basic_token")
+    return {
+        "token_url": token_url or default_token_url(config),
+        "client_id": config.client_id,
+        "client_secret": config.client_secret,
+        "basic_token": config.basic_token,
+        "scope": scope,
+        "config": config,
+    }
+
+
+class ClientCredentials(_Endpoint):
+    """Token provider for :class:`~quillon.accounts.Client`: call it for a valid token.
+
+    ``token_url`` is the token endpoint; ``basic_token`` (the base64 text of
+    "client_id:client_secret") or ``client_id`` with ``client_secret``
+    authenticates; ``scope``, when given, is asked for. ``http_client`` lends
+    an ``httpx.Client`` (the provider then does not close it). Thread-safe.
+    """
+
+    def __init__(
+        self,
+        *,
+        token_url: str,
+        client_id: str | None = None,
+        client_secret: str | None = None,
+        basic_token: str | None = None,
+        scope: str | None = None,
+        http_client: httpx.Client | None = None,
+        timeout: float | httpx.Timeout = TOKEN_TIMEOUT,
+        leeway: float = EXPIRY_LEEWAY_SECONDS,
+        clock: Callable[[], float] = time.time,
+        config: ClientConfig | None = None,
+    ) -> None:
+        super().__init__(
+            token_url=token_url,
+            client_id=client_id,
+            client_secret=client_secret,
+            basic_token=basic_token,
+            scope=scope,
+            leeway=leeway,
+            clock=clock,
+            config=config,
+        )
+        self._lock = threading.Lock()
+        self._owns_http = http_client is None
+        self._http = http_client or httpx.Client(timeout=timeout)
+
+    @classmethod
+    def from_config(
+        cls,
+        config: ClientConfig,
+        *,
+        token_url: str | None = None,
+        scope: str | None = None,
+        **options: Any,
+    ) -> ClientCredentials:
+        """A provider for the credentials of ``config`` (its ``client_secret`` or
+        ``basic_token``); the token URL defaults to :func:`default_token_url`."""
+        return cls(**_settings(config, token_url, scope), **options)
+
+    def __call__(self) -> AccessToken:
+        """The kept token while it is valid, else a new one from the token endpoint."""
+        token = self._fresh()
+        if token is not None:
+            return token
+        with self._lock:
+            token = self._fresh()
+            if token is not None:  # another thread fetched it while this one waited
+                return token
+            return self._fetch()
+
+    def _fetch(self) -> AccessToken:
+        headers, body = self._request()
+        started = time.monotonic()
+        try:
+            resp = self._http.post(self.token_url, headers=headers, content=body)
+        except httpx.TransportError as exc:
+            raise self._transport(exc) from None
+        return self._accept(resp, started)
+
+    def close(self) -> None:
+        """Closes the provider's own connection pool (not one lent to it)."""
+        if self._owns_http:
+            self._http.close()
+
+    def __enter__(self) -> ClientCredentials:
+        return self
+
+    def __exit__(self, *exc_info: object) -> None:
+        self.close()
+
+
+class AsyncClientCredentials(_Endpoint):
+    """Token provider for :class:`~quillon.accounts.AsyncClient`: await it for a valid token.
+
+    Takes the same arguments as :class:`ClientCredentials`, with an
+    ``httpx.AsyncClient`` to lend. Concurrent tasks share one refresh.
+    """
+
+    def __init__(
+        self,
+        *,
+        token_url: str,
+        client_id: str | None = None,
+        client_secret: str | None = None,
+        basic_token: str | None = None,
+        scope: str | None = None,
+        http_client: httpx.AsyncClient | None = None,
+        timeout: float | httpx.Timeout = TOKEN_TIMEOUT,
+        leeway: float = EXPIRY_LEEWAY_SECONDS,
+        clock: Callable[[], float] = time.time,
+        config: ClientConfig | None = None,
+    ) -> None:
+        super().__init__(
+            token_url=token_url,
+            client_id=client_id,
+            client_secret=client_secret,
+            basic_token=basic_token,
+            scope=scope,
+            leeway=leeway,
+            clock=clock,
+            config=config,
+        )
+        self._locks: dict[asyncio.AbstractEventLoop, asyncio.Lock] = {}
+        self._owns_http = http_client is None
+        self._http = http_client or httpx.AsyncClient(timeout=timeout)
+
+    @classmethod
+    def from_config(
+        cls,
+        config: ClientConfig,
+        *,
+        token_url: str | None = None,
+        scope: str | None = None,
+        **options: Any,
+    ) -> AsyncClientCredentials:
+        """A provider for the credentials of ``config`` (see ``ClientCredentials.from_config``)."""
+        return cls(**_settings(config, token_url, scope), **options)
+
+    def _lock(self) -> asyncio.Lock:
+        # An asyncio lock belongs to one event loop; each loop gets its own.
+        loop = asyncio.get_running_loop()
+        lock = self._locks.get(loop)
+        if lock is None:
+            self._locks = {lp: lk for lp, lk in self._locks.items() if not lp.is_closed()}
+            lock = self._locks[loop] = asyncio.Lock()
+        return lock
+
+    async def __call__(self) -> AccessToken:
+        """The kept token while it is valid, else a new one from the token endpoint."""
+        token = self._fresh()
+        if token is not None:
+            return token
+        async with self._lock():
+            token = self._fresh()
+            if token is not None:  # another task fetched it while this one waited
+                return token
+            headers, body = self._request()
+            started = time.monotonic()
+            try:
+                resp = await self._http.post(self.token_url, headers=headers, content=body)
+            except httpx.TransportError as exc:
+                raise self._transport(exc) from None
+            return self._accept(resp, started)
+
+    async def aclose(self) -> None:
+        """Closes the provider's own connection pool (not one lent to it)."""
+        if self._owns_http:
+            await self._http.aclose()
+
+    async def __aenter__(self) -> AsyncClientCredentials:
+        return self
+
+    async def __aexit__(self, *exc_info: object) -> None:
+        await self.aclose()
