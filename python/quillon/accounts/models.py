@@ -8,9 +8,8 @@ word is kept beside them as ``raw_status``.
 
 from __future__ import annotations
 
-import dataclasses
 import datetime as _dt
-from collections.abc import Mapping, Sequence
+from collections.abc import Mapping
 from dataclasses import dataclass
 from decimal import Decimal
 from enum import Enum
@@ -44,6 +43,7 @@ __all__ = [
 ]
 
 DateLike = _dt.date | str
+"""A day: a ``datetime.date`` or a "yyyy-mm-dd" text (a ``datetime`` is refused)."""
 
 
 class AccountStatus(str, Enum):
@@ -60,6 +60,7 @@ class AccountStatus(str, Enum):
 
     @classmethod
     def from_json(cls, word: Any) -> AccountStatus:
+        """The status for an engine word; ``UNKNOWN`` for a word it does not know."""
         try:
             return cls(word)
         except ValueError:
@@ -67,7 +68,8 @@ class AccountStatus(str, Enum):
 
 
 class PaymentStatus(str, Enum):
-    """Normalised state of a movement."""
+    """Normalised state of a movement; ``unknown`` stands for any word the gateway sends
+    that is not known (the word itself stays in ``raw_status``)."""
 
     PENDING = "pending"
     PROCESSING = "processing"
@@ -84,6 +86,7 @@ class PaymentStatus(str, Enum):
 
     @classmethod
     def from_json(cls, word: Any) -> PaymentStatus:
+        """The status for an engine word; ``UNKNOWN`` for a word it does not know."""
         try:
             return cls(word)
         except ValueError:
@@ -110,45 +113,61 @@ def date_text(value: DateLike, name: str = "date") -> str:
 
 @dataclass(frozen=True)
 class MerchantRef:
+    """Input of ``accounts.list``: the merchant, by its tax number (NIT, 7 to 20 digits)."""
+
     nit: str
 
     def to_json(self) -> dict[str, Any]:
+        """The record as the engine reads it."""
         return {"nit": self.nit}
 
 
 @dataclass(frozen=True)
 class AccountRef:
+    """Input of ``accounts.get``: the merchant's NIT (7 to 20 digits) and an account number
+    (8 to 20 digits)."""
+
     nit: str
     account_number: str
 
     def to_json(self) -> dict[str, Any]:
+        """The record as the engine reads it."""
         return {"nit": self.nit, "account_number": self.account_number}
 
 
 @dataclass(frozen=True)
 class NewAccount:
-    """An account to open: its alias and its category."""
+    """An account to open: its ``alias`` and its ``category`` (each 1 to 45 characters).
+
+    Accounts are opened in bolivianos (currency "068").
+    """
 
     alias: str
     category: str
 
     @classmethod
     def coerce(cls, value: NewAccount | Mapping[str, str]) -> NewAccount:
+        """``value`` itself, or the account its "alias" and "category" keys describe."""
         if isinstance(value, NewAccount):
             return value
         return cls(alias=value["alias"], category=value["category"])
 
     def to_json(self) -> dict[str, Any]:
+        """The record as the engine reads it."""
         return {"alias": self.alias, "category": self.category}
 
 
 @dataclass(frozen=True)
 class CreateAccounts:
+    """Input of ``accounts.create``: accounts to open under establishment ``establishment_id``
+    of the merchant ``nit`` (7 to 20 digits). Aliases and categories are at most 45 characters."""
+
     nit: str
     establishment_id: int
     accounts: tuple[NewAccount, ...]
 
     def to_json(self) -> dict[str, Any]:
+        """The record as the engine reads it."""
         return {
             "nit": self.nit,
             "establishment_id": self.establishment_id,
@@ -158,7 +177,11 @@ class CreateAccounts:
 
 @dataclass(frozen=True)
 class StatusChange:
-    """A status to give an account, with the reason for it."""
+    """A status to give an account, with the reason for it (1 to 50 characters).
+
+    ``status`` is an :class:`AccountStatus` or its word ("active", "blocked",
+    "suspended", "closed"); ``account_number`` has 8 to 20 digits.
+    """
 
     account_number: str
     status: AccountStatus | str
@@ -166,6 +189,8 @@ class StatusChange:
 
     @classmethod
     def coerce(cls, value: StatusChange | Mapping[str, Any]) -> StatusChange:
+        """``value`` itself, or the change its "account_number", "status" and "reason" keys
+        describe."""
         if isinstance(value, StatusChange):
             return value
         return cls(
@@ -173,37 +198,53 @@ class StatusChange:
         )
 
     def to_json(self) -> dict[str, Any]:
+        """The record as the engine reads it."""
         status = self.status.value if isinstance(self.status, AccountStatus) else self.status
         return {"account_number": self.account_number, "status": status, "reason": self.reason}
 
 
 @dataclass(frozen=True)
 class StatusChanges:
+    """Input of ``accounts.set_status``: status changes of the merchant ``nit``'s accounts."""
+
     nit: str
     changes: tuple[StatusChange, ...]
 
     def to_json(self) -> dict[str, Any]:
+        """The record as the engine reads it."""
         return {"nit": self.nit, "changes": [c.to_json() for c in self.changes]}
 
 
 @dataclass(frozen=True)
 class MerchantRange:
+    """Input of ``accounts.reconcile``: the merchant ``nit`` and a period of at most 7 days.
+
+    ``date_from`` and ``date_to`` are "yyyy-mm-dd" texts, both days included; their
+    difference may be at most 7 days."""
+
     nit: str
     date_from: str
     date_to: str
 
     def to_json(self) -> dict[str, Any]:
+        """The record as the engine reads it."""
         return {"nit": self.nit, "date_from": self.date_from, "date_to": self.date_to}
 
 
 @dataclass(frozen=True)
 class AccountRange:
+    """Input of ``accounts.debits`` and ``accounts.credits``: one account over a period.
+
+    ``date_from`` and ``date_to`` are "yyyy-mm-dd" texts, both days included; their
+    difference may be at most 31 days."""
+
     nit: str
     account_number: str
     date_from: str
     date_to: str
 
     def to_json(self) -> dict[str, Any]:
+        """The record as the engine reads it."""
         return {
             "nit": self.nit,
             "account_number": self.account_number,
@@ -214,10 +255,13 @@ class AccountRange:
 
 @dataclass(frozen=True)
 class BalancesQuery:
+    """Input of ``accounts.balances``: 1 to 10 account numbers (8 to 20 digits each)."""
+
     nit: str
     account_numbers: tuple[str, ...]
 
     def to_json(self) -> dict[str, Any]:
+        """The record as the engine reads it."""
         return {"nit": self.nit, "account_numbers": list(self.account_numbers)}
 
 
@@ -236,6 +280,12 @@ def _opt_amount(value: Any) -> Decimal | None:
 
 @dataclass(frozen=True)
 class Account:
+    """One account.
+
+    ``number`` is the account number (digits); ``alias`` the name the merchant gave it
+    (None when the gateway sent none); ``status`` the normalised status and
+    ``raw_status`` the gateway's own word for it, trimmed (such as "ACTIVA")."""
+
     number: str
     alias: str | None
     status: AccountStatus
@@ -243,6 +293,7 @@ class Account:
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> Account:
+        """The record from the engine\'s JSON form of it."""
         return cls(
             number=obj["number"],
             alias=obj["alias"],
@@ -253,6 +304,12 @@ class Account:
 
 @dataclass(frozen=True)
 class MerchantAccount:
+    """The answer to ``get_account``: one account with its merchant and establishment.
+
+    ``nit`` is the merchant's tax number, ``merchant_name`` its name;
+    ``establishment_id`` and ``establishment_name`` identify the establishment that
+    holds the account (None when the gateway left them out)."""
+
     nit: str
     merchant_name: str | None
     establishment_id: int | None
@@ -261,6 +318,7 @@ class MerchantAccount:
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> MerchantAccount:
+        """The record from the engine\'s JSON form of it."""
         return cls(
             nit=obj["nit"],
             merchant_name=obj["merchant_name"],
@@ -272,12 +330,16 @@ class MerchantAccount:
 
 @dataclass(frozen=True)
 class Establishment:
+    """One establishment (branch) of a merchant: its numeric ``id``, its ``name`` and its
+    accounts in the gateway's order."""
+
     id: int
     name: str | None
     accounts: tuple[Account, ...]
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> Establishment:
+        """The record from the engine\'s JSON form of it."""
         return cls(
             id=obj["id"],
             name=obj["name"],
@@ -287,12 +349,16 @@ class Establishment:
 
 @dataclass(frozen=True)
 class MerchantAccounts:
+    """The answer to ``list_accounts``: the merchant (``nit``, ``merchant_name``) and its
+    establishments with their accounts; :meth:`accounts` flattens them."""
+
     nit: str
     merchant_name: str | None
     establishments: tuple[Establishment, ...]
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> MerchantAccounts:
+        """The record from the engine\'s JSON form of it."""
         return cls(
             nit=obj["nit"],
             merchant_name=obj["merchant_name"],
@@ -306,6 +372,9 @@ class MerchantAccounts:
 
 @dataclass(frozen=True)
 class CreatedAccounts:
+    """The answer to ``create_accounts``: the accounts just opened, with their new numbers,
+    under establishment ``establishment_id`` of merchant ``nit``."""
+
     nit: str
     merchant_name: str | None
     establishment_id: int
@@ -314,6 +383,7 @@ class CreatedAccounts:
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> CreatedAccounts:
+        """The record from the engine\'s JSON form of it."""
         return cls(
             nit=obj["nit"],
             merchant_name=obj["merchant_name"],
@@ -325,12 +395,17 @@ class CreatedAccounts:
 
 @dataclass(frozen=True)
 class StatusChanged:
+    """One entry of the answer to ``set_status``: the account's status now.
+
+    ``raw_status`` is the gateway's word exactly as received."""
+
     account_number: str
     status: AccountStatus
     raw_status: str
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> StatusChanged:
+        """The record from the engine\'s JSON form of it."""
         return cls(
             account_number=obj["account_number"],
             status=AccountStatus.from_json(obj["status"]),
@@ -340,6 +415,10 @@ class StatusChanged:
 
 @dataclass(frozen=True)
 class Party:
+    """One side of a movement: the account, the holder's identity document number
+    (``document_id``), name, and the bank by code and name. Each is None when the
+    gateway sent nothing (or blanks) for it."""
+
     account: str | None
     document_id: str | None
     name: str | None
@@ -348,6 +427,7 @@ class Party:
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> Party:
+        """The record from the engine\'s JSON form of it."""
         return cls(
             account=obj["account"],
             document_id=obj["document_id"],
@@ -359,6 +439,22 @@ class Party:
 
 @dataclass(frozen=True)
 class Movement:
+    """One debit or credit.
+
+    - ``transaction_id``: the gateway's identifier of the transaction.
+    - ``operation_type``: the gateway's word for the kind of movement (such as "DEBITO").
+    - ``status``: the normalised state of the payment; ``raw_status`` the gateway's word.
+    - ``message``: the gateway's remark (a rejection reason, say), or None.
+    - ``transaction_at``: date and time as the gateway wrote it, such as
+      "2024-01-04T15:26:08" (local time of the gateway; no zone is given).
+    - ``amount``: the amount moved; ``fee`` the commission charged; ``total`` the amount
+      with the fee. Exact decimals in the account's currency units (not cents).
+    - ``currency``: the currency as the gateway codes it (ISO 4217 numeric, "068" for
+      the boliviano).
+    - ``origin`` and ``destination``: the paying and the receiving side.
+    - ``reference``: the payer's reference; ``ach_order_number`` and
+      ``recipient_order_number``: the clearing house's and the receiving bank's order numbers."""
+
     transaction_id: str | None
     operation_type: str
     status: PaymentStatus
@@ -377,6 +473,7 @@ class Movement:
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> Movement:
+        """The record from the engine\'s JSON form of it."""
         return cls(
             transaction_id=obj["transaction_id"],
             operation_type=obj["operation_type"],
@@ -398,6 +495,17 @@ class Movement:
 
 @dataclass(frozen=True)
 class Balance:
+    """The balances of one account, exact decimals in the currency's units (not cents).
+
+    - ``booked``: the ledger balance, every movement posted so far.
+    - ``held``: the part of ``booked`` that is retained (held funds, pending debits)
+      and cannot be spent yet.
+    - ``available``: what can be spent or transferred now (normally ``booked - held``).
+    - ``currency``: ISO 4217 numeric code as the gateway sends it ("068": boliviano).
+    - ``status`` / ``raw_status``: the account's normalised status and the gateway's word.
+    - ``last_credit_at`` / ``last_debit_at``: day (or time) of the last credit and debit,
+      as the gateway wrote them, or None."""
+
     account_number: str
     status: AccountStatus
     raw_status: str | None
@@ -410,6 +518,7 @@ class Balance:
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> Balance:
+        """The record from the engine\'s JSON form of it."""
         return cls(
             account_number=obj["account_number"],
             status=AccountStatus.from_json(obj["status"]),
@@ -425,11 +534,15 @@ class Balance:
 
 @dataclass(frozen=True)
 class Reconciliation:
+    """The answer to ``reconcile``: the movements of every account of the merchant in the
+    period, in time order, and the balances of those accounts now."""
+
     movements: tuple[Movement, ...]
     balances: tuple[Balance, ...]
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> Reconciliation:
+        """The record from the engine\'s JSON form of it."""
         return cls(
             movements=tuple(Movement.from_json(m) for m in obj["movements"]),
             balances=tuple(Balance.from_json(b) for b in obj["balances"]),
@@ -439,14 +552,9 @@ class Reconciliation:
 def to_jsonable(value: Any) -> Any:
     """A result (record, list, enum, amount) as plain JSON data, with the engine's member names.
 
-    Amounts become decimal text, never floats.
+    Amounts become decimal text, never floats. :func:`quillon.accounts.export.to_data`
+    does the same and has :func:`~quillon.accounts.export.from_data` to read it back.
     """
-    if dataclasses.is_dataclass(value) and not isinstance(value, type):
-        return {f.name: to_jsonable(getattr(value, f.name)) for f in dataclasses.fields(value)}
-    if isinstance(value, Enum):
-        return value.value
-    if isinstance(value, Decimal):
-        return format(value, "f")
-    if isinstance(value, Sequence) and not isinstance(value, str):
-        return [to_jsonable(v) for v in value]
-    return value
+    from quillon.accounts.export import to_data
+
+    return to_data(value)
