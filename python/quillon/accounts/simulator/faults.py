@@ -4,8 +4,11 @@ from __future__ import annotations
 
 import json
 import threading
+from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any
+
+from quillon.accounts.simulator.state import Rejection
 
 __all__ = ["Fault", "FaultScript"]
 
@@ -75,6 +78,38 @@ class FaultScript:
             else str(retry_after if isinstance(retry_after, str) else int(retry_after))
         )
         self.script(*[Fault(status=status, body=text, retry_after=after, path=path)] * count)
+
+    def reject_next(
+        self,
+        *,
+        code: str = "VAL-001",
+        message: str = "Solicitud rechazada",
+        errors: Sequence[str] | Mapping[str, str] = (),
+        status: int = 400,
+        envelope_code: str = "01",
+        count: int = 1,
+        path: str | None = None,
+    ) -> None:
+        """The next ``count`` matching requests are refused as the gateway refuses input.
+
+        The answer has HTTP ``status`` and the gateway's envelope with ``envelope_code``
+        (anything but "00"), the error code ``code`` and ``message``. ``errors`` lists
+        the individual messages; a mapping gives each as "field: message". The client
+        raises :class:`~quillon.accounts.errors.ApiError` with ``code`` and one field
+        error per message (or one holding ``message`` when there are none).
+        """
+        if envelope_code == "00":
+            raise ValueError('envelope_code "00" means success; a rejection needs another code')
+        items = (
+            [f"{name}: {text}" for name, text in errors.items()]
+            if isinstance(errors, Mapping)
+            else list(errors)
+        )
+        body = Rejection(status, envelope_code, code, items or [message]).body()
+        body["errorMessage"] = message
+        if items:
+            body["data"] = items
+        self.fail_next(status, count=count, body=body, path=path)
 
     def slow_next(self, seconds: float, *, count: int = 1, path: str | None = None) -> None:
         """The next ``count`` matching requests are answered normally after ``seconds``."""

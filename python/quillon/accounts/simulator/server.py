@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import base64
+import binascii
 import collections
 import itertools
 import json
@@ -13,14 +15,16 @@ from collections.abc import Callable
 from dataclasses import dataclass
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from typing import Any
+from urllib.parse import parse_qs, unquote_plus
 
 from quillon.accounts.config import AccessToken
 from quillon.accounts.simulator.faults import FaultScript
 from quillon.accounts.simulator.state import GatewayState, Rejection, bad_request
 
-__all__ = ["API_PATH", "GatewaySimulator", "RecordedRequest"]
+__all__ = ["API_PATH", "TOKEN_PATH", "GatewaySimulator", "RecordedRequest"]
 
 API_PATH = "/cuentas-comercios/v1/cuentas"
+TOKEN_PATH = "/oauth/token"
 
 log = logging.getLogger("quillon.accounts.simulator")
 
@@ -50,6 +54,10 @@ class _Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "QuillonGatewaySimulator/1.0"
     timeout = 10  # idle keep-alive connections end after this many seconds
+    # Headers and body go out in two writes; with Nagle's algorithm the second
+    # waits for the client's delayed ACK (about 40 ms on Linux) on a kept-alive
+    # connection.
+    disable_nagle_algorithm = True
     server: _Server
 
     def do_GET(self) -> None:
@@ -77,9 +85,13 @@ class GatewaySimulator(FaultScript):
     """The simulated gateway. Start it with ``start()`` or a ``with`` block.
 
     ``url`` is the base URL to give the client (``base_url=sim.url``); ``token``
-    is an access token it accepts. ``prefix`` mimics an environment's path
-    segment (for example "/sandbox"). Request bodies above ``max_body`` bytes
-    are refused with 413; ``requests`` holds the last ``log_size`` requests.
+    is an access token it accepts. Its token endpoint (``token_url``) grants
+    tokens of ``token_ttl`` seconds to the client-credentials grant with HTTP
+    Basic credentials ``oauth_client_id`` and ``client_secret`` (or
+    ``basic_token``, the two in base64); ``tokens_granted`` counts them.
+    ``prefix`` mimics an environment's path segment (for example "/sandbox").
+    Request bodies above ``max_body`` bytes are refused with 413; ``requests``
+    holds the last ``log_size`` requests.
     """
 
     def __init__(
@@ -91,8 +103,14 @@ class GatewaySimulator(FaultScript):
         access_token: str | None = None,
         max_body: int = DEFAULT_MAX_BODY,
         log_size: int = DEFAULT_LOG_SIZE,
+        client_secret: str | None = None,
+        token_ttl: float = 3600.0,
     ) -> None:
         super().__init__()
+        self.oauth_client_id = "sim-client"
+        self.client_secret = client_secret or "sim-secret-" + secrets.token_hex(8)
+        self.token_ttl = token_ttl
+        self.tokens_granted = 0
         self._address = (host, port)
         self._prefix = "/" + prefix.strip("/") if prefix.strip("/") else ""
         self._max_body = max_body
@@ -107,6 +125,17 @@ class GatewaySimulator(FaultScript):
         value = access_token or "sim-" + secrets.token_hex(12)
         self._tokens[value] = float(2**62)
         self.token = AccessToken(access_token=value, token_type="Bearer", expires_at=2**62)
+
+    def reset(self, seed: int | None = None) -> None:
+        """Back to the first state: the fixed accounts and statuses, only ``token``
+        accepted, no scripted failure, an empty request log, no token granted.
+        ``seed`` draws other made-up movements (None: the usual ones)."""
+        self.clear()
+        with self._lock:
+            self._state = GatewayState(seed)
+            value = self.token.access_token
+            self._tokens = {value: float(2**62)}
+            self.tokens_granted = 0
 
     # Lifecycle.
 
@@ -153,6 +182,17 @@ class GatewaySimulator(FaultScript):
     def url(self) -> str:
         host = self._address[0]
         return f"http://{host}:{self.port}{self._prefix}"
+
+    @property
+    def token_url(self) -> str:
+        """The address of the token endpoint."""
+        return f"http://{self._address[0]}:{self.port}{self._prefix}{TOKEN_PATH}"
+
+    @property
+    def basic_token(self) -> str:
+        """The HTTP Basic credentials of the token endpoint, as the base64 text."""
+        pair = f"{self.oauth_client_id}:{self.client_secret}".encode()
+        return base64.b64encode(pair).decode("ascii")
 
     @property
     def nit(self) -> str:
@@ -245,6 +285,9 @@ class GatewaySimulator(FaultScript):
         raw = self._read_body(h)
         if raw is None:
             return
+        if path == self._prefix + TOKEN_PATH:
+            self._grant(h, raw)
+            return
         authorized = self._authorized(h.headers.get("Authorization"))
         with self._lock:
             self._log.append(
@@ -291,6 +334,47 @@ class GatewaySimulator(FaultScript):
             self._send_json(h, rej.status, rej.body())
             return
         self._send_json(h, 200, {"code": "00", "message": "Operación exitosa", "data": data})
+
+    def _grant(self, h: _Handler, raw: bytes) -> None:
+        """The token endpoint: the client-credentials grant, client authenticated by Basic."""
+        if h.command != "POST":
+            self._send_json(h, 405, {"error": "invalid_request"})
+            return
+        form = parse_qs(raw.decode("utf-8", "replace"))
+        if form.get("grant_type") != ["client_credentials"]:
+            self._send_json(h, 400, {"error": "unsupported_grant_type"})
+            return
+        if not self._basic_ok(h.headers.get("Authorization")):
+            self._send_json(
+                h,
+                401,
+                {"error": "invalid_client", "error_description": "Credenciales inválidas"},
+            )
+            return
+        with self._lock:
+            self.tokens_granted += 1
+        token = self.issue_token(self.token_ttl)
+        answer: dict[str, Any] = {
+            "access_token": token.access_token,
+            "token_type": "Bearer",
+            "expires_in": int(self.token_ttl),
+        }
+        if form.get("scope"):
+            answer["scope"] = form["scope"][0]
+        self._send_json(h, 200, answer)
+
+    def _basic_ok(self, header: str | None) -> bool:
+        if not header or not header.startswith("Basic "):
+            return False
+        try:
+            pair = base64.b64decode(header[len("Basic ") :], validate=True).decode("utf-8")
+        except (binascii.Error, UnicodeDecodeError):
+            return False
+        name, _, secret = pair.partition(":")
+        return (unquote_plus(name), unquote_plus(secret)) == (
+            self.oauth_client_id,
+            self.client_secret,
+        )
 
     def _route(self, method: str, path: str, raw: bytes) -> Any:
         base = self._prefix + API_PATH

@@ -105,15 +105,19 @@ def _digits(value: Any, name: str, minimum: int) -> str:
 
 
 class GatewayState:
-    """The simulated gateway's data. Callers hold the simulator's lock."""
+    """The simulated gateway's data. Callers hold the simulator's lock.
 
-    def __init__(self) -> None:
+    ``seed``, when given, draws other made-up movements (the same for the same seed).
+    """
+
+    def __init__(self, seed: int | None = None) -> None:
+        self.seed = seed
         self.nit = "1234567"
         self.merchant_name = "Comercial Andina S.R.L."
         self.establishments: dict[int, _Establishment] = {}
         self.accounts: dict[str, _Account] = {}
         self._numbers = itertools.count(30000001)
-        seed = [
+        fixed = [
             (
                 15,
                 "Sucursal Centro",
@@ -155,7 +159,7 @@ class GatewayState:
                 "moneda",
             ),
         ]
-        for est_id, est_name, number, alias, category, status, available, currency_key in seed:
+        for est_id, est_name, number, alias, category, status, available, currency_key in fixed:
             est = self.establishments.setdefault(est_id, _Establishment(est_id, est_name))
             est.numbers.append(number)
             avail = Decimal(available)
@@ -199,7 +203,8 @@ class GatewayState:
         for day in _days(first, last):
             # Every value is drawn whatever ``kind`` asks for, so that a movement
             # looks the same in the debits, the credits and the reconciliation.
-            rng = random.Random(f"{acc.number}:{day.isoformat()}")
+            key = f"{acc.number}:{day.isoformat()}"
+            rng = random.Random(key if self.seed is None else f"{self.seed}:{key}")
             for i in range(rng.choice((0, 1, 1, 2))):
                 credit = rng.random() < 0.55
                 amount = Decimal(rng.randint(500, 250000)) / 100
