@@ -34,8 +34,8 @@ from quillon.accounts import (
     build,
     parse,
 )
-from quillon.accounts._protocol import call
 from quillon.accounts.errors import error_from_object
+from quillon.accounts.protocol import call
 from quillon.accounts.simulator import API_PATH, GatewaySimulator
 
 JANUARY = {"date_from": date(2024, 1, 1), "date_to": date(2024, 1, 31)}

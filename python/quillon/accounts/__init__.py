@@ -6,24 +6,6 @@ sans-I/O layer for callers with their own HTTP stack; the gateway simulator
 lives in :mod:`quillon.accounts.simulator`.
 """
 
-from quillon.accounts._protocol import (
-    BALANCES,
-    CREATE_ACCOUNTS,
-    CREDITS,
-    DEBITS,
-    GET_ACCOUNT,
-    LIST_ACCOUNTS,
-    OPERATIONS,
-    RECONCILE,
-    SET_STATUS,
-    HttpRequest,
-    HttpResponse,
-    Operation,
-    OpInfo,
-    build,
-    describe,
-    parse,
-)
 from quillon.accounts.client import AsyncClient, Client
 from quillon.accounts.config import AccessToken, ClientConfig, Environment
 from quillon.accounts.errors import (
@@ -60,6 +42,24 @@ from quillon.accounts.models import (
     StatusChange,
     StatusChanged,
     StatusChanges,
+)
+from quillon.accounts.protocol import (
+    BALANCES,
+    CREATE_ACCOUNTS,
+    CREDITS,
+    DEBITS,
+    GET_ACCOUNT,
+    LIST_ACCOUNTS,
+    OPERATIONS,
+    RECONCILE,
+    SET_STATUS,
+    HttpRequest,
+    HttpResponse,
+    Operation,
+    OpInfo,
+    build,
+    describe,
+    parse,
 )
 from quillon.accounts.retry import NO_RETRY, RetryPolicy
 

@@ -21,7 +21,7 @@ import sys
 from collections.abc import Callable, Mapping, Sequence
 from typing import Any, TextIO
 
-from quillon.accounts import _protocol
+from quillon.accounts import protocol
 from quillon.accounts._tables import render
 from quillon.accounts.client import Client
 from quillon.accounts.config import AccessToken, ClientConfig, Environment
@@ -239,7 +239,7 @@ def _run_operation(args: argparse.Namespace) -> Any:
 def _versions() -> dict[str, Any]:
     from quillon.accounts import __version__, _native
 
-    engine = _protocol.version()
+    engine = protocol.version()
     return {
         "package": __version__,
         "native": _native.__version__,
@@ -291,7 +291,7 @@ def main(
     fmt = getattr(args, "format", "json")
     try:
         if args.command == "describe":
-            ops = [{"name": o.name, "idempotent": o.idempotent} for o in _protocol.describe()]
+            ops = [{"name": o.name, "idempotent": o.idempotent} for o in protocol.describe()]
             _print_result(ops if fmt == "json" else _describe_text(ops), fmt, out)
         elif args.command == "version":
             _print_result(_versions(), fmt, out)

@@ -21,23 +21,8 @@ from typing import Any, TypeVar, cast
 
 import httpx
 
+from quillon.accounts._answers import from_bytes
 from quillon.accounts._logging import Redactor, logger
-from quillon.accounts._protocol import (
-    BALANCES,
-    CREATE_ACCOUNTS,
-    CREDITS,
-    DEBITS,
-    GET_ACCOUNT,
-    LIST_ACCOUNTS,
-    RECONCILE,
-    SET_STATUS,
-    HttpRequest,
-    HttpResponse,
-    InputRecord,
-    Operation,
-    build,
-    parse,
-)
 from quillon.accounts.config import (
     AccessToken,
     AsyncTokenProvider,
@@ -65,6 +50,22 @@ from quillon.accounts.models import (
     StatusChanged,
     StatusChanges,
     date_text,
+)
+from quillon.accounts.protocol import (
+    BALANCES,
+    CREATE_ACCOUNTS,
+    CREDITS,
+    DEBITS,
+    GET_ACCOUNT,
+    LIST_ACCOUNTS,
+    RECONCILE,
+    SET_STATUS,
+    HttpRequest,
+    HttpResponse,
+    InputRecord,
+    Operation,
+    build,
+    parse,
 )
 from quillon.accounts.retry import RetryPolicy, parse_retry_after
 
@@ -391,6 +392,9 @@ class Client(_Base):
                 self._sleep(delay)
                 continue
             self._log_answer(operation, resp.status_code, started)
+            result = from_bytes(operation.name, resp.status_code, resp.content, resp.encoding)
+            if result is not None:
+                return cast(R, result)
             response = _response(resp)
             try:
                 return parse(operation, input, response)
@@ -528,6 +532,9 @@ class AsyncClient(_Base):
                 await self._sleep(delay)
                 continue
             self._log_answer(operation, resp.status_code, started)
+            result = from_bytes(operation.name, resp.status_code, resp.content, resp.encoding)
+            if result is not None:
+                return cast(R, result)
             response = _response(resp)
             try:
                 return parse(operation, input, response)

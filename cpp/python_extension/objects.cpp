@@ -1,0 +1,578 @@
+// The extension module `quillon.accounts._objects`: the gateway's answer to
+// an accounts operation turned straight into the package's result objects,
+// each record built as soon as it is decoded and converted, with no JSON
+// text in between.
+//
+// It relies on these engine entry points alone: `CodeData::open_list` with a
+// `ListSink` and `CodeData::open` (quillon_core/envelope.hpp), the gateway
+// records' `wire::decode` and `model::convert` (quillon_accounts/wire.hpp,
+// model_convert.hpp), `amount::append_text` and the status words. The values
+// are those the engine's "parse" stage writes; `parse` answers None for
+// anything it does not turn into a result (a failed answer, a body that does
+// not decode, a payload of another shape), and the caller then runs the
+// engine's `call`, whose answer is the one that counts.
+//
+// Built against the stable ABI of 3.10, like `_native`.
+#ifndef Py_LIMITED_API
+#define Py_LIMITED_API 0x030A0000
+#endif
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "quillon_accounts/model.hpp"
+#include "quillon_accounts/model_convert.hpp"
+#include "quillon_accounts/wire.hpp"
+#include "quillon_core/amount.hpp"
+#include "quillon_core/envelope.hpp"
+#include "quillon_core/http.hpp"
+#include "quillon_core/status.hpp"
+
+namespace {
+
+namespace model = quillon_accounts::model;
+namespace wire = quillon_accounts::wire;
+using quillon_core::envelope::CodeData;
+using quillon_core::http::HttpResponse;
+using quillon_core::json::Node;
+
+// ---------------------------------------------------------------------------
+// Owned references
+
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(PyObject* p) : p_(p) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& o) noexcept : p_(o.release()) {}
+    Ref& operator=(Ref&& o) noexcept {
+        reset(o.release());
+        return *this;
+    }
+    ~Ref() { Py_XDECREF(p_); }
+
+    PyObject* get() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    PyObject* release() {
+        PyObject* p = p_;
+        p_ = nullptr;
+        return p;
+    }
+    void reset(PyObject* p = nullptr) {
+        PyObject* old = p_;
+        p_ = p;
+        Py_XDECREF(old);
+    }
+
+private:
+    PyObject* p_ = nullptr;
+};
+
+Ref none() {
+    Py_INCREF(Py_None);
+    return Ref(Py_None);
+}
+
+Ref borrowed(PyObject* p) {
+    Py_XINCREF(p);
+    return Ref(p);
+}
+
+// ---------------------------------------------------------------------------
+// The result classes, bound once from Python
+
+enum Kind : int {
+    kAccount,
+    kMerchantAccount,
+    kEstablishment,
+    kMerchantAccounts,
+    kCreatedAccounts,
+    kStatusChanged,
+    kParty,
+    kMovement,
+    kBalance,
+    kReconciliation,
+    kKindCount
+};
+
+struct ClassSpec {
+    const char* name;
+    std::vector<const char*> fields;  // in the dataclass's order
+};
+
+const ClassSpec kSpecs[kKindCount] = {
+    {"Account", {"number", "alias", "status", "raw_status"}},
+    {"MerchantAccount",
+     {"nit", "merchant_name", "establishment_id", "establishment_name", "account"}},
+    {"Establishment", {"id", "name", "accounts"}},
+    {"MerchantAccounts", {"nit", "merchant_name", "establishments"}},
+    {"CreatedAccounts",
+     {"nit", "merchant_name", "establishment_id", "establishment_name", "accounts"}},
+    {"StatusChanged", {"account_number", "status", "raw_status"}},
+    {"Party", {"account", "document_id", "name", "bank_code", "bank_name"}},
+    {"Movement",
+     {"transaction_id", "operation_type", "status", "raw_status", "message", "transaction_at",
+      "amount", "fee", "total", "currency", "origin", "destination", "reference",
+      "ach_order_number", "recipient_order_number"}},
+    {"Balance",
+     {"account_number", "status", "raw_status", "currency", "available", "booked", "held",
+      "last_credit_at", "last_debit_at"}},
+    {"Reconciliation", {"movements", "balances"}},
+};
+
+struct Class {
+    PyObject* type = nullptr;
+    newfunc make = nullptr;
+    std::vector<PyObject*> names;  // interned
+};
+
+constexpr int kAccountStatuses = 5;
+constexpr int kPaymentStatuses = 9;
+
+struct Bound {
+    bool ready = false;
+    PyObject* decimal = nullptr;
+    PyObject* empty_args = nullptr;
+    PyObject* account_status[kAccountStatuses] = {};
+    PyObject* payment_status[kPaymentStatuses] = {};
+    Class classes[kKindCount];
+};
+
+// Set by `bind` and kept for the life of the process (the interpreter lock
+// guards it, as every entry holds it throughout).
+Bound bound;
+
+// A new instance of a result class with its fields set in order. The
+// instance is made by the class's own allocator and its fields are stored
+// the way `object.__setattr__` stores them, which is how a frozen
+// dataclass's `__init__` sets them too.
+Ref make(Kind kind, std::initializer_list<Ref*> values) {
+    const Class& cls = bound.classes[kind];
+    for (Ref* v : values) {
+        if (!*v) return Ref();
+    }
+    Ref obj(cls.make(reinterpret_cast<PyTypeObject*>(cls.type), bound.empty_args, nullptr));
+    if (!obj) return Ref();
+    std::size_t i = 0;
+    for (Ref* v : values) {
+        if (PyObject_GenericSetAttr(obj.get(), cls.names[i++], v->get()) < 0) return Ref();
+    }
+    return obj;
+}
+
+// ---------------------------------------------------------------------------
+// Values
+
+// Texts that repeat across the records of one answer (status words, currency,
+// bank and person names, messages) are made once per answer and shared; a
+// text is immutable, so sharing changes no value. The table stops growing at
+// a bound, after which texts are made one by one.
+class Texts {
+public:
+    ~Texts() {
+        for (auto& [key, value] : seen_) Py_DECREF(value);
+    }
+
+    // A str of UTF-8 text; fails (with a Python error set) on text that is
+    // not UTF-8.
+    static Ref fresh(std::string_view s) {
+        return Ref(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr));
+    }
+
+    Ref shared(const std::string& s) {
+        if (s.size() > kLongest) return fresh(s);
+        if (auto it = seen_.find(s); it != seen_.end()) return borrowed(it->second);
+        Ref out = fresh(s);
+        if (out && seen_.size() < kMost) {
+            seen_.emplace(s, out.get());
+            Py_INCREF(out.get());
+        }
+        return out;
+    }
+
+    Ref shared(const std::optional<std::string>& s) { return s ? shared(*s) : none(); }
+    static Ref text(const std::string& s) { return fresh(s); }
+    static Ref text(const std::optional<std::string>& s) { return s ? fresh(*s) : none(); }
+
+private:
+    static constexpr std::size_t kLongest = 64;
+    static constexpr std::size_t kMost = 4096;
+    std::unordered_map<std::string, PyObject*> seen_;
+};
+
+Ref decimal(const quillon_core::amount::Amount& a, std::string& scratch) {
+    scratch.clear();
+    quillon_core::amount::append_text(a, scratch);
+    Ref text(PyUnicode_FromStringAndSize(scratch.data(), static_cast<Py_ssize_t>(scratch.size())));
+    if (!text) return Ref();
+    return Ref(PyObject_CallFunctionObjArgs(bound.decimal, text.get(), nullptr));
+}
+
+Ref decimal(const std::optional<quillon_core::amount::Amount>& a, std::string& scratch) {
+    return a ? decimal(*a, scratch) : none();
+}
+
+Ref number(std::uint64_t n) { return Ref(PyLong_FromUnsignedLongLong(n)); }
+Ref number(const std::optional<std::uint64_t>& n) { return n ? number(*n) : none(); }
+
+Ref status(model::AccountStatus s) {
+    const int i = static_cast<int>(static_cast<model::AccountStatus::Value>(s));
+    return borrowed(bound.account_status[i < kAccountStatuses ? i : kAccountStatuses - 1]);
+}
+
+Ref status(quillon_core::status::PaymentStatus s) {
+    const int i = static_cast<int>(s);
+    return borrowed(bound.payment_status[i < kPaymentStatuses ? i : kPaymentStatuses - 1]);
+}
+
+// ---------------------------------------------------------------------------
+// Records
+
+class Builder {
+public:
+    Ref of(const model::Account& r) {
+        Ref number = texts_.text(r.number), alias = texts_.text(r.alias),
+            st = status(r.status), raw = texts_.shared(r.raw_status);
+        return make(kAccount, {&number, &alias, &st, &raw});
+    }
+
+    Ref of(const model::Party& r) {
+        Ref account = texts_.text(r.account), document = texts_.text(r.document_id),
+            name = texts_.shared(r.name), code = texts_.shared(r.bank_code),
+            bank = texts_.shared(r.bank_name);
+        return make(kParty, {&account, &document, &name, &code, &bank});
+    }
+
+    Ref of(const model::Movement& r) {
+        Ref id = texts_.text(r.transaction_id), type = texts_.shared(r.operation_type),
+            st = status(r.status), raw = texts_.shared(r.raw_status),
+            message = texts_.shared(r.message), at = texts_.text(r.transaction_at),
+            amount = decimal(r.amount, scratch_), fee = decimal(r.fee, scratch_),
+            total = decimal(r.total, scratch_), currency = texts_.shared(r.currency),
+            origin = of(r.origin), destination = of(r.destination),
+            reference = texts_.text(r.reference), ach = texts_.text(r.ach_order_number),
+            recipient = texts_.text(r.recipient_order_number);
+        return make(kMovement, {&id, &type, &st, &raw, &message, &at, &amount, &fee, &total,
+                                &currency, &origin, &destination, &reference, &ach, &recipient});
+    }
+
+    Ref of(const model::Balance& r) {
+        Ref number = texts_.text(r.account_number), st = status(r.status),
+            raw = texts_.shared(r.raw_status), currency = texts_.shared(r.currency),
+            available = decimal(r.available, scratch_), booked = decimal(r.booked, scratch_),
+            held = decimal(r.held, scratch_), credit = texts_.text(r.last_credit_at),
+            debit = texts_.text(r.last_debit_at);
+        return make(kBalance,
+                    {&number, &st, &raw, &currency, &available, &booked, &held, &credit, &debit});
+    }
+
+    Ref of(const model::StatusChanged& r) {
+        Ref number = texts_.text(r.account_number), st = status(r.status),
+            raw = texts_.shared(r.raw_status);
+        return make(kStatusChanged, {&number, &st, &raw});
+    }
+
+    Ref of(const model::Establishment& r) {
+        Ref id = number(r.id), name = texts_.text(r.name), accounts = tuple(r.accounts);
+        return make(kEstablishment, {&id, &name, &accounts});
+    }
+
+    Ref of(const model::MerchantAccount& r) {
+        Ref nit = texts_.text(r.nit), merchant = texts_.text(r.merchant_name),
+            id = number(r.establishment_id), name = texts_.text(r.establishment_name),
+            account = of(r.account);
+        return make(kMerchantAccount, {&nit, &merchant, &id, &name, &account});
+    }
+
+    Ref of(const model::MerchantAccounts& r) {
+        Ref nit = texts_.text(r.nit), merchant = texts_.text(r.merchant_name),
+            establishments = tuple(r.establishments);
+        return make(kMerchantAccounts, {&nit, &merchant, &establishments});
+    }
+
+    Ref of(const model::CreatedAccounts& r) {
+        Ref nit = texts_.text(r.nit), merchant = texts_.text(r.merchant_name),
+            id = number(r.establishment_id), name = texts_.text(r.establishment_name),
+            accounts = tuple(r.accounts);
+        return make(kCreatedAccounts, {&nit, &merchant, &id, &name, &accounts});
+    }
+
+    Ref of(const model::Reconciliation& r) {
+        Ref movements = tuple(r.movements), balances = tuple(r.balances);
+        return make(kReconciliation, {&movements, &balances});
+    }
+
+    template <class T>
+    Ref tuple(const std::vector<T>& items) {
+        Ref out(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+        if (!out) return Ref();
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            Ref item = of(items[i]);
+            if (!item) return Ref();
+            PyTuple_SetItem(out.get(), static_cast<Py_ssize_t>(i), item.release());  // steals
+        }
+        return out;
+    }
+
+private:
+    Texts texts_;
+    std::string scratch_;
+};
+
+// ---------------------------------------------------------------------------
+// Opening the answer
+
+// Builds each element of a list payload as it is read. A Python error while
+// building stops the building (the rest of the body is still read by the
+// engine, and the whole answer is then given up).
+template <class W>
+class ListBuilder final : public quillon_core::envelope::ListSink {
+public:
+    ListBuilder() : list_(PyList_New(0)) {}
+
+    bool element(const Node& item, std::string& message) override {
+        if (!list_) return true;
+        if (!wire::decode(item, record_, message)) return false;
+        Ref obj = builder_.of(model::convert(std::move(record_)));
+        if (!obj || PyList_Append(list_.get(), obj.get()) < 0) list_.reset();
+        return true;
+    }
+
+    Ref finish() { return std::move(list_); }
+
+private:
+    Ref list_;
+    W record_;
+    Builder builder_;
+};
+
+template <class W>
+Ref open_list(const HttpResponse& response) {
+    ListBuilder<W> sink;
+    std::optional<quillon_core::error::Error> failure;
+    if (!CodeData::open_list(response, sink, failure) || failure) return Ref();
+    return sink.finish();
+}
+
+template <class W>
+Ref open_record(const HttpResponse& response) {
+    auto wire = CodeData::open<W>(response);
+    if (!wire) return Ref();
+    Builder builder;
+    return builder.of(model::convert(std::move(wire).value()));
+}
+
+// The result of `op` from the answer, or nothing (without an error set) when
+// the answer is left to the engine's `call`.
+Ref open(std::string_view op, const HttpResponse& response) {
+    if (op == "accounts.debits" || op == "accounts.credits") return open_list<wire::WMovement>(response);
+    if (op == "accounts.reconcile") return open_record<wire::WReconciliation>(response);
+    if (op == "accounts.balances") return open_list<wire::WBalance>(response);
+    if (op == "accounts.get") return open_record<wire::Detail>(response);
+    if (op == "accounts.list") return open_record<wire::List>(response);
+    if (op == "accounts.create") return open_record<wire::Created>(response);
+    if (op == "accounts.set_status") return open_list<wire::Changed>(response);
+    return Ref();
+}
+
+// Turns the collector off while many objects are made at once (every
+// allocation of a record would otherwise count towards a collection that
+// finds nothing to free), and back on as it was.
+class CollectorPaused {
+public:
+    CollectorPaused() : was_on_(PyGC_Disable()) {}
+    ~CollectorPaused() {
+        if (was_on_ > 0) PyGC_Enable();
+    }
+    CollectorPaused(const CollectorPaused&) = delete;
+    CollectorPaused& operator=(const CollectorPaused&) = delete;
+
+private:
+    int was_on_;
+};
+
+// ---------------------------------------------------------------------------
+// Entries
+
+// parse(op, status, body) -> result | None
+PyObject* parse_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 3) {
+        PyErr_Format(PyExc_TypeError, "parse() takes 3 positional arguments but %zd were given", nargs);
+        return nullptr;
+    }
+    if (!bound.ready) {
+        PyErr_SetString(PyExc_RuntimeError, "parse() before bind()");
+        return nullptr;
+    }
+    Py_ssize_t op_size = 0;
+    const char* op_text = PyUnicode_Check(args[0]) ? PyUnicode_AsUTF8AndSize(args[0], &op_size) : nullptr;
+    if (op_text == nullptr) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "op must be a str");
+        return nullptr;
+    }
+    const long status = PyLong_AsLong(args[1]);
+    if (status == -1 && PyErr_Occurred()) return nullptr;
+    char* body = nullptr;
+    Py_ssize_t body_size = 0;
+    if (PyBytes_AsStringAndSize(args[2], &body, &body_size) < 0) return nullptr;
+    if (status < 0 || status > 0xFFFF) Py_RETURN_NONE;
+    try {
+        HttpResponse response;
+        response.status = static_cast<std::uint16_t>(status);
+        response.body.assign(body, static_cast<std::size_t>(body_size));
+        Ref out;
+        {
+            CollectorPaused paused;
+            out = open(std::string_view(op_text, static_cast<std::size_t>(op_size)), response);
+        }
+        if (out) return out.release();
+        // Nothing built, or a text that is not UTF-8 stopped the building:
+        // either way the engine's `call` decides.
+        PyErr_Clear();
+        Py_RETURN_NONE;
+    } catch (const std::exception&) {
+        // Out of memory and the like: the engine's `call` reports its own.
+        PyErr_Clear();
+        Py_RETURN_NONE;
+    }
+}
+
+// Stores `value` (a new reference) in `slot`, releasing what was there.
+void replace(PyObject*& slot, PyObject* value) {
+    PyObject* old = slot;
+    slot = value;
+    Py_XDECREF(old);
+}
+
+int bind_statuses(PyObject* cls, PyObject** out, int count, std::string_view (*word)(int)) {
+    for (int i = 0; i < count; ++i) {
+        const std::string_view w = word(i);
+        Ref text(PyUnicode_FromStringAndSize(w.data(), static_cast<Py_ssize_t>(w.size())));
+        if (!text) return -1;
+        PyObject* member = PyObject_CallFunctionObjArgs(cls, text.get(), nullptr);
+        if (member == nullptr) return -1;
+        replace(out[i], member);
+    }
+    return 0;
+}
+
+// bind(decimal, account_status, payment_status, classes): the types the
+// results are made of; `classes` maps each result class's name to the class.
+PyObject* bind_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 4 || !PyDict_Check(args[3])) {
+        PyErr_SetString(PyExc_TypeError,
+                        "bind(decimal, account_status, payment_status, classes: dict)");
+        return nullptr;
+    }
+    bound.ready = false;
+    if (bound.empty_args == nullptr && (bound.empty_args = PyTuple_New(0)) == nullptr) return nullptr;
+    Py_INCREF(args[0]);
+    replace(bound.decimal, args[0]);
+    const auto account_word = [](int i) {
+        return model::AccountStatus(static_cast<model::AccountStatus::Value>(i)).word();
+    };
+    const auto payment_word = [](int i) {
+        return quillon_core::status::payment_status_word(static_cast<quillon_core::status::PaymentStatus>(i));
+    };
+    if (bind_statuses(args[1], bound.account_status, kAccountStatuses, account_word) < 0 ||
+        bind_statuses(args[2], bound.payment_status, kPaymentStatuses, payment_word) < 0) {
+        return nullptr;
+    }
+    for (int k = 0; k < kKindCount; ++k) {
+        PyObject* cls = PyDict_GetItemString(args[3], kSpecs[k].name);  // borrowed
+        if (cls == nullptr || !PyType_Check(cls)) {
+            PyErr_Format(PyExc_TypeError, "bind(): no class for %s", kSpecs[k].name);
+            return nullptr;
+        }
+        auto* make = reinterpret_cast<newfunc>(PyType_GetSlot(reinterpret_cast<PyTypeObject*>(cls), Py_tp_new));
+        if (make == nullptr) {
+            if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "bind(): %s cannot be made", kSpecs[k].name);
+            return nullptr;
+        }
+        Class& c = bound.classes[k];
+        Py_INCREF(cls);
+        replace(c.type, cls);
+        c.make = make;
+        if (c.names.empty()) {
+            for (const char* field : kSpecs[k].fields) {
+                PyObject* name = PyUnicode_InternFromString(field);
+                if (name == nullptr) return nullptr;
+                c.names.push_back(name);
+            }
+        }
+    }
+    bound.ready = true;
+    Py_RETURN_NONE;
+}
+
+// {class name: field names in order}: what `bind` expects of each class.
+PyObject* fields_of() {
+    Ref out(PyDict_New());
+    if (!out) return nullptr;
+    for (const ClassSpec& spec : kSpecs) {
+        Ref names(PyTuple_New(static_cast<Py_ssize_t>(spec.fields.size())));
+        if (!names) return nullptr;
+        for (std::size_t i = 0; i < spec.fields.size(); ++i) {
+            PyObject* name = PyUnicode_FromString(spec.fields[i]);
+            if (name == nullptr) return nullptr;
+            PyTuple_SetItem(names.get(), static_cast<Py_ssize_t>(i), name);
+        }
+        if (PyDict_SetItemString(out.get(), spec.name, names.get()) < 0) return nullptr;
+    }
+    return out.release();
+}
+
+PyMethodDef methods[] = {
+    {"parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&parse_entry)), METH_FASTCALL,
+     "parse(op, status, body)\n--\n\n"
+     "The result objects of an accounts operation from the gateway's status and body\n"
+     "bytes, or None when the answer is to be handed to the engine's call instead."},
+    {"bind", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&bind_entry)), METH_FASTCALL,
+     "bind(decimal, account_status, payment_status, classes)\n--\n\n"
+     "Sets the types the results are made of."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+int exec_module(PyObject* module) {
+    PyObject* fields = fields_of();
+    if (fields == nullptr) return -1;
+    if (PyModule_AddObject(module, "FIELDS", fields) < 0) {
+        Py_DECREF(fields);
+        return -1;
+    }
+    return 0;
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "_objects",    // m_name
+    "",            // m_doc
+    0,             // m_size: the bound types are process-wide
+    methods,       // m_methods
+    module_slots,  // m_slots
+    nullptr,       // m_traverse
+    nullptr,       // m_clear
+    nullptr,       // m_free
+};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__objects(void) {
+    return PyModuleDef_Init(&module_def);
+}

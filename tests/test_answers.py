@@ -1,0 +1,153 @@
+"""Results made straight from the answer bytes (``_objects``) against the engine's call path."""
+
+from __future__ import annotations
+
+import gc
+import json
+import pickle
+import sys
+from typing import Any
+
+import httpx
+import pytest
+
+from engine_cases import DATA, OPS, VALID
+from quillon.accounts import OPERATIONS, RECONCILE, Client, _answers, _objects, models
+from quillon.accounts.protocol import HttpResponse, build, parse
+from quillon.accounts.simulator import GatewaySimulator
+from test_parse import BALANCE_WIRE, MOVEMENT
+
+INPUTS = {
+    "get": models.AccountRef(**VALID["get"]),
+    "list": models.MerchantRef(**VALID["list"]),
+    "create": models.CreateAccounts(nit="1234567", establishment_id=15, accounts=()),
+    "set_status": models.StatusChanges(nit="1234567", changes=()),
+    "reconcile": models.MerchantRange(**VALID["reconcile"]),
+    "credits": models.AccountRange(**VALID["credits"]),
+    "debits": models.AccountRange(**VALID["debits"]),
+    "balances": models.BalancesQuery(nit="1234567", account_numbers=()),
+}
+# Records that meet every cleaning rule: Unicode white space, blanks, "N/A",
+# numbers where texts belong, absent and null members, escapes, non-ASCII text.
+ODD_MOVEMENT = {
+    **MOVEMENT, "transactionId": 9001, "mensaje": 'Pago "urgente"\nl\u00ednea\u2003',
+    "nombreClienteDestino": "\u00a0Jos\u00e9 Pe\u00f1a ", "importe": 1.5e3,
+    "importeTotal": " 12.30 ", "numeroReferencia": "0042", "estado": "desconocido",
+}
+MANY = [MOVEMENT, ODD_MOVEMENT] * 3
+OTHER_BALANCE = {k: v for k, v in BALANCE_WIRE.items() if k != "tipoMoneda"}
+BALANCES = [BALANCE_WIRE, {**OTHER_BALANCE, "estado": None, "moneda": "BOB"},
+            {"numeroCuenta": 77, "saldoDisponible": 1, "saldoContable": "2", "saldoRetenido": 0}]
+SUCCESS = [(op, {"code": "00", "data": DATA[op]}) for op in OPS] + [
+    ("debits", {"code": "00", "message": "OK", "data": MANY}),
+    ("credits", MANY),
+    ("balances", {"data": BALANCES, "code": "00"}),
+    ("reconcile", {"code": "00", "data": [MANY, BALANCES]}),
+    ("reconcile", {"code": "00", "data": {"saldos": BALANCES, "movimientos": MANY, "x": 1}}),
+    ("set_status", [{"numeroCuenta": " 1", "estado": " cerrada"}, ["2", ""]]),
+    ("debits", {"code": "00", "data": []}),
+]
+
+
+def old_path(op: str, status: int, body: bytes) -> Any:
+    operation = OPERATIONS[f"accounts.{op}"]
+    return parse(operation, INPUTS[op], HttpResponse(status=status, body=body.decode()))
+
+
+def fast_path(op: str, status: int, body: bytes) -> Any:
+    return _objects.parse(f"accounts.{op}", status, body)
+
+
+def same(a: Any, b: Any) -> None:
+    """Equal field by field, with the same types, reprs and hashes."""
+    assert type(a) is type(b)
+    assert a == b
+    assert repr(a) == repr(b)
+    if isinstance(a, list):
+        for x, y in zip(a, b, strict=True):
+            same(x, y)
+    elif not isinstance(a, tuple):
+        assert hash(a) == hash(b)
+
+
+def test_the_result_classes_are_bound() -> None:
+    assert _answers.READY
+
+
+@pytest.mark.parametrize(("op", "doc"), SUCCESS)
+def test_results_equal_the_call_path(op: str, doc: Any) -> None:
+    body = json.dumps(doc).encode()
+    fast = fast_path(op, 200, body)
+    same(fast, old_path(op, 200, body))
+    again = pickle.loads(pickle.dumps(fast))
+    same(again, fast)
+
+
+@pytest.mark.parametrize(("op", "status", "body"), [
+    ("get", 401, b'{"message": "expired"}'),
+    ("get", 503, b"<html>busy</html>"),
+    ("get", 200, b'{"code": "07", "message": "no", "data": null}'),
+    ("debits", 200, b'{"data": [], "code": "99", "message": "late code"}'),
+    ("debits", 500, b'{"code": "00", "data": []}'),
+    ("debits", 200, b'{"code": "00", "data": null}'),
+    ("debits", 200, b'{"code": "00", "data": [{"estado": "X"}]}'),
+    ("debits", 200, b'{"code": "00", "data": [1, 2'),
+    ("balances", 200, b'{"code": "00", "data": {"numeroCuenta": "1"}}'),
+    ("reconcile", 200, b'{"code": "00", "data": 7}'),
+    ("credits", 200, b'{"code": "00", "data": ["\xff"]}'),
+    ("list", 200, b"not json"),
+])
+def test_failed_answers_are_left_to_the_call_path(op: str, status: int, body: bytes) -> None:
+    assert fast_path(op, status, body) is None
+    with pytest.raises(Exception) as err:  # noqa: PT011 - each case raises its own kind
+        old_path(op, status, body.decode(errors="replace").encode())
+    assert type(err.value).__module__ == "quillon.accounts.errors"
+
+
+def test_only_utf8_bodies_are_taken() -> None:
+    body = json.dumps({"code": "00", "data": MANY}).encode()
+    assert _answers.from_bytes("accounts.debits", 200, body, "utf-8") is not None
+    assert _answers.from_bytes("accounts.debits", 200, body, None) is not None
+    assert _answers.from_bytes("accounts.debits", 200, body, "latin-1") is None
+    assert _answers.from_bytes("accounts.debits", 200, body, "no-such-codec") is None
+
+
+@pytest.mark.parametrize("enabled", [True, False])
+def test_collector_state_is_restored(enabled: bool) -> None:
+    body = json.dumps(MANY).encode()
+    was = gc.isenabled()
+    try:
+        gc.enable() if enabled else gc.disable()
+        fast_path("debits", 200, body)
+        fast_path("debits", 500, body)
+        assert gc.isenabled() is enabled
+    finally:
+        gc.enable() if was else gc.disable()
+
+
+def test_no_references_leak() -> None:
+    body = json.dumps({"code": "00", "data": [MANY, BALANCES]}).encode()
+    shared = [models.PaymentStatus.PAID, models.AccountStatus.ACTIVE, models.Movement]
+    for _ in range(50):
+        fast_path("reconcile", 200, body)
+        fast_path("debits", 200, b'{"code": "00", "data": [{"estado": "X"}]}')
+    before = [sys.getrefcount(o) for o in shared]
+    blocks = sys.getallocatedblocks()
+    for _ in range(500):
+        fast_path("reconcile", 200, body)
+        fast_path("debits", 200, b'{"code": "00", "data": [{"estado": "X"}]}')
+    assert [sys.getrefcount(o) for o in shared] == before
+    assert sys.getallocatedblocks() - blocks < 200
+
+
+def test_client_results_over_http_equal_the_call_path(sim: GatewaySimulator) -> None:
+    query = models.MerchantRange(nit=sim.nit, date_from="2024-01-01", date_to="2024-01-07")
+    with Client(client_id="t", token=sim.token, base_url=sim.url) as client:
+        got = client.reconcile(nit=query.nit, date_from=query.date_from, date_to=query.date_to)
+        request = build(RECONCILE, client.config, sim.token, query)
+    answer = httpx.request(request.method, request.url, headers=dict(request.headers),
+                           content=request.body)
+    expected = parse(RECONCILE, query, HttpResponse(status=answer.status_code, body=answer.text))
+    assert got.movements
+    assert got.balances
+    same(got, expected)
