@@ -62,8 +62,8 @@ _REFUSALS = frozenset(
 
 def default_token_url(config: ClientConfig) -> str:
     """The token endpoint for ``config``: its base URL followed by :data:`DEFAULT_TOKEN_PATH`."""
-    from quillon.accounts.protocol import LIST_ACCOUNTS, build
     from quillon.accounts.models import MerchantRef
+    from quillon.accounts.protocol import LIST_ACCOUNTS, build
 
     # The environments' base URLs belong to the engine: read one off a request it builds.
     probe = build(LIST_ACCOUNTS, config, AccessToken("probe"), MerchantRef(nit="0000000"))
