@@ -17,48 +17,50 @@
 // costs no more than an exponent of one.
 #include "amount.hpp"
 
-#include <array>
 #include <cstddef>
 #include <cstring>
 #include <limits>
 
 #include "json_writer.hpp"
 #include "text.hpp"
+#include "uint128.hpp"
 
 namespace quillon_core::amount {
 
 namespace {
 
-__extension__ typedef unsigned __int128 u128;
+using u128 = UInt128;
 
 constexpr int kMaxScale = 28;
-constexpr u128 kMaxMantissa = (static_cast<u128>(1) << 96) - 1;
-
-// 10^0 .. 10^29; 10^29 is the first power above the largest mantissa.
-constexpr std::array<u128, 30> kPow10 = [] {
-    std::array<u128, 30> p{};
-    p[0] = 1;
-    for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
-    return p;
-}();
+constexpr u128 kMaxMantissa{0xFFFF'FFFFu, ~std::uint64_t{0}};  // 2^96 - 1
+// 10^29, the first power of ten above the largest mantissa.
+constexpr std::int64_t kDigitsAboveMax = 29;
 
 struct Decimal {
-    u128 mantissa = 0;
+    u128 mantissa{};
     std::int64_t scale = 0;
     bool negative = false;
 };
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Divides by 10^k rounding half to even; k >= 1.
+// m * 10 + d.
+u128 push_digit(u128 m, int d) { return mul_add(m, 10, static_cast<std::uint32_t>(d)); }
+
+// Divides by 10^k rounding half to even; k >= 1. The digits are dropped one
+// at a time (k is at most 29 here): the last one dropped decides the rounding
+// together with whether any digit below it was non-zero.
 u128 divide_pow10_rounded(u128 m, std::int64_t k) {
     // Every mantissa lies below 10^29, so below half of any larger power.
-    if (k >= static_cast<std::int64_t>(kPow10.size())) return 0;
-    const u128 p = kPow10[static_cast<std::size_t>(k)];
-    const u128 q = m / p;
-    const u128 r = m % p;
-    const u128 half = p / 2;
-    return (r > half || (r == half && (q & 1) != 0)) ? q + 1 : q;
+    if (k > kDigitsAboveMax) return u128{};
+    std::uint32_t dropped = 0;
+    bool sticky = false;
+    for (std::int64_t i = 0; i < k; ++i) {
+        sticky = sticky || dropped != 0;
+        m = div_small(m, 10, dropped);
+    }
+    const bool odd = (m.lo & 1) != 0;
+    return (dropped > 5 || (dropped == 5 && (sticky || odd))) ? increment(m) : m;
 }
 
 // Plain decimal text; returns nullptr on success, else the reason.
@@ -73,7 +75,7 @@ const char* read_plain(std::string_view s, Decimal& out) {
     if (i < s.size() && !is_digit(s[i]) && s[i] != '.') {
         return "Invalid decimal: must start lead with a number";
     }
-    u128 m = 0;
+    u128 m{};
     std::int64_t scale = 0;
     bool point = false;
     bool any_digit = false;
@@ -92,12 +94,12 @@ const char* read_plain(std::string_view s, Decimal& out) {
         any_digit = true;
         const int d = c - '0';
         if (!point) {
-            m = m * 10 + static_cast<unsigned>(d);
+            m = push_digit(m, d);
             if (m > kMaxMantissa) return "Invalid decimal: overflow from too many digits";
         } else if (dropping) {
             sticky = sticky || d != 0;
-        } else if (scale < kMaxScale && m * 10 + static_cast<unsigned>(d) <= kMaxMantissa) {
-            m = m * 10 + static_cast<unsigned>(d);
+        } else if (scale < kMaxScale && push_digit(m, d) <= kMaxMantissa) {
+            m = push_digit(m, d);
             ++scale;
         } else {
             dropping = true;
@@ -105,13 +107,14 @@ const char* read_plain(std::string_view s, Decimal& out) {
         }
     }
     if (!any_digit) return "Invalid decimal: no digits found";
-    if (dropping && (first_dropped > 5 || (first_dropped == 5 && (sticky || (m & 1) != 0)))) {
-        ++m;
+    if (dropping && (first_dropped > 5 || (first_dropped == 5 && (sticky || (m.lo & 1) != 0)))) {
+        m = increment(m);
         if (m > kMaxMantissa) {
             // The kept digits were the largest mantissa (ending in 5) and the
             // dropped ones at least a half: one digit fewer rounds up exactly.
             if (scale == 0) return "Invalid decimal: overflow from mantissa after rounding";
-            m = kMaxMantissa / 10 + 1;
+            std::uint32_t rest = 0;
+            m = increment(div_small(kMaxMantissa, 10, rest));
             --scale;
         }
     }
@@ -181,13 +184,16 @@ bool read_scientific(std::string_view s, bool strict, Decimal& out, std::string&
         }
         const std::int64_t k = exponent - out.scale;
         out.scale = 0;
-        if (out.mantissa != 0) {
-            if (k >= static_cast<std::int64_t>(kPow10.size()) ||
-                out.mantissa > kMaxMantissa / kPow10[static_cast<std::size_t>(k)]) {
-                reason = "Number exceeds maximum value that can be represented.";
-                return false;
+        if (out.mantissa != u128{}) {
+            // A mantissa of at least 1 passes the largest after at most 29
+            // steps, so the loop is short whatever k is.
+            for (std::int64_t i = 0; i < k; ++i) {
+                out.mantissa = mul_add(out.mantissa, 10, 0);
+                if (out.mantissa > kMaxMantissa) {
+                    reason = "Number exceeds maximum value that can be represented.";
+                    return false;
+                }
             }
-            out.mantissa *= kPow10[static_cast<std::size_t>(k)];
         }
     }
     return true;
@@ -195,8 +201,8 @@ bool read_scientific(std::string_view s, bool strict, Decimal& out, std::string&
 
 Amount to_amount(const Decimal& d) {
     Amount a;
-    a.lo = static_cast<std::uint64_t>(d.mantissa);
-    a.hi = static_cast<std::uint32_t>(d.mantissa >> 64);
+    a.lo = d.mantissa.lo;
+    a.hi = static_cast<std::uint32_t>(d.mantissa.hi);
     a.scale = static_cast<std::uint8_t>(d.scale);
     a.negative = d.negative;
     return a;
@@ -254,12 +260,16 @@ void append_text(const Amount& amount, std::string& out) {
         }
         for (; m != 0; m /= 10) *--p = static_cast<char>('0' + m % 10);
     } else {
-        u128 m = (static_cast<u128>(amount.hi) << 64) | amount.lo;
-        while (scale > 0 && m % 10 == 0) {
-            m /= 10;
+        u128 m{amount.hi, amount.lo};
+        std::uint32_t digit = 0;
+        for (u128 q = div_small(m, 10, digit); scale > 0 && digit == 0; q = div_small(m, 10, digit)) {
+            m = q;
             --scale;
         }
-        for (; m != 0; m /= 10) *--p = static_cast<char>('0' + static_cast<int>(m % 10));
+        while (m != u128{}) {
+            m = div_small(m, 10, digit);
+            *--p = static_cast<char>('0' + digit);
+        }
     }
     if (scale > 0) {
         while (end - p <= scale) *--p = '0';  // at least one digit before the point

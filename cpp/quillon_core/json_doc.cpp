@@ -132,7 +132,7 @@ void* Doc::allocate(std::size_t bytes, std::size_t align) {
     if (bytes + pad > left_) {
         const std::size_t last = blocks_.empty() ? 0 : blocks_.back().size;
         const std::size_t size = std::max(bytes + align, std::min(LARGEST_BLOCK, std::max(FIRST_BLOCK, last * 2)));
-        blocks_.push_back(Block{std::make_unique_for_overwrite<std::byte[]>(size), size});
+        blocks_.push_back(Block{std::unique_ptr<std::byte[]>(new std::byte[size]), size});  // left uninitialised
         next_ = blocks_.back().data.get();
         left_ = size;
         return allocate(bytes, align);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -140,45 +139,84 @@ bool digits_to_u64(std::string_view digits, std::uint64_t& out) {
     return ec == std::errc() && ptr == digits.data() + digits.size();
 }
 
-// The double nearest to a well-formed JSON number; +-infinity when it is too
-// large for a double, +-0 when it is too small.
-double literal_to_double(std::string_view text) {
-    const bool negative = !text.empty() && text.front() == '-';
-    const std::string_view body = negative ? text.substr(1) : text;
-    double value = 0;
-    const auto [ptr, ec] = std::from_chars(body.data(), body.data() + body.size(), value);
-    (void)ptr;
-    if (ec == std::errc::result_out_of_range) {
-        // Overflow or underflow: the magnitude of the first significant digit
-        // tells which.
-        const std::size_t e_pos = body.find_first_of("eE");
-        const std::string_view mantissa = body.substr(0, e_pos);
-        long long exponent = 0;
-        if (e_pos != std::string_view::npos) {
-            std::string_view exp_text = body.substr(e_pos + 1);
-            bool exp_negative = false;
-            if (!exp_text.empty() && (exp_text.front() == '+' || exp_text.front() == '-')) {
-                exp_negative = exp_text.front() == '-';
-                exp_text.remove_prefix(1);
-            }
-            for (char c : exp_text) {
-                exponent = std::min<long long>(exponent * 10 + (c - '0'), 1'000'000'000'000LL);
-            }
-            if (exp_negative) exponent = -exponent;
+// A well-formed JSON number as decimal digits: its value is
+// 0.<digits> x 10^exponent, with no leading zero in `digits` (empty for zero)
+// and at most KEPT_DIGITS of them; `beyond` tells whether a non-zero digit
+// was cut off after those.
+struct DecimalDigits {
+    static constexpr std::size_t KEPT_DIGITS = 320;
+    std::string digits;
+    std::int64_t exponent = 0;
+    bool beyond = false;
+    bool negative = false;
+};
+
+DecimalDigits decimal_digits(std::string_view text) {
+    DecimalDigits d;
+    d.negative = !text.empty() && text.front() == '-';
+    if (d.negative) text.remove_prefix(1);
+    const std::size_t e_pos = text.find_first_of("eE");
+    const std::string_view mantissa = text.substr(0, e_pos);
+    // The written exponent, held within +-10^12 so that no sum below can
+    // overflow; anything that large is far outside every range that matters.
+    constexpr std::int64_t EXP_CAP = 1'000'000'000'000LL;
+    std::int64_t exponent = 0;
+    if (e_pos != std::string_view::npos) {
+        std::string_view exp_text = text.substr(e_pos + 1);
+        bool exp_negative = false;
+        if (!exp_text.empty() && (exp_text.front() == '+' || exp_text.front() == '-')) {
+            exp_negative = exp_text.front() == '-';
+            exp_text.remove_prefix(1);
         }
-        const std::size_t dot = mantissa.find('.');
-        const long long int_digits =
-            static_cast<long long>(dot == std::string_view::npos ? mantissa.size() : dot);
-        long long leading_zeros = 0;
-        for (char c : mantissa) {
-            if (c == '.') continue;
-            if (c != '0') break;
-            ++leading_zeros;
-        }
-        const bool overflow = int_digits - leading_zeros + exponent > 0;
-        value = overflow ? std::numeric_limits<double>::infinity() : 0.0;
+        for (char c : exp_text) exponent = std::min(exponent * 10 + (c - '0'), EXP_CAP);
+        if (exp_negative) exponent = -exponent;
     }
-    return negative ? -value : value;
+    // Digits before the point count up the exponent; leading zeros after the
+    // point count it down.
+    std::int64_t position = 0;
+    bool point = false;
+    for (char c : mantissa) {
+        if (c == '.') {
+            point = true;
+            continue;
+        }
+        if (d.digits.empty() && c == '0') {
+            if (point) --position;
+            continue;
+        }
+        if (!point) ++position;
+        if (d.digits.size() < DecimalDigits::KEPT_DIGITS) {
+            d.digits.push_back(c);
+        } else if (c != '0') {
+            d.beyond = true;
+        }
+    }
+    while (!d.digits.empty() && d.digits.back() == '0') d.digits.pop_back();
+    if (!d.digits.empty()) d.exponent = position + exponent;
+    return d;
+}
+
+// The smallest magnitude that a double rounds to infinity: the largest
+// double plus half of its last unit, 2^1024 - 2^970, here as 0.<digits> x
+// 10^309. It rounds up, as its tie is broken towards the even significand.
+constexpr std::string_view DOUBLE_OVERFLOW_DIGITS =
+    "17976931348623158079372897140530341507993413271003782693617377898044496829276475094664901797758"
+    "72070963302864166928879109465555478519404026306574886715058206819089020007083836762738548458177"
+    "11531764475730270069855571366959622842914819860834936475292719074168444365510704342711559699508"
+    "093042880177904174497792";
+constexpr std::int64_t DOUBLE_OVERFLOW_EXPONENT = 309;
+
+// Whether a well-formed JSON number is too large in magnitude for a double.
+bool exceeds_double(std::string_view text) {
+    const DecimalDigits d = decimal_digits(text);
+    if (d.digits.empty() || d.exponent < DOUBLE_OVERFLOW_EXPONENT) return false;
+    if (d.exponent > DOUBLE_OVERFLOW_EXPONENT) return true;
+    // Same exponent: compare digit by digit, a missing digit being zero.
+    for (std::size_t i = 0; i < DOUBLE_OVERFLOW_DIGITS.size(); ++i) {
+        const char c = i < d.digits.size() ? d.digits[i] : '0';
+        if (c != DOUBLE_OVERFLOW_DIGITS[i]) return c > DOUBLE_OVERFLOW_DIGITS[i];
+    }
+    return true;
 }
 
 // Rust-style debug escaping of a found string.
@@ -603,8 +641,8 @@ bool Reader::read_number_value(NumberValue& out) {
     }
     // A fraction, an exponent, -0, or an integer beyond 64 bits.
     out.kind = NumberValue::Kind::floating;
-    out.f = literal_to_double(t.text);
-    if (std::isinf(out.f)) return fail_after("number out of range");
+    out.literal = t.text;
+    if (exceeds_double(t.text)) return fail_after("number out of range");
     return true;
 }
 
@@ -781,38 +819,47 @@ std::string describe_string(std::string_view s) {
     return out;
 }
 
-std::string format_float(double f) {
-    if (std::isnan(f)) return "NaN";
-    if (std::isinf(f)) return f < 0 ? "-inf" : "inf";
-    std::string out = std::signbit(f) ? "-" : "";
-    if (f == 0) return out + "0.0";
-    // The shortest digits that read back as `f`, and the decimal exponent.
-    char buf[64];
-    const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(f), std::chars_format::scientific);
-    const std::string_view sci(buf, static_cast<std::size_t>(res.ptr - buf));
-    const std::size_t e = sci.find('e');
-    std::string digits;
-    for (char ch : sci.substr(0, e)) {
-        if (ch != '.') digits.push_back(ch);
+std::string format_float(std::string_view literal) {
+    DecimalDigits d = decimal_digits(literal);
+    std::string out = d.negative ? "-" : "";
+    if (d.digits.empty()) return out + "0.0";
+    // At most 17 significant digits (as many as a double can need), rounded
+    // half to even.
+    constexpr std::size_t SHOWN_DIGITS = 17;
+    if (d.digits.size() > SHOWN_DIGITS) {
+        const char first_cut = d.digits[SHOWN_DIGITS];
+        const bool rest = d.beyond || d.digits.find_first_not_of('0', SHOWN_DIGITS + 1) != std::string::npos;
+        d.digits.resize(SHOWN_DIGITS);
+        const bool odd = (d.digits.back() - '0') % 2 != 0;
+        if (first_cut > '5' || (first_cut == '5' && (rest || odd))) {
+            std::size_t i = SHOWN_DIGITS;
+            while (i > 0 && d.digits[i - 1] == '9') d.digits[--i] = '0';
+            if (i == 0) {
+                d.digits.insert(d.digits.begin(), '1');
+                ++d.exponent;
+            } else {
+                ++d.digits[i - 1];
+            }
+        }
+        while (d.digits.back() == '0') d.digits.pop_back();
     }
-    int exp10 = 0;
-    std::from_chars(sci.data() + e + (sci[e + 1] == '+' ? 2 : 1), sci.data() + sci.size(), exp10);
-    const int length = static_cast<int>(digits.size());
-    const int kk = exp10 + 1;        // the value lies in [10^(kk-1), 10^kk)
-    const int k = kk - length;       // the exponent of the last digit
-    if (k >= 0 && kk <= 16) {        // 1234e7 -> 12340000000.0
+    const std::string& digits = d.digits;
+    const auto length = static_cast<std::int64_t>(digits.size());
+    const std::int64_t kk = d.exponent;  // the value lies in [10^(kk-1), 10^kk)
+    const std::int64_t k = kk - length;  // the exponent of the last digit
+    if (k >= 0 && kk <= 16) {            // 1234e7 -> 12340000000.0
         out += digits;
         out.append(static_cast<std::size_t>(k), '0');
         out += ".0";
-    } else if (kk > 0 && kk <= 16) { // 1234e-2 -> 12.34
+    } else if (kk > 0 && kk <= 16) {     // 1234e-2 -> 12.34
         out += digits.substr(0, static_cast<std::size_t>(kk));
         out += '.';
         out += digits.substr(static_cast<std::size_t>(kk));
-    } else if (kk > -5 && kk <= 0) { // 1234e-6 -> 0.001234
+    } else if (kk > -5 && kk <= 0) {     // 1234e-6 -> 0.001234
         out += "0.";
         out.append(static_cast<std::size_t>(-kk), '0');
         out += digits;
-    } else {                         // 1e30, 1.234e33, 1e-7
+    } else {                             // 1e30, 1.234e33, 1e-7
         out += digits.substr(0, 1);
         if (length > 1) {
             out += '.';
@@ -824,7 +871,9 @@ std::string format_float(double f) {
     return out;
 }
 
-std::string describe_float(double f) { return "floating point `" + format_float(f) + "`"; }
+std::string describe_float(std::string_view literal) {
+    return "floating point `" + format_float(literal) + "`";
+}
 
 std::optional<Value> parse(std::string_view text, std::string& message) {
     Reader reader(text);

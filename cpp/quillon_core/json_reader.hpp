@@ -46,7 +46,7 @@ struct NumberValue {
     enum class Kind : std::uint8_t { unsigned_int, signed_int, floating } kind = Kind::unsigned_int;
     std::uint64_t u = 0;  // unsigned_int
     std::int64_t i = 0;   // signed_int (always negative)
-    double f = 0;         // floating
+    std::string_view literal;  // floating: the number as written
 };
 
 class Reader {
@@ -158,8 +158,11 @@ private:
 
 // How a found value is named in "invalid type" messages.
 std::string describe_string(std::string_view s);     // string "..."
-std::string describe_float(double f);                // floating point `12.5`
-std::string format_float(double f);                  // 12.5, 1000.0, 1e20, -0.0
+// A number read as floating point, named by its literal's digits (at most 17
+// significant ones, rounded half to even) in one of the forms 12.5, 1000.0,
+// 1e20, 1.8446744073709552e19, 1e-7, -0.0.
+std::string describe_float(std::string_view literal);  // floating point `12.5`
+std::string format_float(std::string_view literal);
 
 // Reads the whole text as one JSON value (JSON whitespace allowed around it).
 // Numbers keep their literal text; a repeated object key keeps its last value.

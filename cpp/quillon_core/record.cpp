@@ -118,7 +118,7 @@ bool read_integer(Reader& r, IntType type, std::uint64_t& out) {
             return r.fail_after("invalid value: integer `" + std::to_string(n.i) + "`" + tail);
         case json::NumberValue::Kind::floating: break;
     }
-    return r.fail_after("invalid type: " + json::describe_float(n.f) + tail);
+    return r.fail_after("invalid type: " + json::describe_float(n.literal) + tail);
 }
 
 bool read_variant(Reader& r, std::span<const std::string_view> words, std::size_t& index) {

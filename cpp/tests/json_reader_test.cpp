@@ -109,15 +109,20 @@ TEST(nesting_stops_at_the_128th_level) {
     CHECK_EQ(read("[" + nested(126, '[', ']') + "," + nested(126, '[', ']') + "]").substr(0, 3), "[[[");
 }
 
-TEST(floats_are_named_by_their_shortest_form) {
-    const std::vector<std::pair<double, std::string>> cases = {
-        {12.5, "12.5"},       {1000.0, "1000.0"},   {-0.0, "-0.0"},
-        {0.0, "0.0"},         {1e20, "1e20"},       {18446744073709551616.0, "1.8446744073709552e19"},
-        {1e-7, "1e-7"},       {1e-5, "0.00001"},    {0.001234, "0.001234"},
-        {1e15, "1000000000000000.0"}, {1e16, "1e16"}, {-1.5e300, "-1.5e300"},
-        {123456.789, "123456.789"},
+TEST(floats_are_named_by_their_digits) {
+    const std::string big(400, '9');
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"12.5", "12.5"},     {"1000.0", "1000.0"}, {"-0", "-0.0"},
+        {"0.0e99999", "0.0"}, {"1e20", "1e20"},     {"18446744073709551616", "1.8446744073709552e19"},
+        {"1e-7", "1e-7"},     {"1E-5", "0.00001"},  {"0.1234e-2", "0.001234"},
+        {"1e15", "1000000000000000.0"}, {"10e15", "1e16"}, {"-1.5e+300", "-1.5e300"},
+        {"00.000123456789e9", "123456.789"},
+        // More than 17 significant digits round half to even.
+        {"1.00000000000000005", "1.0"}, {"1.00000000000000015", "1.0000000000000002"},
+        {"1.000000000000000050000000001", "1.0000000000000001"},
+        {"0." + big, "1.0"}, {big + "e-400", "1.0"},
     };
-    for (const auto& [value, text] : cases) CHECK_EQ(json::format_float(value), text);
+    for (const auto& [literal, text] : cases) CHECK_EQ(literal + " " + json::format_float(literal), literal + " " + text);
 }
 
 TEST(found_strings_are_written_with_debug_escapes) {

@@ -38,6 +38,13 @@ void run(const std::vector<std::pair<std::string, std::string>>& cases) {
     }
 }
 
+// 2^1024 - 2^970, the least integer a double rounds to infinity.
+const std::string kDoubleOverflow =
+    "1797693134862315807937289714053034150799341327100378269361737789804449682927647509466490179775872070"
+    "9633028641669288791094655554785194040263065748867150582068190890200070838367627385484581771153176447"
+    "5730270069855571366959622842914819860834936475292719074168444365510704342711559699508093042880177904"
+    "174497792";
+
 const std::string kEnvWords = "expected one of `development`, `sandbox`, `production`";
 
 }  // namespace
@@ -116,9 +123,13 @@ TEST(integer_fields) {
         {status("2e2"), "invalid type: floating point `200.0`, expected u16" + at + "4"},
         {status("18446744073709551616"),
          "invalid type: floating point `1.8446744073709552e19`, expected u16" + at + "21"},
-        {status("1e-400"), "invalid type: floating point `0.0`, expected u16" + at + "7"},
+        {status("1e-400"), "invalid type: floating point `1e-400`, expected u16" + at + "7"},
         {status("0e99999999999"), "invalid type: floating point `0.0`, expected u16" + at + "14"},
         {status("2e308"), "number out of range" + at + "6"},
+        // The largest double plus half a unit rounds to infinity; anything below it does not.
+        {status(kDoubleOverflow), "number out of range" + at + "310"},
+        {status(kDoubleOverflow.substr(0, 308) + "1"),
+         "invalid type: floating point `1.7976931348623158e308`, expected u16" + at + "310"},
         {status("-1" + std::string(400, '0')), "number out of range" + at + "403"},
         {status("1e21474836480"), "number out of range" + at + "13"},
         {status("01"), "invalid number" + at + "3"},
@@ -128,7 +139,7 @@ TEST(integer_fields) {
         {R"(["t","B",9223372036854775808,null])",
          "invalid value: integer `9223372036854775808`, expected i64 at line 1 column 28"},
         {R"(["t","B",-9223372036854775809,null])",
-         "invalid type: floating point `-9.223372036854776e18`, expected i64 at line 1 column 29"},
+         "invalid type: floating point `-9.2233720368547758e18`, expected i64 at line 1 column 29"},
     });
 }
 
