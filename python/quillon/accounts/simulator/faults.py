@@ -31,6 +31,7 @@ class Fault:
     path: str | None = None
 
     def matches(self, path: str) -> bool:
+        """Whether this fault applies to a request for ``path``."""
         return self.path is None or path.rstrip("/").endswith(self.path.rstrip("/"))
 
 
@@ -56,6 +57,7 @@ class FaultScript:
         self._faults: list[Fault] = []
 
     def script(self, *faults: Fault) -> None:
+        """Queues ``faults``, to be served in order."""
         with self._fault_lock:
             self._faults.extend(faults)
 
@@ -131,6 +133,7 @@ class FaultScript:
         self.script(*[Fault(drop=True, path=path)] * count)
 
     def clear_faults(self) -> None:
+        """Forgets the scripted faults not served yet."""
         with self._fault_lock:
             self._faults.clear()
 

@@ -140,6 +140,7 @@ class GatewaySimulator(FaultScript):
     # Lifecycle.
 
     def start(self) -> GatewaySimulator:
+        """Starts serving on a thread of its own (nothing happens when it already serves)."""
         if self._server is not None:
             return self
         self._stopping.clear()
@@ -155,6 +156,7 @@ class GatewaySimulator(FaultScript):
         return self
 
     def stop(self) -> None:
+        """Stops serving and closes the listening socket."""
         server, thread = self._server, self._thread
         if server is None:
             return
@@ -174,12 +176,14 @@ class GatewaySimulator(FaultScript):
 
     @property
     def port(self) -> int:
+        """The port it listens on (the free port taken when 0 was asked for)."""
         if self._server is None:
             raise RuntimeError("the simulator is not running")
         return int(self._server.server_address[1])
 
     @property
     def url(self) -> str:
+        """The base URL to give a client: ``http://host:port`` and the prefix."""
         host = self._address[0]
         return f"http://{host}:{self.port}{self._prefix}"
 
@@ -196,9 +200,11 @@ class GatewaySimulator(FaultScript):
 
     @property
     def nit(self) -> str:
+        """The NIT of the simulated merchant."""
         return self._state.nit
 
     def account_numbers(self) -> list[str]:
+        """The numbers of every account the simulator holds, opened ones included."""
         with self._lock:
             return list(self._state.accounts)
 
@@ -218,6 +224,7 @@ class GatewaySimulator(FaultScript):
         return AccessToken(access_token=value, token_type="Bearer", expires_at=int(expires))
 
     def revoke(self, token: AccessToken | str) -> None:
+        """Stops accepting ``token``: requests with it are refused with 401."""
         value = token.access_token if isinstance(token, AccessToken) else token
         with self._lock:
             self._tokens.pop(value, None)
@@ -244,6 +251,7 @@ class GatewaySimulator(FaultScript):
             self._log.clear()
 
     def requests_to(self, suffix: str, method: str | None = None) -> list[RecordedRequest]:
+        """The logged requests whose path ends with ``suffix`` (and with ``method``, if given)."""
         return [
             r
             for r in self.requests

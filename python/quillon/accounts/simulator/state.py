@@ -29,6 +29,7 @@ class Rejection(Exception):
         self.messages = messages
 
     def body(self) -> dict[str, Any]:
+        """The gateway's refusal envelope for this rejection."""
         return {
             "code": self.code,
             "errorCode": self.error_code,
@@ -38,10 +39,12 @@ class Rejection(Exception):
 
 
 def bad_request(*messages: str) -> Rejection:
+    """A 400 refusal of the request's input, one message per fault found."""
     return Rejection(400, "01", "VAL-001", list(messages))
 
 
 def not_found(message: str) -> Rejection:
+    """A 404 refusal: the merchant or account does not exist."""
     return Rejection(404, "04", "NF-004", [message])
 
 
@@ -179,9 +182,11 @@ class GatewayState:
     # Wire records.
 
     def wire_account(self, acc: _Account) -> dict[str, Any]:
+        """An account as the gateway writes it."""
         return {"numeroCuenta": acc.number, "alias": acc.alias, "estado": acc.status}
 
     def wire_balance(self, acc: _Account) -> dict[str, Any]:
+        """An account's balances as the gateway writes them (amounts as numbers and texts)."""
         return {
             "numeroCuenta": acc.number,
             "estado": acc.status,
@@ -268,12 +273,14 @@ class GatewayState:
     # Look-ups that refuse like the gateway.
 
     def merchant(self, nit: Any) -> str:
+        """The merchant's NIT, or the gateway's refusal of ``nit``."""
         _digits(nit, "nit", 7)
         if nit != self.nit:
             raise not_found(f"Comercio {nit} no encontrado")
         return str(nit)
 
     def account(self, number: Any, name: str = "numeroCuenta") -> _Account:
+        """The account ``number``, or the gateway's refusal naming the member ``name``."""
         _digits(number, name, 8)
         acc = self.accounts.get(number)
         if acc is None:
@@ -281,6 +288,7 @@ class GatewayState:
         return acc
 
     def range(self, body: dict[str, Any], limit: int) -> tuple[dt.date, dt.date]:
+        """The request's first and last day, refused past ``limit`` days apart."""
         first = _parse_day(body.get("fechaInicio"), "fechaInicio")
         last = _parse_day(body.get("fechaFin"), "fechaFin")
         if last < first:
@@ -292,6 +300,7 @@ class GatewayState:
     # The eight endpoints.
 
     def detail(self, nit: str, number: str) -> dict[str, Any]:
+        """The answer to the lookup of one account."""
         self.merchant(nit)
         acc = self.account(number)
         est = self.establishments[acc.establishment_id]
@@ -304,6 +313,7 @@ class GatewayState:
         }
 
     def listing(self, nit: str) -> dict[str, Any]:
+        """The answer to the listing of the merchant's establishments and accounts."""
         self.merchant(nit)
         return {
             "nit": self.nit,
@@ -319,6 +329,7 @@ class GatewayState:
         }
 
     def create(self, body: dict[str, Any]) -> dict[str, Any]:
+        """Opens the accounts the body asks for; the answer lists them."""
         self.merchant(body.get("nit"))
         est_obj = body.get("establecimiento")
         if not isinstance(est_obj, dict):
@@ -372,6 +383,7 @@ class GatewayState:
         }
 
     def change_status(self, body: dict[str, Any]) -> list[dict[str, Any]]:
+        """Applies every status change of the body, or none when one is refused."""
         self.merchant(body.get("nit"))
         changes = body.get("cuentas")
         if not isinstance(changes, list) or not changes:
@@ -395,6 +407,7 @@ class GatewayState:
         return [{"numeroCuenta": acc.number, "estado": acc.status} for acc, _ in plan]
 
     def movements_of(self, body: dict[str, Any], kind: str) -> list[dict[str, Any]]:
+        """The debits (``kind`` "D") or credits ("C") of one account over the body's days."""
         self.merchant(body.get("nit"))
         if body.get("tipo") != kind:
             raise bad_request(f"tipo: se espera {kind!r}")
@@ -406,6 +419,7 @@ class GatewayState:
         return self.movements(acc, first, last, kind)
 
     def reconcile(self, body: dict[str, Any]) -> dict[str, Any]:
+        """Every movement of the merchant over the body's days, with every balance."""
         self.merchant(body.get("nit"))
         first, last = self.range(body, 7)
         moves = [
@@ -418,6 +432,7 @@ class GatewayState:
         }
 
     def balances(self, body: dict[str, Any]) -> list[dict[str, Any]]:
+        """The balances of the 1 to 10 accounts the body names."""
         self.merchant(body.get("nit"))
         numbers = body.get("numeroCuentas")
         if not isinstance(numbers, list) or not 1 <= len(numbers) <= 10:
