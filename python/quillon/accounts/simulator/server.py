@@ -11,12 +11,13 @@ import logging
 import secrets
 import threading
 import time
-from collections.abc import Callable
-from dataclasses import dataclass
+from collections.abc import Callable, Mapping
+from dataclasses import dataclass, field
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from typing import Any
 from urllib.parse import parse_qs, unquote_plus
 
+from quillon.accounts._logging import mask_headers
 from quillon.accounts.config import AccessToken
 from quillon.accounts.simulator.faults import FaultScript
 from quillon.accounts.simulator.state import GatewayState, Rejection, bad_request
@@ -39,7 +40,8 @@ DEFAULT_LOG_SIZE = 1000
 class RecordedRequest:
     """A request the simulator received (credentials left out).
 
-    The body of a request with no valid token is not kept.
+    The body of a request with no valid token is not kept. ``headers`` has the
+    names in lower case and the credential headers masked.
     """
 
     method: str
@@ -48,6 +50,7 @@ class RecordedRequest:
     client_id: str | None
     authorized: bool
     at: float
+    headers: Mapping[str, str] = field(default_factory=dict, repr=False)
 
 
 class _Handler(BaseHTTPRequestHandler):
@@ -306,6 +309,7 @@ class GatewaySimulator(FaultScript):
                     client_id=h.headers.get("client_id"),
                     authorized=authorized,
                     at=time.time(),
+                    headers=mask_headers({k.lower(): v for k, v in h.headers.items()}),
                 )
             )
         if not authorized:
