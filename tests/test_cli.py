@@ -4,9 +4,12 @@ from __future__ import annotations
 
 import io
 import json
+import os
 import signal
+import socket
 import subprocess
 import sys
+import time
 from typing import Any
 
 import pytest
@@ -14,6 +17,7 @@ import pytest
 from conftest import MAIN, NIT, PETTY
 from quillon.accounts.cli import main
 from quillon.accounts.simulator import GatewaySimulator
+from rawserver import RawServer
 
 
 def run(argv: list[str], environ: dict[str, str]) -> tuple[int, str, str]:
@@ -159,3 +163,91 @@ def test_simulator_command_serves_until_interrupted() -> None:
     finally:
         proc.send_signal(signal.SIGINT)
         assert proc.wait(timeout=30) == 0
+
+
+@pytest.mark.parametrize(
+    ("argv", "change", "words"),
+    [
+        (["list", "--nit", NIT], {"QUILLON_TIMEOUT": "abc"}, "QUILLON_TIMEOUT"),
+        (["list", "--nit", NIT, "--timeout", "inf"], {}, "QUILLON_TIMEOUT"),
+        (["list", "--nit", NIT], {"QUILLON_ENVIRONMENT": "prod"}, "development, sandbox"),
+        (["list", "--nit", NIT], {"QUILLON_FORMAT": "yaml"}, "json, table"),
+        (["list", "--nit", NIT, "--token-file", "/nonexistent/token"], {}, "token file"),
+    ],
+)
+def test_bad_settings_are_usage_errors_naming_the_valid_values(
+    env: dict[str, str], argv: list[str], change: dict[str, str], words: str,
+    capsys: pytest.CaptureFixture[str],
+) -> None:
+    code, _, err = run(argv, env | change)
+    assert code == 2
+    assert words in err + capsys.readouterr().err
+    # settings a command does not use are no obstacle
+    assert run(["version"], env | change)[0] == (2 if "QUILLON_FORMAT" in change else 0)
+
+
+@pytest.mark.parametrize("source", ["file", "stdin"])
+def test_the_token_can_come_from_a_file_or_standard_input(
+    env: dict[str, str], source: str, tmp_path: Any, monkeypatch: pytest.MonkeyPatch,
+) -> None:
+    token = env.pop("QUILLON_ACCESS_TOKEN")
+    path = tmp_path / "token"
+    path.write_text(token + "\n")
+    if source == "stdin":
+        monkeypatch.setattr(sys, "stdin", io.StringIO(token + "\n"))
+    flag = str(path) if source == "file" else "-"
+    assert run(["list", "--nit", NIT, "--token-file", flag], env)[0] == 0
+
+
+@pytest.mark.parametrize("where", ["alias", "error"])
+def test_tables_neutralise_control_characters(
+    env: dict[str, str], sim: GatewaySimulator, where: str
+) -> None:
+    hostile = "\x1b]0;owned\x07\x1b[2J"
+    if where == "alias":
+        assert run(["create", "--nit", NIT, "--establishment-id", "16",
+                    "--account", hostile, "Ventas"], env)[0] == 0
+        argv = ["list", "--nit", NIT]
+    else:
+        sim.fail_next(400, body={"code": "05", "errorMessage": hostile})
+        argv = ["get", "--nit", NIT, "--account-number", MAIN]
+    _, out, err = run([*argv, "--format", "table"], env)
+    assert "owned" in out + err
+    assert not any(c in out + err for c in "\x1b\x07")
+
+
+def test_a_busy_port_is_one_line() -> None:
+    with socket.socket() as busy:
+        busy.bind(("127.0.0.1", 0))
+        busy.listen()
+        code, _, err = run(["simulator", "--port", str(busy.getsockname()[1])], {})
+    assert code == 2
+    assert err.count("\n") == 1
+
+
+def cli(*argv: str, **options: Any) -> subprocess.Popen[str]:
+    return subprocess.Popen([sys.executable, "-m", "quillon.accounts", *argv], text=True,
+                            stderr=subprocess.PIPE, **options)
+
+
+def test_ctrl_c_during_a_request_exits_130_quietly() -> None:
+    with RawServer(lambda conn, _: time.sleep(10), connections=1, lifetime=15) as server:
+        proc = cli("list", "--nit", NIT, env={**os.environ, "QUILLON_CLIENT_ID": "c",
+                                             "QUILLON_ACCESS_TOKEN": "tok-12345",
+                                             "QUILLON_BASE_URL": server.url})
+        for _ in range(200):
+            if server.requests:
+                break
+            time.sleep(0.05)
+        proc.send_signal(signal.SIGINT)
+        _, err = proc.communicate(timeout=30)
+    assert (proc.returncode, err) == (130, "")
+
+
+def test_a_closed_pipe_exits_quietly() -> None:
+    proc = cli("demo", "--json", stdout=subprocess.PIPE)
+    assert proc.stdout is not None
+    assert proc.stdout.readline().startswith("{")
+    proc.stdout.close()  # like `| head -1`
+    err = proc.stderr.read() if proc.stderr is not None else ""
+    assert (proc.wait(timeout=60), err) == (141, "")

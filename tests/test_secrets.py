@@ -173,6 +173,7 @@ def test_the_package_masks_secrets_the_gateway_echoes(
     secrets = (access_token, client_secret, basic_token)
     body = ECHOES[echo](" ".join(secrets))
     sim.clear()
+    sim.issue_token(value=access_token)
     # every attempt gets the echo, retries included
     sim.fail_next(status, count=5, body=body if isinstance(body, str) else json.dumps(body))
     caplog.clear()

@@ -8,9 +8,11 @@ of the secret values the client knows.
 
 from __future__ import annotations
 
+import json
 import logging
 import os
 import threading
+import urllib.parse
 import warnings
 from collections.abc import Iterable, Mapping
 
@@ -31,30 +33,63 @@ def mask_headers(headers: Mapping[str, str]) -> dict[str, str]:
     }
 
 
-class Redactor:
-    """Holds the secret values in use and scrubs them out of texts.
+def _forms(secret: str) -> set[str]:
+    """The secret as it is, and as the usual escapes write it.
 
-    Secrets shorter than four characters are not scrubbed: masking every "a"
-    in a message would hide more than it protects.
+    A library that refuses a header shows it as escaped bytes (b'...\\t'), a
+    JSON writer escapes quotes and non-ASCII, a URL percent-encodes.
+    """
+    forms = {secret, secret.strip()}
+    forms.add(repr(secret.encode("utf-8"))[2:-1])
+    forms.add(secret.encode("unicode_escape").decode("ascii"))
+    forms.add(json.dumps(secret)[1:-1])
+    forms.add(json.dumps(secret, ensure_ascii=False)[1:-1])
+    forms.add(urllib.parse.quote(secret, safe=""))
+    return {form for form in forms if len(form) >= MIN_SECRET}
+
+
+# Shorter secrets are not scrubbed: masking every "a" in a message would hide
+# more than it protects.
+MIN_SECRET = 4
+
+
+class Redactor:
+    """Holds the secret values in use and scrubs them out of texts, in any escaped form.
+
+    Secrets shorter than four characters are not scrubbed.
     """
 
     def __init__(self, secrets: Iterable[str] = ()) -> None:
         self._lock = threading.Lock()
         self._secrets: set[str] = set()
+        self._forms: list[str] = []
         for secret in secrets:
             self.add(secret)
 
     def add(self, secret: str | None) -> None:
-        if secret and len(secret) >= 4:
-            with self._lock:
-                self._secrets.add(secret)
-
-    def scrub(self, text: str) -> str:
+        if not secret or len(secret) < MIN_SECRET or secret in self._secrets:
+            return
         with self._lock:
-            secrets = sorted(self._secrets, key=len, reverse=True)
-        for secret in secrets:
-            if secret in text:
-                text = text.replace(secret, MASK)
+            self._secrets.add(secret)
+            forms = set(self._forms) | _forms(secret)
+            self._forms = sorted(forms, key=len, reverse=True)
+
+    def scrub(self, text: str, *, cut: bool = False) -> str:
+        """``text`` with every secret masked.
+
+        With ``cut``, the text may have been shortened by someone who did not
+        know the secrets (a preview of a body, say), so a start of a secret at
+        its very end is masked too.
+        """
+        forms = self._forms
+        for form in forms:
+            if form in text:
+                text = text.replace(form, MASK)
+        if cut:
+            for form in forms:
+                for size in range(len(form) - 1, MIN_SECRET - 1, -1):
+                    if text.endswith(form[:size]):
+                        return text[:-size] + MASK
         return text
 
     def __repr__(self) -> str:

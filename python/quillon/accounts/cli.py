@@ -8,14 +8,18 @@ JSON, or as tables with ``--format table``.
 
 Exit status: 0 success, 2 usage or configuration, 3 validation,
 4 authentication, 5 gateway rejection (api), 6 undecodable answer,
-7 transport failure, 8 engine failure, 1 anything else.
+7 transport failure, 8 engine failure, 130 interrupted (Ctrl-C),
+141 output closed early (broken pipe), 1 anything else. No command prints a
+traceback.
 """
 
 from __future__ import annotations
 
 import argparse
+import contextlib
 import json
 import logging
+import math
 import os
 import sys
 from collections.abc import Callable, Mapping, Sequence
@@ -49,6 +53,8 @@ EXIT_CODES: dict[type[QuillonError], int] = {
     TransportError: 7,
 }
 EXIT_ENGINE = 8
+EXIT_INTERRUPTED = 130  # 128 + SIGINT, as a shell reports Ctrl-C
+EXIT_BROKEN_PIPE = 141  # 128 + SIGPIPE
 
 
 def exit_code_for(err: QuillonError) -> int:
@@ -62,6 +68,38 @@ class _UsageError(Exception):
     pass
 
 
+def _seconds(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = float("nan")
+    if not (math.isfinite(value) and value > 0):
+        raise argparse.ArgumentTypeError(
+            f"expected a positive number of seconds [QUILLON_TIMEOUT], not {text[:40]!r}"
+        )
+    return value
+
+
+def _one_of(words: Sequence[str], variable: str) -> Callable[[str], str]:
+    def check(text: str) -> str:
+        if text not in words:
+            raise argparse.ArgumentTypeError(
+                f"expected one of {', '.join(words)} [{variable}], not {text[:40]!r}"
+            )
+        return text
+
+    return check
+
+
+# Control characters a terminal would act on, shown escaped instead.
+_CONTROLS = {c: f"\\x{c:02x}" for c in (*range(0x20), 0x7F, *range(0x80, 0xA0)) if c != 0x0A}
+
+
+def printable(text: str) -> str:
+    """``text`` with every control character but the line feed escaped."""
+    return text.translate(_CONTROLS)
+
+
 def _common(environ: Mapping[str, str]) -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(add_help=False)
     g = p.add_argument_group("connection (flags win over the environment)")
@@ -73,11 +111,19 @@ def _common(environ: Mapping[str, str]) -> argparse.ArgumentParser:
     g.add_argument(
         "--token",
         default=environ.get("QUILLON_ACCESS_TOKEN"),
-        help="access token [QUILLON_ACCESS_TOKEN]; prefer the variable: flags show in ps",
+        help="access token [QUILLON_ACCESS_TOKEN]; prefer the variable or --token-file: "
+        "flags show in ps",
+    )
+    g.add_argument(
+        "--token-file",
+        default=environ.get("QUILLON_TOKEN_FILE") or None,
+        metavar="PATH",
+        help="read the access token from this file, or from standard input with '-' "
+        "[QUILLON_TOKEN_FILE]",
     )
     g.add_argument(
         "--environment",
-        choices=[e.value for e in Environment],
+        type=_one_of([e.value for e in Environment], "QUILLON_ENVIRONMENT"),
         default=environ.get("QUILLON_ENVIRONMENT") or Environment.SANDBOX.value,
         help="gateway environment [QUILLON_ENVIRONMENT], default sandbox",
     )
@@ -88,8 +134,8 @@ def _common(environ: Mapping[str, str]) -> argparse.ArgumentParser:
     )
     g.add_argument(
         "--timeout",
-        type=float,
-        default=float(environ.get("QUILLON_TIMEOUT") or 20.0),
+        type=_seconds,
+        default=environ.get("QUILLON_TIMEOUT") or "20",
         help="seconds per request [QUILLON_TIMEOUT], default 20",
     )
     g.add_argument(
@@ -102,7 +148,7 @@ def _common(environ: Mapping[str, str]) -> argparse.ArgumentParser:
 def _output(p: argparse.ArgumentParser, environ: Mapping[str, str]) -> None:
     p.add_argument(
         "--format",
-        choices=("json", "table"),
+        type=_one_of(("json", "table"), "QUILLON_FORMAT"),
         default=environ.get("QUILLON_FORMAT") or "json",
         help="output format [QUILLON_FORMAT], default json",
     )
@@ -193,15 +239,30 @@ def build_parser(environ: Mapping[str, str] | None = None) -> argparse.ArgumentP
 def _client(args: argparse.Namespace) -> Client:
     if not args.client_id:
         raise _UsageError("a client id is required: --client-id or QUILLON_CLIENT_ID")
-    if not args.token:
-        raise _UsageError("an access token is required: QUILLON_ACCESS_TOKEN or --token")
+    token = _read_token(args.token_file) if args.token_file else args.token
+    if not token:
+        raise _UsageError(
+            "an access token is required: QUILLON_ACCESS_TOKEN, --token-file or --token"
+        )
     config = ClientConfig(
         client_id=args.client_id, environment=Environment(args.environment), base_url=args.base_url
     )
     retry = RetryPolicy(max_attempts=max(1, args.retries + 1))
     return Client(
-        config=config, token=AccessToken(access_token=args.token), timeout=args.timeout, retry=retry
+        config=config, token=AccessToken(access_token=token), timeout=args.timeout, retry=retry
     )
+
+
+def _read_token(path: str) -> str:
+    try:
+        if path == "-":
+            text = sys.stdin.readline()
+        else:
+            with open(path, encoding="utf-8") as f:
+                text = f.readline()
+    except (OSError, UnicodeDecodeError) as exc:
+        raise _UsageError(f"cannot read the token file {path}: {type(exc).__name__}") from None
+    return text.rstrip("\r\n")
 
 
 def _run_operation(args: argparse.Namespace) -> Any:
@@ -250,7 +311,7 @@ def _versions() -> dict[str, Any]:
 
 def _print_result(result: Any, fmt: str, stdout: TextIO) -> None:
     if fmt == "table":
-        print(render(result), file=stdout)
+        print(printable(render(result)), file=stdout)
     else:
         print(json.dumps(to_jsonable(result), indent=2, ensure_ascii=False), file=stdout)
 
@@ -259,7 +320,7 @@ def _print_error(err: QuillonError, fmt: str, stderr: TextIO) -> None:
     if fmt == "json":
         print(json.dumps({"error": err.to_json()}, ensure_ascii=False), file=stderr)
     else:
-        print(f"error ({err.kind}): {err}", file=stderr)
+        print(printable(f"error ({err.kind}): {err}"), file=stderr)
 
 
 def _configure_logging(verbosity: int, stderr: TextIO) -> None:
@@ -282,6 +343,22 @@ def main(
     """Runs the command line; gives the exit status."""
     out = stdout or sys.stdout
     err = stderr or sys.stderr
+    try:
+        return _main(argv, environ, out, err)
+    except KeyboardInterrupt:
+        return EXIT_INTERRUPTED
+    except BrokenPipeError:
+        # The reader went away (`| head`, say): nothing more to say, and
+        # nothing to say it to. Python's own flush at exit must not complain either.
+        if out is sys.stdout:
+            with contextlib.suppress(OSError, ValueError):
+                os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return EXIT_BROKEN_PIPE
+
+
+def _main(
+    argv: Sequence[str] | None, environ: Mapping[str, str] | None, out: TextIO, err: TextIO
+) -> int:
     parser = build_parser(environ)
     try:
         args = parser.parse_args(argv)
@@ -328,6 +405,12 @@ def _run_simulator(args: argparse.Namespace, out: TextIO) -> None:
     from quillon.accounts.simulator import GatewaySimulator
 
     sim = GatewaySimulator(args.host, args.port, prefix=args.prefix, access_token=args.access_token)
+    try:
+        sim.start()
+    except OSError as exc:
+        raise _UsageError(
+            f"cannot listen on {args.host}:{args.port}: {exc.strerror or exc}"
+        ) from None
 
     def announce(line: str) -> None:
         print(line, file=out, flush=True)

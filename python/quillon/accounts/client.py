@@ -12,6 +12,7 @@ never made).
 from __future__ import annotations
 
 import asyncio
+import codecs
 import inspect
 import ssl
 import threading
@@ -21,7 +22,10 @@ from typing import Any, TypeVar, cast
 
 import httpx
 
+from quillon.accounts import _deadline
 from quillon.accounts._answers import from_bytes
+from quillon.accounts._body import ACCEPT_ENCODING, DEFAULT_MAX_RESPONSE_BYTES, BodyReader
+from quillon.accounts._inputs import check_input, coerce
 from quillon.accounts._logging import Redactor, logger
 from quillon.accounts.config import (
     AccessToken,
@@ -29,6 +33,7 @@ from quillon.accounts.config import (
     ClientConfig,
     Environment,
     TokenProvider,
+    check_credential,
 )
 from quillon.accounts.errors import ApiError, AuthenticationError, QuillonError, TransportError
 from quillon.accounts.models import (
@@ -67,27 +72,14 @@ from quillon.accounts.protocol import (
     build,
     parse,
 )
-from quillon.accounts.retry import RetryPolicy, parse_retry_after
+from quillon.accounts.retry import MAYBE_SENT, NOT_SENT, Attempts, RetryPolicy
 
-__all__ = ["DEFAULT_TIMEOUT", "AsyncClient", "Client"]
+__all__ = ["DEFAULT_MAX_RESPONSE_BYTES", "DEFAULT_TIMEOUT", "AsyncClient", "Client"]
 
 In = TypeVar("In", bound=InputRecord)
 R = TypeVar("R")
 
 DEFAULT_TIMEOUT = httpx.Timeout(20.0, connect=5.0)
-
-# Failures after which the request cannot have reached the gateway.
-_NOT_SENT = (httpx.ConnectError, httpx.ConnectTimeout, httpx.PoolTimeout)
-# Failures after which the request may have reached the gateway; worth another
-# try only for operations that may be sent twice.
-_MAYBE_SENT = (
-    httpx.ReadTimeout,
-    httpx.WriteTimeout,
-    httpx.ReadError,
-    httpx.WriteError,
-    httpx.RemoteProtocolError,
-)
-
 
 def _config_from(
     config: ClientConfig | None,
@@ -112,71 +104,50 @@ def _config_from(
     )
 
 
-class _Run:
-    """The retry decisions of one operation call, shared by both clients."""
-
-    def __init__(
-        self, operation: Operation[Any, Any], policy: RetryPolicy, can_refresh: bool
-    ) -> None:
-        self.operation = operation
-        self.policy = policy
-        self.can_refresh = can_refresh
-        self.attempts = 0
-        self.started = time.monotonic()
-        self.refreshed = False
-        # The token the gateway refused with 401, to be replaced before the next attempt.
-        self.refused: AccessToken | None = None
-
-    def begin(self) -> None:
-        self.attempts += 1
-
-    def elapsed(self) -> float:
-        return time.monotonic() - self.started
-
-    def after_transport_error(self, exc: httpx.TransportError) -> float | None:
-        if isinstance(exc, _NOT_SENT):
-            pass
-        elif isinstance(exc, _MAYBE_SENT):
-            if not self.operation.idempotent:
-                return None
-        else:
-            return None
-        return self.policy.next_delay(self.attempts, self.elapsed())
-
-    def after_error(
-        self, err: QuillonError, response: HttpResponse, token: AccessToken | None
-    ) -> float | None:
-        if not self.operation.idempotent:
-            return None
-        if isinstance(err, AuthenticationError):
-            if err.status == 401 and self.can_refresh and not self.refreshed:
-                self.refreshed = True
-                self.refused = token
-                return 0.0
-            return None
-        if isinstance(err, ApiError) and err.retryable:
-            retry_after = parse_retry_after(response.headers.get("retry-after"))
-            return self.policy.next_delay(self.attempts, self.elapsed(), retry_after)
-        return None
+# Texts taken from an answer (a gateway message, say) are cut to this many characters.
+MAX_ERROR_TEXT = 1000
+# What sending a request and reading its answer can raise.
+_FAILURES = (httpx.HTTPError, httpx.InvalidURL, httpx.StreamError, UnicodeError, TransportError)
+# Failures of the exchange that another try would meet again.
+_LOCAL = (httpx.UnsupportedProtocol, httpx.LocalProtocolError, httpx.InvalidURL, UnicodeError)
 
 
-def _transport_error(exc: httpx.TransportError, redactor: Redactor) -> TransportError:
+def _transport_error(exc: Exception, redactor: Redactor, run: Attempts) -> TransportError:
+    """The TransportError for a failure of httpx (or of encoding a request for it)."""
     # A bad scheme or a request httpx itself refused to write never left the machine.
-    sent = not isinstance(exc, (*_NOT_SENT, httpx.UnsupportedProtocol, httpx.LocalProtocolError))
-    detail = str(exc) or type(exc).__name__
-    return TransportError(redactor.scrub(f"{type(exc).__name__}: {detail}"), sent=sent)
+    sent = not isinstance(exc, (*NOT_SENT, *_LOCAL))
+    retryable = isinstance(exc, (*NOT_SENT, *MAYBE_SENT))
+    detail = f"{type(exc).__name__}: {str(exc) or type(exc).__name__}"
+    if run.remaining() <= 0:
+        detail = (
+            f"no answer within the call's deadline of {run.policy.max_elapsed:g} s "
+            f"(RetryPolicy.max_elapsed): {detail}"
+        )
+    detail = redactor.scrub(detail, cut=True)
+    if len(detail) > MAX_ERROR_TEXT:
+        detail = detail[:MAX_ERROR_TEXT] + "..."
+    return TransportError(detail, sent=sent, retryable=retryable)
 
 
-def _response(resp: httpx.Response) -> HttpResponse:
-    return HttpResponse(status=resp.status_code, body=resp.text, headers=dict(resp.headers))
+def _text(body: bytes, resp: httpx.Response) -> str:
+    charset = resp.charset_encoding or "utf-8"
+    try:
+        codecs.lookup(charset)
+    except LookupError:
+        charset = "utf-8"
+    return body.decode(charset, "replace")
+
+
+def _response(resp: httpx.Response, body: bytes) -> HttpResponse:
+    return HttpResponse(status=resp.status_code, body=_text(body, resp), headers=dict(resp.headers))
 
 
 def _final(err: QuillonError, response: HttpResponse, redactor: Redactor) -> QuillonError:
-    clean = err.scrubbed(redactor.scrub)
+    clean = err.scrubbed(lambda text: redactor.scrub(text, cut=True), limit=MAX_ERROR_TEXT)
     if isinstance(clean, ApiError):
-        clean.retry_after = response.headers.get("retry-after")
+        retry_after = response.headers.get("retry-after")
+        clean.retry_after = None if retry_after is None else redactor.scrub(retry_after[:100])
     return clean
-
 
 class _Base:
     """What both clients share: configuration, token bookkeeping and input records."""
@@ -188,9 +159,15 @@ class _Base:
         retry: RetryPolicy | None,
         timeout: float | httpx.Timeout | None,
         clock: Callable[[], float],
+        max_response_bytes: int,
     ) -> None:
+        if isinstance(max_response_bytes, bool) or not isinstance(max_response_bytes, int):
+            raise TypeError("max_response_bytes must be an int")
+        if max_response_bytes < 1:
+            raise ValueError("max_response_bytes must be at least 1")
         self.config = config
         self.retry = retry if retry is not None else RetryPolicy()
+        self.max_response_bytes = max_response_bytes
         self._timeout = timeout
         self._clock = clock
         self._redactor = Redactor(config.secrets())
@@ -198,12 +175,39 @@ class _Base:
         self._provider: Callable[[], Any] | None = None
         self._cached: AccessToken | None = None
         if isinstance(token, AccessToken):
+            check_credential(token.access_token, "access_token")
             self._static = token
             self._redactor.add(token.access_token)
         elif callable(token):
             self._provider = token
         elif token is not None:
             raise TypeError("token must be an AccessToken or a callable that returns one")
+
+    def _attempts(self, operation: Operation[Any, Any]) -> Attempts:
+        return Attempts(
+            operation.name, operation.idempotent, self.retry, can_refresh=self._provider is not None
+        )
+
+    def _after_failure(self, run: Attempts, exc: Exception) -> float:
+        """The wait before another attempt after a failed exchange; raises when none is left."""
+        if isinstance(exc, QuillonError):
+            raise exc.scrubbed(self._redactor.scrub) from None
+        delay = run.after_transport_error(exc)
+        if delay is None:
+            raise _transport_error(exc, self._redactor, run) from None
+        self._log_retry(run, delay, f"{type(exc).__name__}: {exc}")
+        return delay
+
+    def _after_answer(
+        self, run: Attempts, err: QuillonError, response: HttpResponse, token: AccessToken | None
+    ) -> float:
+        """The wait before another attempt after a failure answer; raises when none is left."""
+        delay = run.after_error(err, response.headers.get("retry-after"), token)
+        if delay is None:
+            self._forget_if_refused(err, token)
+            raise _final(err, response, self._redactor) from None
+        self._log_retry(run, delay, str(err))
+        return delay
 
     def _needs_token(self, refused: AccessToken | None) -> bool:
         if self._provider is None:
@@ -218,6 +222,7 @@ class _Base:
             raise TypeError(
                 f"the token provider returned {type(token).__name__}, not an AccessToken"
             )
+        check_credential(token.access_token, "access_token")
         self._redactor.add(token.access_token)
         self._cached = token
         return token
@@ -234,13 +239,38 @@ class _Base:
     def _build(
         self, operation: Operation[Any, Any], token: AccessToken | None, input: Any
     ) -> HttpRequest:
+        check_input(input)
         try:
             return build(operation, self.config, token, input)
         except QuillonError as err:
             raise err.scrubbed(self._redactor.scrub) from None
 
-    def _request_timeout(self) -> Any:
-        return httpx.USE_CLIENT_DEFAULT if self._timeout is None else self._timeout
+    def _request(self, http: httpx.Client | httpx.AsyncClient, request: HttpRequest,
+                 run: Attempts) -> httpx.Request:
+        """The httpx request of one attempt, its timeouts cut to what is left of the deadline."""
+        configured = http.timeout if self._timeout is None else httpx.Timeout(self._timeout)
+        left = max(0.0, run.remaining())
+
+        def cut(value: float | None) -> float:
+            return left if value is None else min(value, left)
+
+        timeout = httpx.Timeout(
+            connect=cut(configured.connect),
+            read=cut(configured.read),
+            write=cut(configured.write),
+            pool=cut(configured.pool),
+        )
+        return http.build_request(
+            request.method,
+            request.url,
+            headers={**request.headers, "Accept-Encoding": ACCEPT_ENCODING},
+            content=None if request.body is None else request.body.encode("utf-8"),
+            timeout=timeout,
+        )
+
+    def _reader(self, resp: httpx.Response, run: Attempts) -> BodyReader:
+        encoding = resp.headers.get("content-encoding")
+        return BodyReader(encoding, self.max_response_bytes, run.deadline)
 
     @staticmethod
     def _log_send(operation: Operation[Any, Any], request: HttpRequest, attempt: int) -> None:
@@ -257,15 +287,15 @@ class _Base:
             (time.monotonic() - started) * 1000,
         )
 
-    def _log_retry(self, run: _Run, delay: float, reason: str) -> None:
+    def _log_retry(self, run: Attempts, delay: float, reason: str) -> None:
         if run.refused is not None:
             logger.info(
-                "%s: access token refused, asking the provider for a new one", run.operation.name
+                "%s: access token refused, asking the provider for a new one", run.name
             )
             return
         logger.warning(
             "retrying %s in %.2f s after %s (attempt %d of %d)",
-            run.operation.name,
+            run.name,
             delay,
             self._redactor.scrub(reason),
             run.attempts + 1,
@@ -281,14 +311,15 @@ class _Base:
         return CreateAccounts(
             nit=nit,
             establishment_id=establishment_id,
-            accounts=tuple(NewAccount.coerce(a) for a in accounts),
+            accounts=tuple(coerce(NewAccount, a, "accounts") for a in accounts),
         )
 
     @staticmethod
     def _status_input(
         nit: str, changes: Iterable[StatusChange | Mapping[str, Any]]
     ) -> StatusChanges:
-        return StatusChanges(nit=nit, changes=tuple(StatusChange.coerce(c) for c in changes))
+        items = tuple(coerce(StatusChange, c, "changes") for c in changes)
+        return StatusChanges(nit=nit, changes=items)
 
     @staticmethod
     def _range_input(
@@ -317,7 +348,13 @@ class Client(_Base):
     ``token`` is an :class:`AccessToken` or a callable returning one; the
     callable is asked again when the token has expired and once after the
     gateway refuses it with HTTP 401. Pass ``http_client`` to use your own
-    ``httpx.Client``; it is then yours to close.
+    ``httpx.Client``; it is then yours to close. Redirects are never followed,
+    whatever the lent client says: a 3xx answer is an :class:`ApiError`.
+
+    ``timeout`` bounds each connect, read and write; ``retry.max_elapsed`` is
+    the deadline of a whole call. An answer larger than ``max_response_bytes``
+    (counted as received and after decompression) raises
+    :class:`~quillon.accounts.errors.ResponseTooLargeError`.
     """
 
     def __init__(
@@ -334,17 +371,19 @@ class Client(_Base):
         retry: RetryPolicy | None = None,
         verify: bool | ssl.SSLContext = True,
         http_client: httpx.Client | None = None,
+        max_response_bytes: int = DEFAULT_MAX_RESPONSE_BYTES,
         clock: Callable[[], float] = time.time,
         sleep: Callable[[float], None] = time.sleep,
     ) -> None:
         cfg = _config_from(config, client_id, environment, base_url, client_secret, basic_token)
-        super().__init__(cfg, token, retry, timeout, clock)
+        super().__init__(cfg, token, retry, timeout, clock, max_response_bytes)
         self._sleep = sleep
         self._lock = threading.Lock()
         self._owns_http = http_client is None
         self._http = http_client or httpx.Client(
             timeout=DEFAULT_TIMEOUT if timeout is None else timeout, verify=verify
         )
+        _deadline.guard(self._http)
 
     def __enter__(self) -> Client:
         return self
@@ -367,45 +406,47 @@ class Client(_Base):
             return self._token_now()
 
     def execute(self, operation: Operation[In, R], input: In) -> R:
-        """Runs one operation with its input record: build, send (with retries), parse."""
-        run = _Run(operation, self.retry, can_refresh=self._provider is not None)
-        while True:
-            token = self._token(run.refused)
-            run.refused = None
-            request = self._build(operation, token, input)
-            run.begin()
-            self._log_send(operation, request, run.attempts)
-            started = time.monotonic()
-            try:
-                resp = self._http.request(
-                    request.method,
-                    request.url,
-                    headers=dict(request.headers),
-                    content=None if request.body is None else request.body.encode("utf-8"),
-                    timeout=self._request_timeout(),
-                )
-            except httpx.TransportError as exc:
-                delay = run.after_transport_error(exc)
-                if delay is None:
-                    raise _transport_error(exc, self._redactor) from None
-                self._log_retry(run, delay, f"{type(exc).__name__}: {exc}")
-                self._sleep(delay)
-                continue
-            self._log_answer(operation, resp.status_code, started)
-            result = from_bytes(operation.name, resp.status_code, resp.content, resp.encoding)
-            if result is not None:
-                return cast(R, result)
-            response = _response(resp)
-            try:
-                return parse(operation, input, response)
-            except QuillonError as err:
-                delay = run.after_error(err, response, token)
-                if delay is None:
-                    self._forget_if_refused(err, token)
-                    raise _final(err, response, self._redactor) from None
-                self._log_retry(run, delay, str(err))
-                if delay:
+        """Runs one operation with its input record: build, send (with retries), parse.
+
+        The whole call, retries and waits included, ends within ``retry.max_elapsed``.
+        """
+        run = self._attempts(operation)
+        with _deadline.deadline(run.deadline):
+            while True:
+                token = self._token(run.refused)
+                run.refused = None
+                request = self._build(operation, token, input)
+                run.begin()
+                self._log_send(operation, request, run.attempts)
+                started = time.monotonic()
+                try:
+                    resp, body = self._exchange(request, run)
+                except _FAILURES as exc:
+                    delay = self._after_failure(run, exc)
                     self._sleep(delay)
+                    continue
+                self._log_answer(operation, resp.status_code, started)
+                result = from_bytes(operation.name, resp.status_code, body, resp.encoding)
+                if result is not None:
+                    return cast(R, result)
+                response = _response(resp, body)
+                try:
+                    return parse(operation, input, response)
+                except QuillonError as err:
+                    delay = self._after_answer(run, err, response, token)
+                    if delay:
+                        self._sleep(delay)
+
+    def _exchange(self, request: HttpRequest, run: Attempts) -> tuple[httpx.Response, bytes]:
+        resp = self._http.send(self._request(self._http, request, run), stream=True,
+                               follow_redirects=False)
+        try:
+            reader = self._reader(resp, run)
+            for chunk in resp.iter_raw():
+                reader.feed(chunk)
+            return resp, reader.finish()
+        finally:
+            resp.close()
 
     # One method per operation.
 
@@ -469,17 +510,19 @@ class AsyncClient(_Base):
         retry: RetryPolicy | None = None,
         verify: bool | ssl.SSLContext = True,
         http_client: httpx.AsyncClient | None = None,
+        max_response_bytes: int = DEFAULT_MAX_RESPONSE_BYTES,
         clock: Callable[[], float] = time.time,
         sleep: Callable[[float], Awaitable[None]] = asyncio.sleep,
     ) -> None:
         cfg = _config_from(config, client_id, environment, base_url, client_secret, basic_token)
-        super().__init__(cfg, token, retry, timeout, clock)
+        super().__init__(cfg, token, retry, timeout, clock, max_response_bytes)
         self._sleep = sleep
         self._lock: asyncio.Lock | None = None
         self._owns_http = http_client is None
         self._http = http_client or httpx.AsyncClient(
             timeout=DEFAULT_TIMEOUT if timeout is None else timeout, verify=verify
         )
+        _deadline.guard_async(self._http)
 
     async def __aenter__(self) -> AsyncClient:
         return self
@@ -507,45 +550,49 @@ class AsyncClient(_Base):
             return self._token_now()
 
     async def execute(self, operation: Operation[In, R], input: In) -> R:
-        """Runs one operation with its input record: build, send (with retries), parse."""
-        run = _Run(operation, self.retry, can_refresh=self._provider is not None)
-        while True:
-            token = await self._token(run.refused)
-            run.refused = None
-            request = self._build(operation, token, input)
-            run.begin()
-            self._log_send(operation, request, run.attempts)
-            started = time.monotonic()
-            try:
-                resp = await self._http.request(
-                    request.method,
-                    request.url,
-                    headers=dict(request.headers),
-                    content=None if request.body is None else request.body.encode("utf-8"),
-                    timeout=self._request_timeout(),
-                )
-            except httpx.TransportError as exc:
-                delay = run.after_transport_error(exc)
-                if delay is None:
-                    raise _transport_error(exc, self._redactor) from None
-                self._log_retry(run, delay, f"{type(exc).__name__}: {exc}")
-                await self._sleep(delay)
-                continue
-            self._log_answer(operation, resp.status_code, started)
-            result = from_bytes(operation.name, resp.status_code, resp.content, resp.encoding)
-            if result is not None:
-                return cast(R, result)
-            response = _response(resp)
-            try:
-                return parse(operation, input, response)
-            except QuillonError as err:
-                delay = run.after_error(err, response, token)
-                if delay is None:
-                    self._forget_if_refused(err, token)
-                    raise _final(err, response, self._redactor) from None
-                self._log_retry(run, delay, str(err))
-                if delay:
+        """Runs one operation with its input record: build, send (with retries), parse.
+
+        The whole call, retries and waits included, ends within ``retry.max_elapsed``.
+        """
+        run = self._attempts(operation)
+        with _deadline.deadline(run.deadline):
+            while True:
+                token = await self._token(run.refused)
+                run.refused = None
+                request = self._build(operation, token, input)
+                run.begin()
+                self._log_send(operation, request, run.attempts)
+                started = time.monotonic()
+                try:
+                    resp, body = await self._exchange(request, run)
+                except _FAILURES as exc:
+                    delay = self._after_failure(run, exc)
                     await self._sleep(delay)
+                    continue
+                self._log_answer(operation, resp.status_code, started)
+                result = from_bytes(operation.name, resp.status_code, body, resp.encoding)
+                if result is not None:
+                    return cast(R, result)
+                response = _response(resp, body)
+                try:
+                    return parse(operation, input, response)
+                except QuillonError as err:
+                    delay = self._after_answer(run, err, response, token)
+                    if delay:
+                        await self._sleep(delay)
+
+    async def _exchange(
+        self, request: HttpRequest, run: Attempts
+    ) -> tuple[httpx.Response, bytes]:
+        resp = await self._http.send(self._request(self._http, request, run), stream=True,
+                                     follow_redirects=False)
+        try:
+            reader = self._reader(resp, run)
+            async for chunk in resp.aiter_raw():
+                reader.feed(chunk)
+            return resp, reader.finish()
+        finally:
+            await resp.aclose()
 
     async def get_account(self, *, nit: str, account_number: str) -> MerchantAccount:
         return await self.execute(GET_ACCOUNT, AccountRef(nit=nit, account_number=account_number))

@@ -4,10 +4,13 @@ from __future__ import annotations
 
 import os
 import time
+import urllib.parse
 from collections.abc import Awaitable, Callable, Mapping
 from dataclasses import dataclass, field
 from enum import Enum
 from typing import Any
+
+from quillon.accounts.errors import ValidationError
 
 __all__ = [
     "AccessToken",
@@ -16,6 +19,8 @@ __all__ = [
     "Environment",
     "TokenProvider",
     "TokenSource",
+    "check_base_url",
+    "check_credential",
 ]
 
 # Tokens are refreshed this many seconds before their stated expiry, so that a
@@ -77,6 +82,48 @@ class AccessToken:
         )
 
 
+def check_credential(value: object, field: str) -> None:
+    """Refuses a token or client id that could not travel safely in a header.
+
+    Control characters, white space at either end and anything but ASCII are
+    refused; the message never shows the value.
+    """
+    if not isinstance(value, str):
+        raise ValidationError(f"must be a text, not {type(value).__name__}", field=field)
+    if not value.isascii():
+        raise ValidationError("holds a character that is not ASCII", field=field)
+    if not value.isprintable():
+        raise ValidationError("holds a control character", field=field)
+    if value != value.strip():
+        raise ValidationError("starts or ends with white space", field=field)
+
+
+def check_base_url(url: object) -> None:
+    """Refuses a base URL that is not plain http(s)://host[:port][/path]."""
+    if not isinstance(url, str):
+        raise ValidationError(f"must be a text, not {type(url).__name__}", field="base_url")
+    if not url.isascii() or not url.isprintable() or url != url.strip():
+        raise ValidationError(
+            "holds white space, a control character or a character that is not ASCII",
+            field="base_url",
+        )
+    try:
+        parts = urllib.parse.urlsplit(url)
+        port = parts.port
+    except ValueError:
+        raise ValidationError("is not a valid URL", field="base_url") from None
+    if parts.scheme not in ("http", "https") or not parts.hostname:
+        raise ValidationError("must be an http:// or https:// URL with a host", field="base_url")
+    if "@" in parts.netloc:
+        # The credentials are not shown: the message says only that they are there.
+        raise ValidationError(
+            "must not hold a user name or password (user:password@host)", field="base_url"
+        )
+    if parts.query or parts.fragment or "?" in url or "#" in url:
+        raise ValidationError("must not hold a query (?) or a fragment (#)", field="base_url")
+    del port
+
+
 TokenProvider = Callable[[], AccessToken]
 AsyncTokenProvider = Callable[[], AccessToken | Awaitable[AccessToken]]
 TokenSource = AccessToken | TokenProvider
@@ -100,7 +147,16 @@ class ClientConfig:
     def __post_init__(self) -> None:
         env: object = self.environment
         if not isinstance(env, Environment):
-            object.__setattr__(self, "environment", Environment(str(env)))
+            try:
+                object.__setattr__(self, "environment", Environment(str(env)))
+            except ValueError:
+                valid = ", ".join(e.value for e in Environment)
+                raise ValidationError(
+                    f"unknown environment {str(env)[:40]!r}; valid: {valid}", field="environment"
+                ) from None
+        check_credential(self.client_id, "client_id")
+        if self.base_url is not None:
+            check_base_url(self.base_url)
 
     def to_json(self) -> dict[str, Any]:
         """The configuration for the engine; the secrets stay out, since no request uses them."""

@@ -9,6 +9,7 @@ carrying the members of that object. Failures of the HTTP exchange itself
 
 from __future__ import annotations
 
+import copy
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any, ClassVar
@@ -21,6 +22,7 @@ __all__ = [
     "DecodeError",
     "FfiError",
     "QuillonError",
+    "ResponseTooLargeError",
     "TransportError",
     "ValidationError",
     "WebhookAuthError",
@@ -57,20 +59,38 @@ class QuillonError(Exception):
         """The error as the engine writes it: "kind", its members and "retryable"."""
         return {"kind": self.kind, "message": self.message, "retryable": self.retryable}
 
-    def scrubbed(self, scrub: Callable[[str], str]) -> QuillonError:
-        """A copy of this error whose texts went through ``scrub`` (used to mask secrets)."""
-        obj = self.to_json()
-        obj["message"] = scrub(obj["message"])
-        if "errors" in obj:
+    def scrubbed(self, scrub: Callable[[str], str], limit: int | None = None) -> QuillonError:
+        """A copy of this error whose texts went through ``scrub`` (used to mask secrets).
+
+        With ``limit``, each text is then cut to that many characters, so that
+        nothing is cut before it is masked.
+        """
+
+        def clean(text: str) -> str:
+            text = scrub(text)
+            if limit is not None and len(text) > limit:
+                text = text[:limit] + f"... ({len(text) - limit} more characters)"
+            return text
+
+        clone = copy.copy(self)
+        clone.message = clean(self.message)
+        clone.args = (clone.message,)
+        errors = getattr(self, "errors", None)
+        if errors:
             # The gateway's error code is its text too, and may echo what it was sent.
-            obj["errors"] = [
-                {k: scrub(v) if isinstance(v, str) else v for k, v in item.items()}
-                for item in obj["errors"]
-            ]
-        clone = _rebuild(obj)
-        if isinstance(self, ApiError) and isinstance(clone, ApiError):
-            clone.retry_after = self.retry_after
+            clone.errors = tuple(  # type: ignore[attr-defined]
+                ApiFieldError(
+                    field=None if e.field is None else clean(e.field),
+                    message=clean(e.message),
+                    code=None if e.code is None else clean(e.code),
+                )
+                for e in errors
+            )
         return clone
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        # Every member lives in __dict__; the message is the only argument.
+        return (_restore, (type(self), self.args, dict(self.__dict__)))
 
     def __repr__(self) -> str:
         members = ", ".join(
@@ -187,17 +207,41 @@ class FfiError(QuillonError):
 class TransportError(QuillonError):
     """The HTTP exchange failed: the gateway was not reached or did not answer in time.
 
-    ``sent`` tells whether the request may have reached the gateway.
+    ``sent`` tells whether the request may have reached the gateway;
+    ``retryable`` whether another try could help (a refused or dropped
+    connection, a timeout), as opposed to a fault that would come back the same.
     """
 
     kind = "transport"
 
-    def __init__(self, message: str, *, sent: bool) -> None:
-        super().__init__(message)
+    def __init__(self, message: str, *, sent: bool, retryable: bool = False) -> None:
+        super().__init__(message, retryable=retryable)
         self.sent = sent
 
     def to_json(self) -> dict[str, Any]:
         return super().to_json() | {"sent": self.sent}
+
+
+class ResponseTooLargeError(TransportError):
+    """The answer grew past the client's limit on response size; reading stopped there.
+
+    ``limit`` is that limit in bytes, counted both as received and after
+    decompression.
+    """
+
+    def __init__(self, message: str, *, limit: int) -> None:
+        super().__init__(message, sent=True)
+        self.limit = limit
+
+    def to_json(self) -> dict[str, Any]:
+        return super().to_json() | {"limit": self.limit}
+
+
+def _restore(cls: type[QuillonError], args: tuple[Any, ...], state: dict[str, Any]) -> QuillonError:
+    err = cls.__new__(cls)
+    Exception.__init__(err, *args)
+    err.__dict__.update(state)
+    return err
 
 
 def _field_errors(obj: Mapping[str, Any]) -> list[ApiFieldError]:
@@ -226,7 +270,9 @@ def _rebuild(obj: Mapping[str, Any]) -> QuillonError:
     if kind == "webhook_auth":
         return WebhookAuthError(message)
     if kind == "transport":
-        return TransportError(message, sent=bool(obj.get("sent", True)))
+        return TransportError(
+            message, sent=bool(obj.get("sent", True)), retryable=bool(obj.get("retryable", False))
+        )
     if kind == "ffi":
         return FfiError(message)
     return FfiError(f"unexpected error object from the engine: {dict(obj)!r}")

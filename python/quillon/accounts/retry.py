@@ -6,30 +6,43 @@ import email.utils
 import random
 import time
 from dataclasses import dataclass, field
+from typing import Any
 
-__all__ = ["NO_RETRY", "RetryPolicy", "parse_retry_after"]
+import httpx
+
+from quillon.accounts.errors import ApiError, AuthenticationError, QuillonError
+
+__all__ = ["NO_RETRY", "Attempts", "RetryPolicy", "parse_retry_after"]
+
+
+# Longer values are not a wait anyone means: 10 digits is over 300 years.
+_MAX_DELTA_DIGITS = 10
+_MAX_DATE_LENGTH = 64
 
 
 def parse_retry_after(value: str | None, now: float | None = None) -> float | None:
     """Seconds to wait from a Retry-After header: delta seconds or an HTTP date.
 
-    Gives None for a missing or unreadable value; a date in the past gives 0.
+    Gives None for a missing or unreadable value (including digits other than
+    ASCII and absurdly long values); a date in the past gives 0. Never raises.
     """
     if value is None:
         return None
-    text = value.strip()
+    text = value.strip(" \t")
     if not text:
         return None
-    if text.isdigit():
-        return float(int(text))
+    if text.isascii() and text.isdigit():
+        return float(int(text)) if len(text) <= _MAX_DELTA_DIGITS else None
+    if len(text) > _MAX_DATE_LENGTH:
+        return None
     try:
         when = email.utils.parsedate_to_datetime(text)
-    except (TypeError, ValueError, IndexError):
+        if when.tzinfo is None:
+            return None
+        current = time.time() if now is None else now
+        return max(0.0, when.timestamp() - current)
+    except (TypeError, ValueError, IndexError, OverflowError):
         return None
-    if when.tzinfo is None:
-        return None
-    current = time.time() if now is None else now
-    return max(0.0, when.timestamp() - current)
 
 
 @dataclass(frozen=True)
@@ -42,6 +55,12 @@ class RetryPolicy:
     ``honour_retry_after`` is set (capped at ``max_retry_after``). No retry is
     made when its wait would end after ``max_elapsed`` seconds since the first
     attempt.
+
+    ``max_elapsed`` is also the deadline of the whole call: every attempt,
+    every wait and every read of an answer ends by then, however slowly the
+    gateway sends. The client's ``timeout`` bounds each single connect, read
+    or write within that, so a silent gateway is noticed before the deadline
+    and, for idempotent operations, tried again.
     """
 
     max_attempts: int = 3
@@ -90,3 +109,73 @@ class RetryPolicy:
 
 
 NO_RETRY = RetryPolicy(max_attempts=1)
+
+
+# Failures after which the request cannot have reached the gateway.
+NOT_SENT: tuple[type[httpx.TransportError], ...] = (
+    httpx.ConnectError,
+    httpx.ConnectTimeout,
+    httpx.PoolTimeout,
+)
+# Failures after which the request may have reached the gateway; worth another
+# try only for operations that may be sent twice.
+MAYBE_SENT: tuple[type[httpx.TransportError], ...] = (
+    httpx.ReadTimeout,
+    httpx.WriteTimeout,
+    httpx.ReadError,
+    httpx.WriteError,
+    httpx.RemoteProtocolError,
+)
+
+
+class Attempts:
+    """The retry decisions of one operation call, and its deadline.
+
+    The deadline is ``policy.max_elapsed`` seconds after the call started: no
+    attempt, wait or body read goes past it.
+    """
+
+    def __init__(self, name: str, idempotent: bool, policy: RetryPolicy, can_refresh: bool) -> None:
+        self.name = name
+        self.idempotent = idempotent
+        self.policy = policy
+        self.can_refresh = can_refresh
+        self.attempts = 0
+        self.started = time.monotonic()
+        self.deadline = self.started + policy.max_elapsed
+        self.refreshed = False
+        # The token the gateway refused with 401, to be replaced before the next attempt.
+        self.refused: Any = None
+
+    def begin(self) -> None:
+        self.attempts += 1
+
+    def elapsed(self) -> float:
+        return time.monotonic() - self.started
+
+    def remaining(self) -> float:
+        return self.deadline - time.monotonic()
+
+    def after_transport_error(self, exc: Exception) -> float | None:
+        if isinstance(exc, NOT_SENT):
+            pass
+        elif isinstance(exc, MAYBE_SENT):
+            if not self.idempotent:
+                return None
+        else:
+            return None
+        return self.policy.next_delay(self.attempts, self.elapsed())
+
+    def after_error(self, err: QuillonError, retry_after: str | None, token: Any) -> float | None:
+        if not self.idempotent:
+            return None
+        if isinstance(err, AuthenticationError):
+            if err.status == 401 and self.can_refresh and not self.refreshed:
+                self.refreshed = True
+                self.refused = token
+                return 0.0
+            return None
+        if isinstance(err, ApiError) and err.retryable:
+            wait = parse_retry_after(retry_after)
+            return self.policy.next_delay(self.attempts, self.elapsed(), wait)
+        return None

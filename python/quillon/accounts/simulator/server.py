@@ -218,9 +218,9 @@ class GatewaySimulator(FaultScript):
 
     # Tokens.
 
-    def issue_token(self, ttl: float = 3600.0) -> AccessToken:
-        """A new token that the simulator accepts for ``ttl`` seconds."""
-        value = f"sim-{next(self._issued)}-{secrets.token_hex(8)}"
+    def issue_token(self, ttl: float = 3600.0, *, value: str | None = None) -> AccessToken:
+        """A new token that the simulator accepts for ``ttl`` seconds (``value``, if given)."""
+        value = value or f"sim-{next(self._issued)}-{secrets.token_hex(8)}"
         expires = time.time() + ttl
         with self._lock:
             self._tokens[value] = expires
