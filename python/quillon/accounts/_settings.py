@@ -19,12 +19,12 @@ Empty variables count as unset. An explicit argument wins over its variable.
 from __future__ import annotations
 
 import os
-import urllib.parse
 from collections.abc import Callable, Mapping
 from dataclasses import dataclass
 from typing import Any
 
-from quillon.accounts.config import AccessToken, ClientConfig, Environment
+from quillon.accounts.config import AccessToken, ClientConfig, Environment, check_base_url
+from quillon.accounts.errors import ValidationError
 
 ENV_CLIENT_ID = "QUILLON_CLIENT_ID"
 ENV_ACCESS_TOKEN = "QUILLON_ACCESS_TOKEN"
@@ -53,11 +53,12 @@ def environment_from(value: Environment | str, source: str) -> Environment:
 
 
 def http_url(value: str, source: str) -> str:
-    """``value`` if it is an absolute http or https address; a ``ValueError`` naming
-    ``source`` otherwise."""
-    parts = urllib.parse.urlsplit(value)
-    if parts.scheme not in ("http", "https") or not parts.netloc:
-        raise ValueError(f"{source} must be an http:// or https:// address, not {value!r}")
+    """``value`` if it is a plain http(s)://host[:port][/path] address; a ``ValueError``
+    naming ``source`` otherwise."""
+    try:
+        check_base_url(value)
+    except ValidationError as err:
+        raise ValueError(f"{source} {err.message}") from None
     return value
 
 

@@ -13,12 +13,14 @@ from __future__ import annotations
 
 import asyncio
 import codecs
+import copy
 import inspect
 import ssl
 import threading
 import time
+import urllib.parse
 from collections.abc import Awaitable, Callable, Iterable, Mapping, Sequence
-from typing import Any, TypeVar, cast
+from typing import Any, ParamSpec, TypeVar, cast
 
 import httpx
 
@@ -26,7 +28,9 @@ from quillon.accounts import _deadline
 from quillon.accounts._answers import from_bytes
 from quillon.accounts._body import ACCEPT_ENCODING, DEFAULT_MAX_RESPONSE_BYTES, BodyReader
 from quillon.accounts._inputs import check_input, coerce
-from quillon.accounts._logging import Redactor, logger
+from quillon.accounts._iterate import AsyncRanges, SyncRanges
+from quillon.accounts._logging import Redactor, logger, mask_headers
+from quillon.accounts._settings import resolve
 from quillon.accounts.config import (
     AccessToken,
     AsyncTokenProvider,
@@ -35,7 +39,13 @@ from quillon.accounts.config import (
     TokenProvider,
     check_credential,
 )
-from quillon.accounts.errors import ApiError, AuthenticationError, QuillonError, TransportError
+from quillon.accounts.errors import (
+    BODY_PREVIEW_CHARS,
+    ApiError,
+    AuthenticationError,
+    QuillonError,
+    TransportError,
+)
 from quillon.accounts.models import (
     AccountRange,
     AccountRef,
@@ -56,6 +66,7 @@ from quillon.accounts.models import (
     StatusChanges,
     date_text,
 )
+from quillon.accounts.oauth import AsyncClientCredentials, ClientCredentials
 from quillon.accounts.protocol import (
     BALANCES,
     CREATE_ACCOUNTS,
@@ -72,37 +83,18 @@ from quillon.accounts.protocol import (
     build,
     parse,
 )
+from quillon.accounts.ranges import batches
+from quillon.accounts.responses import Exchange, RawResponse, raw_response, raw_response_async
+from quillon.accounts.responses import record as record_exchange
 from quillon.accounts.retry import MAYBE_SENT, NOT_SENT, Attempts, RetryPolicy
 
 __all__ = ["DEFAULT_MAX_RESPONSE_BYTES", "DEFAULT_TIMEOUT", "AsyncClient", "Client"]
 
 In = TypeVar("In", bound=InputRecord)
 R = TypeVar("R")
+P = ParamSpec("P")
 
 DEFAULT_TIMEOUT = httpx.Timeout(20.0, connect=5.0)
-
-def _config_from(
-    config: ClientConfig | None,
-    client_id: str | None,
-    environment: Environment | str,
-    base_url: str | None,
-    client_secret: str | None,
-    basic_token: str | None,
-) -> ClientConfig:
-    if config is not None:
-        if client_id is not None or base_url is not None:
-            raise TypeError("pass either config or client_id/base_url, not both")
-        return config
-    if client_id is None:
-        raise TypeError("a client_id (or a config) is required")
-    return ClientConfig(
-        client_id=client_id,
-        environment=Environment(environment),
-        base_url=base_url,
-        client_secret=client_secret,
-        basic_token=basic_token,
-    )
-
 
 # Texts taken from an answer (a gateway message, say) are cut to this many characters.
 MAX_ERROR_TEXT = 1000
@@ -112,7 +104,9 @@ _FAILURES = (httpx.HTTPError, httpx.InvalidURL, httpx.StreamError, UnicodeError,
 _LOCAL = (httpx.UnsupportedProtocol, httpx.LocalProtocolError, httpx.InvalidURL, UnicodeError)
 
 
-def _transport_error(exc: Exception, redactor: Redactor, run: Attempts) -> TransportError:
+def _transport_error(
+    exc: Exception, redactor: Redactor, run: Attempts, request: HttpRequest
+) -> TransportError:
     """The TransportError for a failure of httpx (or of encoding a request for it)."""
     # A bad scheme or a request httpx itself refused to write never left the machine.
     sent = not isinstance(exc, (*NOT_SENT, *_LOCAL))
@@ -126,6 +120,9 @@ def _transport_error(exc: Exception, redactor: Redactor, run: Attempts) -> Trans
     detail = redactor.scrub(detail, cut=True)
     if len(detail) > MAX_ERROR_TEXT:
         detail = detail[:MAX_ERROR_TEXT] + "..."
+    host = redactor.scrub(urllib.parse.urlsplit(request.url).netloc)
+    tries = f"{run.attempts} attempt{'s' if run.attempts != 1 else ''}"
+    detail += f" ({request.method} {host}, {tries} in {run.elapsed():.1f} s)"
     return TransportError(detail, sent=sent, retryable=retryable)
 
 
@@ -142,12 +139,47 @@ def _response(resp: httpx.Response, body: bytes) -> HttpResponse:
     return HttpResponse(status=resp.status_code, body=_text(body, resp), headers=dict(resp.headers))
 
 
+# Headers that the engine sets or that describe the body: not for callers to replace.
+_OWN_HEADERS = frozenset(
+    {
+        "authorization",
+        "access_token",
+        "client_id",
+        "accept",
+        "accept-encoding",
+        "content-type",
+        "content-length",
+        "transfer-encoding",
+        "host",
+    }
+)
+
+
+def _extra_headers(headers: Mapping[str, str]) -> dict[str, str]:
+    """Checked extra headers for every request of a derived client."""
+    out: dict[str, str] = {}
+    for name, value in headers.items():
+        if not isinstance(name, str) or not isinstance(value, str):
+            raise TypeError("header names and values must be texts")
+        if name.lower() in _OWN_HEADERS:
+            raise ValueError(f"the header {name} is set by the client and cannot be replaced")
+        if not name or not name.isascii() or not all(c.isalnum() or c in "-_" for c in name):
+            raise ValueError(f"{name!r} is not a header name")
+        if not value.isascii() or not value.isprintable():
+            raise ValueError(
+                f"the value of the header {name} holds a control or non-ASCII character"
+            )
+        out[name] = value
+    return out
+
+
 def _final(err: QuillonError, response: HttpResponse, redactor: Redactor) -> QuillonError:
     clean = err.scrubbed(lambda text: redactor.scrub(text, cut=True), limit=MAX_ERROR_TEXT)
     if isinstance(clean, ApiError):
         retry_after = response.headers.get("retry-after")
         clean.retry_after = None if retry_after is None else redactor.scrub(retry_after[:100])
     return clean
+
 
 class _Base:
     """What both clients share: configuration, token bookkeeping and input records."""
@@ -174,6 +206,7 @@ class _Base:
         self._static: AccessToken | None = None
         self._provider: Callable[[], Any] | None = None
         self._cached: AccessToken | None = None
+        self._headers: dict[str, str] = {}
         if isinstance(token, AccessToken):
             check_credential(token.access_token, "access_token")
             self._static = token
@@ -183,31 +216,97 @@ class _Base:
         elif token is not None:
             raise TypeError("token must be an AccessToken or a callable that returns one")
 
+    def _derive(
+        self, timeout: Any, retry: RetryPolicy | None, headers: Mapping[str, str] | None
+    ) -> Any:
+        clone = copy.copy(self)
+        clone._owns_http = False  # type: ignore[attr-defined]
+        if timeout is not None:
+            clone._timeout = timeout
+        if retry is not None:
+            clone.retry = retry
+        if headers:
+            clone._headers = {**self._headers, **_extra_headers(headers)}
+        return clone
+
     def _attempts(self, operation: Operation[Any, Any]) -> Attempts:
         return Attempts(
             operation.name, operation.idempotent, self.retry, can_refresh=self._provider is not None
         )
 
-    def _after_failure(self, run: Attempts, exc: Exception) -> float:
+    def _after_failure(self, run: Attempts, exc: Exception, request: HttpRequest) -> float:
         """The wait before another attempt after a failed exchange; raises when none is left."""
         if isinstance(exc, QuillonError):
-            raise exc.scrubbed(self._redactor.scrub) from None
+            raise self._detailed(exc.scrubbed(self._redactor.scrub), run, request) from None
         delay = run.after_transport_error(exc)
         if delay is None:
-            raise _transport_error(exc, self._redactor, run) from None
+            err = _transport_error(exc, self._redactor, run, request)
+            raise self._detailed(err, run, request) from None
         self._log_retry(run, delay, f"{type(exc).__name__}: {exc}")
         return delay
 
     def _after_answer(
-        self, run: Attempts, err: QuillonError, response: HttpResponse, token: AccessToken | None
+        self,
+        run: Attempts,
+        err: QuillonError,
+        response: HttpResponse,
+        token: AccessToken | None,
+        request: HttpRequest,
     ) -> float:
         """The wait before another attempt after a failure answer; raises when none is left."""
         delay = run.after_error(err, response.headers.get("retry-after"), token)
         if delay is None:
             self._forget_if_refused(err, token)
-            raise _final(err, response, self._redactor) from None
+            final = self._detailed(_final(err, response, self._redactor), run, request, response)
+            raise final from None
         self._log_retry(run, delay, str(err))
         return delay
+
+    def _detailed(
+        self,
+        err: QuillonError,
+        run: Attempts,
+        request: HttpRequest,
+        response: HttpResponse | None = None,
+    ) -> QuillonError:
+        """``err`` with what was sent and answered, secrets masked."""
+        scrub = self._redactor.scrub
+        err.method = request.method
+        err.url = scrub(request.url)
+        err.attempts = run.attempts
+        err.elapsed = run.elapsed()
+        if response is not None:
+            err.response_headers = {
+                name.lower(): scrub(value) for name, value in mask_headers(response.headers).items()
+            }
+            err.body_preview = scrub(response.body[: BODY_PREVIEW_CHARS + 100], cut=True)[
+                :BODY_PREVIEW_CHARS
+            ]
+        return err
+
+    def _record(
+        self, request: HttpRequest, resp: httpx.Response, started: float, run: Attempts
+    ) -> None:
+        record_exchange(
+            Exchange(
+                method=request.method,
+                url=self._redactor.scrub(request.url),
+                status=resp.status_code,
+                headers={
+                    name: self._redactor.scrub(value)
+                    for name, value in mask_headers(dict(resp.headers)).items()
+                },
+                elapsed=time.monotonic() - started,
+                attempt=run.attempts,
+            )
+        )
+
+    def _drop_refused(self, refused: AccessToken | None) -> None:
+        # A provider that keeps its token (such as ClientCredentials) must not
+        # hand the refused one out again.
+        invalidate = getattr(self._provider, "invalidate", None)
+        if refused is not None and callable(invalidate):
+            invalidate(refused)
 
     def _needs_token(self, refused: AccessToken | None) -> bool:
         if self._provider is None:
@@ -232,6 +331,7 @@ class _Base:
         # the provider for a new one (a creation refused this way is not resent).
         if isinstance(err, AuthenticationError) and err.status == 401 and self._cached is token:
             self._cached = None
+            self._drop_refused(token)
 
     def _token_now(self) -> AccessToken | None:
         return self._static if self._provider is None else self._cached
@@ -245,8 +345,9 @@ class _Base:
         except QuillonError as err:
             raise err.scrubbed(self._redactor.scrub) from None
 
-    def _request(self, http: httpx.Client | httpx.AsyncClient, request: HttpRequest,
-                 run: Attempts) -> httpx.Request:
+    def _request(
+        self, http: httpx.Client | httpx.AsyncClient, request: HttpRequest, run: Attempts
+    ) -> httpx.Request:
         """The httpx request of one attempt, its timeouts cut to what is left of the deadline."""
         configured = http.timeout if self._timeout is None else httpx.Timeout(self._timeout)
         left = max(0.0, run.remaining())
@@ -263,7 +364,7 @@ class _Base:
         return http.build_request(
             request.method,
             request.url,
-            headers={**request.headers, "Accept-Encoding": ACCEPT_ENCODING},
+            headers={**self._headers, **request.headers, "Accept-Encoding": ACCEPT_ENCODING},
             content=None if request.body is None else request.body.encode("utf-8"),
             timeout=timeout,
         )
@@ -289,9 +390,7 @@ class _Base:
 
     def _log_retry(self, run: Attempts, delay: float, reason: str) -> None:
         if run.refused is not None:
-            logger.info(
-                "%s: access token refused, asking the provider for a new one", run.name
-            )
+            logger.info("%s: access token refused, asking the provider for a new one", run.name)
             return
         logger.warning(
             "retrying %s in %.2f s after %s (attempt %d of %d)",
@@ -333,23 +432,42 @@ class _Base:
         )
 
     @staticmethod
-    def _balances_input(nit: str, account_numbers: Sequence[str]) -> BalancesQuery:
+    def _balances_inputs(nit: str, account_numbers: Sequence[str]) -> list[BalancesQuery]:
+        # Ten accounts at most per request; no account at all is left to the
+        # engine to refuse.
         if isinstance(account_numbers, str):
             raise TypeError("account_numbers must be a list of account numbers, not one text")
-        return BalancesQuery(nit=nit, account_numbers=tuple(account_numbers))
+        groups = list(batches(account_numbers)) or [()]
+        return [BalancesQuery(nit=nit, account_numbers=group) for group in groups]
 
     def __repr__(self) -> str:
         return f"{type(self).__name__}({self.config!r})"
 
 
-class Client(_Base):
+class Client(SyncRanges, _Base):
     """Synchronous client. Use it as a context manager, or call :meth:`close`.
 
-    ``token`` is an :class:`AccessToken` or a callable returning one; the
-    callable is asked again when the token has expired and once after the
-    gateway refuses it with HTTP 401. Pass ``http_client`` to use your own
-    ``httpx.Client``; it is then yours to close. Redirects are never followed,
-    whatever the lent client says: a 3xx answer is an :class:`ApiError`.
+    With no arguments the settings come from the environment:
+    QUILLON_CLIENT_ID, QUILLON_ACCESS_TOKEN, QUILLON_ENVIRONMENT (development,
+    sandbox or production; default sandbox), QUILLON_BASE_URL, and for the
+    client-credentials grant QUILLON_CLIENT_SECRET or QUILLON_BASIC_TOKEN with
+    QUILLON_TOKEN_URL. An argument wins over its variable; ``config`` holds
+    the settings whole and cannot be combined with ``client_id``,
+    ``environment``, ``base_url``, ``client_secret`` or ``basic_token``
+    (``TypeError``).
+
+    ``token`` is the access token as a text or an :class:`AccessToken`, or a
+    callable returning an :class:`AccessToken`; the callable is asked again
+    when the token has expired and once after the gateway refuses it with
+    HTTP 401. Without a token but with a ``client_secret`` or ``basic_token``,
+    tokens come from the OAuth token endpoint (``token_url``, default the
+    base URL followed by /oauth/token) through
+    :class:`~quillon.accounts.oauth.ClientCredentials`, kept until shortly
+    before they expire.
+
+    Pass ``http_client`` to use your own ``httpx.Client``; it is then yours to
+    close. Redirects are never followed, whatever the lent client says: a 3xx
+    answer is an :class:`ApiError`.
 
     ``timeout`` bounds each connect, read and write; ``retry.max_elapsed`` is
     the deadline of a whole call. An answer larger than ``max_response_bytes``
@@ -361,11 +479,12 @@ class Client(_Base):
         self,
         *,
         client_id: str | None = None,
-        token: AccessToken | TokenProvider | None = None,
-        environment: Environment | str = Environment.SANDBOX,
+        token: str | AccessToken | TokenProvider | None = None,
+        environment: Environment | str | None = None,
         base_url: str | None = None,
         client_secret: str | None = None,
         basic_token: str | None = None,
+        token_url: str | None = None,
         config: ClientConfig | None = None,
         timeout: float | httpx.Timeout | None = None,
         retry: RetryPolicy | None = None,
@@ -375,15 +494,30 @@ class Client(_Base):
         clock: Callable[[], float] = time.time,
         sleep: Callable[[float], None] = time.sleep,
     ) -> None:
-        cfg = _config_from(config, client_id, environment, base_url, client_secret, basic_token)
-        super().__init__(cfg, token, retry, timeout, clock, max_response_bytes)
-        self._sleep = sleep
-        self._lock = threading.Lock()
+        settings = resolve(
+            config=config,
+            token=token,
+            token_url=token_url,
+            environ=None,
+            client_id=client_id,
+            environment=environment,
+            base_url=base_url,
+            client_secret=client_secret,
+            basic_token=basic_token,
+        )
         self._owns_http = http_client is None
         self._http = http_client or httpx.Client(
             timeout=DEFAULT_TIMEOUT if timeout is None else timeout, verify=verify
         )
         _deadline.guard(self._http)
+        source = settings.token
+        if settings.use_credentials:
+            source = ClientCredentials.from_config(
+                settings.config, token_url=settings.token_url, http_client=self._http, clock=clock
+            )
+        super().__init__(settings.config, source, retry, timeout, clock, max_response_bytes)
+        self._sleep = sleep
+        self._lock = threading.Lock()
 
     def __enter__(self) -> Client:
         return self
@@ -392,9 +526,36 @@ class Client(_Base):
         self.close()
 
     def close(self) -> None:
-        """Closes the connection pool, unless it was lent by the caller."""
+        """Closes the connection pool, unless it was lent by the caller or shared with
+        the client this one was derived from."""
         if self._owns_http:
             self._http.close()
+
+    def with_options(
+        self,
+        *,
+        timeout: float | httpx.Timeout | None = None,
+        retry: RetryPolicy | None = None,
+        headers: Mapping[str, str] | None = None,
+    ) -> Client:
+        """A client like this one with another ``timeout`` (seconds per connect, read and
+        write), ``retry`` policy or extra ``headers`` for every request; what is not
+        given is kept.
+
+        It shares this client's connection pool and token, and closing it leaves the
+        pool open. The credential headers and those the engine sets cannot be
+        replaced (``ValueError``).
+        """
+        return cast(Client, self._derive(timeout, retry, headers))
+
+    def with_raw_response(self, method: Callable[P, R]) -> Callable[P, RawResponse[R]]:
+        """``method`` (one of this client's) made to return a
+        :class:`~quillon.accounts.responses.RawResponse`: the typed result in
+        ``parsed``, with the HTTP status, headers, timing and attempts::
+
+            raw = client.with_raw_response(client.get_account)(nit=..., account_number=...)
+        """
+        return raw_response(method)
 
     def _token(self, refused: AccessToken | None) -> AccessToken | None:
         if not self._needs_token(refused):
@@ -402,6 +563,7 @@ class Client(_Base):
         with self._lock:
             if self._needs_token(refused):
                 assert self._provider is not None
+                self._drop_refused(refused)
                 return self._accept_token(self._provider())
             return self._token_now()
 
@@ -422,10 +584,11 @@ class Client(_Base):
                 try:
                     resp, body = self._exchange(request, run)
                 except _FAILURES as exc:
-                    delay = self._after_failure(run, exc)
+                    delay = self._after_failure(run, exc, request)
                     self._sleep(delay)
                     continue
                 self._log_answer(operation, resp.status_code, started)
+                self._record(request, resp, started, run)
                 result = from_bytes(operation.name, resp.status_code, body, resp.encoding)
                 if result is not None:
                     return cast(R, result)
@@ -433,13 +596,14 @@ class Client(_Base):
                 try:
                     return parse(operation, input, response)
                 except QuillonError as err:
-                    delay = self._after_answer(run, err, response, token)
+                    delay = self._after_answer(run, err, response, token, request)
                     if delay:
                         self._sleep(delay)
 
     def _exchange(self, request: HttpRequest, run: Attempts) -> tuple[httpx.Response, bytes]:
-        resp = self._http.send(self._request(self._http, request, run), stream=True,
-                               follow_redirects=False)
+        resp = self._http.send(
+            self._request(self._http, request, run), stream=True, follow_redirects=False
+        )
         try:
             reader = self._reader(resp, run)
             for chunk in resp.iter_raw():
@@ -451,22 +615,47 @@ class Client(_Base):
     # One method per operation.
 
     def get_account(self, *, nit: str, account_number: str) -> MerchantAccount:
+        """One account with its merchant and establishment.
+
+        ``nit`` is the merchant's tax number (7 to 20 digits), ``account_number``
+        the account's (8 to 20 digits).
+        """
         return self.execute(GET_ACCOUNT, AccountRef(nit=nit, account_number=account_number))
 
     def list_accounts(self, *, nit: str) -> MerchantAccounts:
+        """Every establishment of the merchant ``nit`` (7 to 20 digits) with its accounts."""
         return self.execute(LIST_ACCOUNTS, MerchantRef(nit=nit))
 
     def create_accounts(
         self, *, nit: str, establishment_id: int, accounts: Iterable[NewAccount | Mapping[str, str]]
     ) -> CreatedAccounts:
+        """Opens accounts under establishment ``establishment_id`` of merchant ``nit``.
+
+        Each account is a :class:`~quillon.accounts.models.NewAccount` or a mapping with
+        "alias" and "category" (each 1 to 45 characters). Never sent twice once the
+        request may have reached the gateway: a failure after that is not retried.
+        """
         return self.execute(CREATE_ACCOUNTS, self._create_input(nit, establishment_id, accounts))
 
     def set_status(
         self, *, nit: str, changes: Iterable[StatusChange | Mapping[str, Any]]
     ) -> list[StatusChanged]:
+        """Gives accounts of merchant ``nit`` a new status; the answer has one entry per
+        change.
+
+        Each change is a :class:`~quillon.accounts.models.StatusChange` or a mapping with
+        "account_number" (8 to 20 digits), "status" (active, blocked, suspended or
+        closed) and "reason" (1 to 50 characters).
+        """
         return self.execute(SET_STATUS, self._status_input(nit, changes))
 
     def reconcile(self, *, nit: str, date_from: DateLike, date_to: DateLike) -> Reconciliation:
+        """Every movement of merchant ``nit``'s accounts from ``date_from`` to ``date_to``
+        (both included, at most 7 days apart), with the accounts' balances.
+
+        Dates are ``datetime.date`` objects or "yyyy-mm-dd" texts; for longer periods
+        use :meth:`iter_reconcile`.
+        """
         return self.execute(
             RECONCILE,
             MerchantRange(
@@ -479,32 +668,54 @@ class Client(_Base):
     def credits(
         self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
     ) -> list[Movement]:
+        """The credits (money in) of one account from ``date_from`` to ``date_to``
+        (both included, at most 31 days apart), in time order.
+
+        For longer periods use :meth:`iter_credits`.
+        """
         return self.execute(CREDITS, self._range_input(nit, account_number, date_from, date_to))
 
     def debits(
         self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
     ) -> list[Movement]:
+        """The debits (money out) of one account from ``date_from`` to ``date_to``
+        (both included, at most 31 days apart), in time order.
+
+        For longer periods use :meth:`iter_debits`.
+        """
         return self.execute(DEBITS, self._range_input(nit, account_number, date_from, date_to))
 
     def balances(self, *, nit: str, account_numbers: Sequence[str]) -> list[Balance]:
-        return self.execute(BALANCES, self._balances_input(nit, account_numbers))
+        """The balances of any number of accounts of merchant ``nit``, in the order asked.
+
+        The gateway answers ten accounts per request: longer lists are asked for ten at
+        a time, one request after the other.
+        """
+        out: list[Balance] = []
+        for query in self._balances_inputs(nit, account_numbers):
+            answer: list[Balance] = self.execute(BALANCES, query)
+            out.extend(answer)
+        return out
 
 
-class AsyncClient(_Base):
-    """Asynchronous client over ``httpx.AsyncClient``; the same methods as :class:`Client`, awaited.
-
-    The token provider may be a plain callable or a coroutine function.
+class AsyncClient(AsyncRanges, _Base):
+    """Asynchronous client over ``httpx.AsyncClient``; the same methods as :class:`Client`,
+    awaited, and the ``iter_*`` methods for ``async for``.
+        The token provider may also be a coroutine function; tokens for the
+    client-credentials grant come through
+    :class:`~quillon.accounts.oauth.AsyncClientCredentials`.
     """
 
     def __init__(
         self,
         *,
         client_id: str | None = None,
-        token: AccessToken | AsyncTokenProvider | None = None,
-        environment: Environment | str = Environment.SANDBOX,
+        token: str | AccessToken | AsyncTokenProvider | None = None,
+        environment: Environment | str | None = None,
         base_url: str | None = None,
         client_secret: str | None = None,
         basic_token: str | None = None,
+        token_url: str | None = None,
         config: ClientConfig | None = None,
         timeout: float | httpx.Timeout | None = None,
         retry: RetryPolicy | None = None,
@@ -514,15 +725,30 @@ class AsyncClient(_Base):
         clock: Callable[[], float] = time.time,
         sleep: Callable[[float], Awaitable[None]] = asyncio.sleep,
     ) -> None:
-        cfg = _config_from(config, client_id, environment, base_url, client_secret, basic_token)
-        super().__init__(cfg, token, retry, timeout, clock, max_response_bytes)
-        self._sleep = sleep
-        self._lock: asyncio.Lock | None = None
+        settings = resolve(
+            config=config,
+            token=token,
+            token_url=token_url,
+            environ=None,
+            client_id=client_id,
+            environment=environment,
+            base_url=base_url,
+            client_secret=client_secret,
+            basic_token=basic_token,
+        )
         self._owns_http = http_client is None
         self._http = http_client or httpx.AsyncClient(
             timeout=DEFAULT_TIMEOUT if timeout is None else timeout, verify=verify
         )
         _deadline.guard_async(self._http)
+        source = settings.token
+        if settings.use_credentials:
+            source = AsyncClientCredentials.from_config(
+                settings.config, token_url=settings.token_url, http_client=self._http, clock=clock
+            )
+        super().__init__(settings.config, source, retry, timeout, clock, max_response_bytes)
+        self._sleep = sleep
+        self._lock: asyncio.Lock | None = None
 
     async def __aenter__(self) -> AsyncClient:
         return self
@@ -531,9 +757,28 @@ class AsyncClient(_Base):
         await self.aclose()
 
     async def aclose(self) -> None:
-        """Closes the connection pool, unless it was lent by the caller."""
+        """Closes the connection pool, unless it was lent by the caller or shared with
+        the client this one was derived from."""
         if self._owns_http:
             await self._http.aclose()
+
+    def with_options(
+        self,
+        *,
+        timeout: float | httpx.Timeout | None = None,
+        retry: RetryPolicy | None = None,
+        headers: Mapping[str, str] | None = None,
+    ) -> AsyncClient:
+        """A client like this one with other options, sharing its pool and token
+        (see :meth:`Client.with_options`)."""
+        return cast(AsyncClient, self._derive(timeout, retry, headers))
+
+    def with_raw_response(
+        self, method: Callable[P, Awaitable[R]]
+    ) -> Callable[P, Awaitable[RawResponse[R]]]:
+        """``method`` (one of this client's) made to return a
+        :class:`~quillon.accounts.responses.RawResponse` (see :meth:`Client.with_raw_response`)."""
+        return raw_response_async(method)
 
     async def _token(self, refused: AccessToken | None) -> AccessToken | None:
         if not self._needs_token(refused):
@@ -543,6 +788,7 @@ class AsyncClient(_Base):
         async with self._lock:
             if self._needs_token(refused):
                 assert self._provider is not None
+                self._drop_refused(refused)
                 token = self._provider()
                 if inspect.isawaitable(token):
                     token = await cast(Awaitable[AccessToken], token)
@@ -566,10 +812,11 @@ class AsyncClient(_Base):
                 try:
                     resp, body = await self._exchange(request, run)
                 except _FAILURES as exc:
-                    delay = self._after_failure(run, exc)
+                    delay = self._after_failure(run, exc, request)
                     await self._sleep(delay)
                     continue
                 self._log_answer(operation, resp.status_code, started)
+                self._record(request, resp, started, run)
                 result = from_bytes(operation.name, resp.status_code, body, resp.encoding)
                 if result is not None:
                     return cast(R, result)
@@ -577,15 +824,14 @@ class AsyncClient(_Base):
                 try:
                     return parse(operation, input, response)
                 except QuillonError as err:
-                    delay = self._after_answer(run, err, response, token)
+                    delay = self._after_answer(run, err, response, token, request)
                     if delay:
                         await self._sleep(delay)
 
-    async def _exchange(
-        self, request: HttpRequest, run: Attempts
-    ) -> tuple[httpx.Response, bytes]:
-        resp = await self._http.send(self._request(self._http, request, run), stream=True,
-                                     follow_redirects=False)
+    async def _exchange(self, request: HttpRequest, run: Attempts) -> tuple[httpx.Response, bytes]:
+        resp = await self._http.send(
+            self._request(self._http, request, run), stream=True, follow_redirects=False
+        )
         try:
             reader = self._reader(resp, run)
             async for chunk in resp.aiter_raw():
@@ -595,14 +841,17 @@ class AsyncClient(_Base):
             await resp.aclose()
 
     async def get_account(self, *, nit: str, account_number: str) -> MerchantAccount:
+        """One account with its merchant and establishment (see :meth:`Client.get_account`)."""
         return await self.execute(GET_ACCOUNT, AccountRef(nit=nit, account_number=account_number))
 
     async def list_accounts(self, *, nit: str) -> MerchantAccounts:
+        """Every establishment of the merchant with its accounts."""
         return await self.execute(LIST_ACCOUNTS, MerchantRef(nit=nit))
 
     async def create_accounts(
         self, *, nit: str, establishment_id: int, accounts: Iterable[NewAccount | Mapping[str, str]]
     ) -> CreatedAccounts:
+        """Opens accounts under an establishment (see :meth:`Client.create_accounts`)."""
         return await self.execute(
             CREATE_ACCOUNTS, self._create_input(nit, establishment_id, accounts)
         )
@@ -610,11 +859,13 @@ class AsyncClient(_Base):
     async def set_status(
         self, *, nit: str, changes: Iterable[StatusChange | Mapping[str, Any]]
     ) -> list[StatusChanged]:
+        """Gives accounts a new status (see :meth:`Client.set_status`)."""
         return await self.execute(SET_STATUS, self._status_input(nit, changes))
 
     async def reconcile(
         self, *, nit: str, date_from: DateLike, date_to: DateLike
     ) -> Reconciliation:
+        """Movements and balances of at most 7 days (see :meth:`Client.reconcile`)."""
         return await self.execute(
             RECONCILE,
             MerchantRange(
@@ -627,6 +878,7 @@ class AsyncClient(_Base):
     async def credits(
         self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
     ) -> list[Movement]:
+        """The credits of one account over at most 31 days (see :meth:`Client.credits`)."""
         return await self.execute(
             CREDITS, self._range_input(nit, account_number, date_from, date_to)
         )
@@ -634,9 +886,32 @@ class AsyncClient(_Base):
     async def debits(
         self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
     ) -> list[Movement]:
+        """The debits of one account over at most 31 days (see :meth:`Client.debits`)."""
         return await self.execute(
             DEBITS, self._range_input(nit, account_number, date_from, date_to)
         )
 
-    async def balances(self, *, nit: str, account_numbers: Sequence[str]) -> list[Balance]:
-        return await self.execute(BALANCES, self._balances_input(nit, account_numbers))
+    async def balances(
+        self, *, nit: str, account_numbers: Sequence[str], max_concurrency: int = 4
+    ) -> list[Balance]:
+        """The balances of any number of accounts, in the order asked.
+
+        Asked for ten accounts at a time, at most ``max_concurrency`` requests at once;
+        the first failure is raised once the requests under way have ended.
+        """
+        if max_concurrency < 1:
+            raise ValueError("max_concurrency must be at least 1")
+        gate = asyncio.Semaphore(max_concurrency)
+
+        async def one(query: BalancesQuery) -> list[Balance]:
+            async with gate:
+                return await self.execute(BALANCES, query)
+
+        queries = self._balances_inputs(nit, account_numbers)
+        if len(queries) == 1:
+            return await self.execute(BALANCES, queries[0])
+        answers = await asyncio.gather(*(one(q) for q in queries), return_exceptions=True)
+        for answer in answers:
+            if isinstance(answer, BaseException):
+                raise answer
+        return [b for answer in answers for b in cast(list[Balance], answer)]

@@ -15,6 +15,7 @@ from dataclasses import dataclass
 from typing import Any, ClassVar
 
 __all__ = [
+    "BODY_PREVIEW_CHARS",
     "AmbiguousError",
     "ApiError",
     "ApiFieldError",
@@ -28,6 +29,10 @@ __all__ = [
     "WebhookAuthError",
     "error_from_object",
 ]
+
+
+BODY_PREVIEW_CHARS = 500
+"""Most characters of an answer's body that an error keeps as ``body_preview``."""
 
 
 @dataclass(frozen=True)
@@ -46,9 +51,27 @@ class ApiFieldError:
 
 
 class QuillonError(Exception):
-    """Base class of every error that the client raises on purpose."""
+    """Base class of every error that the client raises on purpose.
+
+    An error raised by a client call also tells what happened on the wire
+    (None where it does not apply, as for input refused before sending):
+
+    - ``method`` and ``url``: the last request sent (the URL holds no credential);
+    - ``response_headers``: the answer's headers, names in lower case, credentials
+      masked;
+    - ``body_preview``: the start of the answer's body (at most
+      :data:`BODY_PREVIEW_CHARS` characters), secrets masked;
+    - ``attempts``: how many times the request was sent;
+    - ``elapsed``: seconds from the start of the call to the error, waits included.
+    """
 
     kind: ClassVar[str] = "error"
+    method: str | None = None
+    url: str | None = None
+    response_headers: Mapping[str, str] | None = None
+    body_preview: str | None = None
+    attempts: int | None = None
+    elapsed: float | None = None
 
     def __init__(self, message: str, *, retryable: bool = False) -> None:
         super().__init__(message)
