@@ -251,3 +251,65 @@ def test_a_closed_pipe_exits_quietly() -> None:
     proc.stdout.close()  # like `| head -1`
     err = proc.stderr.read() if proc.stderr is not None else ""
     assert (proc.wait(timeout=60), err) == (141, "")
+
+
+def test_every_flag_and_command_is_described(capsys: pytest.CaptureFixture[str]) -> None:
+    from quillon.accounts.cli import build_parser
+
+    parser = build_parser({})
+    commands = parser._subparsers._group_actions[0]  # type: ignore[union-attr]
+    for name, sub in commands.choices.items():
+        assert sub.description, name
+        for action in sub._actions:
+            assert action.help, f"{name} {action.option_strings}"
+    with pytest.raises(SystemExit):
+        parser.parse_args(["--version"])
+    assert capsys.readouterr().out.startswith("quillon-accounts 0.")
+
+
+@pytest.mark.parametrize(
+    ("argv", "flag"),
+    [
+        (
+            ["debits", *RANGE[:4], "--date-from", "2024-02-01", "--date-to", "2024-01-01"],
+            "--date-to",
+        ),
+        (
+            ["reconcile", "--nit", NIT, "--date-from", "2024-01-01", "--date-to", "2024-01-09"],
+            "--date-to",
+        ),
+        (["set-status", "--nit", NIT, "--change", PETTY, "blocked", "x" * 51], "--change REASON"),
+        (["balances", "--nit", "12", "--account-number", MAIN], "--nit"),
+    ],
+)
+def test_input_refusals_name_the_flag(env: dict[str, str], argv: list[str], flag: str) -> None:
+    code, _, err = run([*argv, "--format", "table"], env)
+    assert code == 3
+    assert err.startswith(f"error (validation): {flag}: ")
+    _, _, err = run(argv, env)
+    assert json.loads(err)["error"]["flag"] == flag
+
+
+def test_long_periods_retries_and_fetched_tokens(
+    env: dict[str, str], sim: GatewaySimulator
+) -> None:
+    code, out, _ = run(
+        ["debits", *RANGE[:4], "--date-from", "2024-01-01", "--date-to", "2024-03-15"], env
+    )
+    assert code == 0
+    assert len(sim.requests_to("/debitos")) == 3
+    assert len(json.loads(out)) > 0
+
+    sim.fail_next(503, count=2)
+    assert run(["list", "--nit", NIT, "--max-attempts", "2"], env)[0] == 5
+    assert run(["list", "--nit", NIT, "--retries", "1"], env)[0] == 0  # the older spelling
+    assert run(["list", "--nit", NIT, "--max-attempts", "0"], env)[0] == 2
+
+    fetched = {
+        "QUILLON_CLIENT_ID": sim.oauth_client_id,
+        "QUILLON_BASE_URL": sim.url,
+        "QUILLON_CLIENT_SECRET": sim.client_secret,
+        "QUILLON_TOKEN_URL": sim.token_url,
+    }
+    assert run(["list", "--nit", NIT], fetched)[0] == 0
+    assert sim.tokens_granted == 1

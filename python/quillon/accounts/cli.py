@@ -28,7 +28,7 @@ from typing import Any, TextIO
 from quillon.accounts import protocol
 from quillon.accounts._tables import render
 from quillon.accounts.client import Client
-from quillon.accounts.config import AccessToken, ClientConfig, Environment
+from quillon.accounts.config import ClientConfig, Environment
 from quillon.accounts.errors import (
     ApiError,
     AuthenticationError,
@@ -80,6 +80,20 @@ def _seconds(text: str) -> float:
     return value
 
 
+def _attempts(text: str) -> int:
+    if not (text.isascii() and text.isdigit()) or not 1 <= int(text) <= 100:
+        raise argparse.ArgumentTypeError(
+            f"expected a whole number from 1 to 100, not {text[:40]!r}"
+        )
+    return int(text)
+
+
+def _attempts_after_first(text: str) -> int:
+    if not (text.isascii() and text.isdigit()) or int(text) > 99:
+        raise argparse.ArgumentTypeError(f"expected a whole number from 0 to 99, not {text[:40]!r}")
+    return int(text) + 1
+
+
 def _one_of(words: Sequence[str], variable: str) -> Callable[[str], str]:
     def check(text: str) -> str:
         if text not in words:
@@ -106,7 +120,7 @@ def _common(environ: Mapping[str, str]) -> argparse.ArgumentParser:
     g.add_argument(
         "--client-id",
         default=environ.get("QUILLON_CLIENT_ID"),
-        help="client id [QUILLON_CLIENT_ID]",
+        help="client id the gateway issued, sent with every request [QUILLON_CLIENT_ID]",
     )
     g.add_argument(
         "--token",
@@ -122,25 +136,43 @@ def _common(environ: Mapping[str, str]) -> argparse.ArgumentParser:
         "[QUILLON_TOKEN_FILE]",
     )
     g.add_argument(
+        "--token-url",
+        default=environ.get("QUILLON_TOKEN_URL") or None,
+        metavar="URL",
+        help="OAuth token endpoint, used when no token is given and QUILLON_CLIENT_SECRET or "
+        "QUILLON_BASIC_TOKEN is set; default: the base URL + /oauth/token [QUILLON_TOKEN_URL]",
+    )
+    g.add_argument(
         "--environment",
         type=_one_of([e.value for e in Environment], "QUILLON_ENVIRONMENT"),
         default=environ.get("QUILLON_ENVIRONMENT") or Environment.SANDBOX.value,
-        help="gateway environment [QUILLON_ENVIRONMENT], default sandbox",
+        help="gateway environment: development, sandbox or production [QUILLON_ENVIRONMENT], "
+        "default sandbox",
     )
     g.add_argument(
         "--base-url",
         default=environ.get("QUILLON_BASE_URL") or None,
-        help="address that replaces the environment's, e.g. the simulator's [QUILLON_BASE_URL]",
+        metavar="URL",
+        help="http(s)://host[:port][/path] that replaces the environment's address, e.g. the "
+        "simulator's [QUILLON_BASE_URL]",
     )
     g.add_argument(
         "--timeout",
         type=_seconds,
         default=environ.get("QUILLON_TIMEOUT") or "20",
-        help="seconds per request [QUILLON_TIMEOUT], default 20",
+        metavar="SECONDS",
+        help="limit for each connect, read and write, above 0 [QUILLON_TIMEOUT], default 20",
     )
     g.add_argument(
-        "--retries", type=int, default=2, help="retries of idempotent operations, default 2"
+        "--max-attempts",
+        type=_attempts,
+        default=None,
+        metavar="N",
+        help="attempts per call, the first included (1: no retry), default 3; only "
+        "idempotent operations are sent again",
     )
+    # The former spelling: retries after the first attempt.
+    g.add_argument("--retries", type=_attempts_after_first, default=None, help=argparse.SUPPRESS)
     _output(p, environ)
     return p
 
@@ -150,10 +182,14 @@ def _output(p: argparse.ArgumentParser, environ: Mapping[str, str]) -> None:
         "--format",
         type=_one_of(("json", "table"), "QUILLON_FORMAT"),
         default=environ.get("QUILLON_FORMAT") or "json",
-        help="output format [QUILLON_FORMAT], default json",
+        help="json (amounts as exact decimal text) or table [QUILLON_FORMAT], default json",
     )
     p.add_argument(
-        "-v", "--verbose", action="count", default=0, help="log to stderr (-vv for debug)"
+        "-v",
+        "--verbose",
+        action="count",
+        default=0,
+        help="log to stderr (-vv for debug; or set QUILLON_LOG=debug)",
     )
 
 
@@ -164,92 +200,194 @@ def build_parser(environ: Mapping[str, str] | None = None) -> argparse.ArgumentP
     _output(plain, env)
     parser = argparse.ArgumentParser(
         prog="quillon-accounts",
-        description="Merchant accounts at the Quillon gateway.",
+        description="Merchant accounts at the Quillon gateway. Settings come from flags or "
+        "from QUILLON_* variables; `COMMAND --help` lists them.",
         epilog="exit status: 0 ok, 2 usage, 3 validation, 4 authentication, 5 api, 6 decode, "
         "7 transport, 8 engine",
     )
+    parser.add_argument("--version", action="version", version=f"%(prog)s {_package_version()}")
     sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
-    def op(name: str, help: str) -> argparse.ArgumentParser:
-        return sub.add_parser(name, parents=[common], help=help, description=help)
+    def op(name: str, help: str, more: str = "") -> argparse.ArgumentParser:
+        description = f"{help[0].upper()}{help[1:]}.{' ' + more if more else ''}"
+        return sub.add_parser(name, parents=[common], help=help, description=description)
 
-    p = op("get", "look up one account")
-    p.add_argument("--nit", required=True)
-    p.add_argument("--account-number", required=True)
+    def nit(p: argparse.ArgumentParser) -> None:
+        p.add_argument("--nit", required=True, help=NIT_HELP)
+
+    p = op("get", "look up one account", "Prints it with its merchant and establishment.")
+    nit(p)
+    p.add_argument("--account-number", required=True, metavar="NUMBER", help=ACCOUNT_HELP)
 
     p = op("list", "list the merchant's establishments and accounts")
-    p.add_argument("--nit", required=True)
+    nit(p)
 
-    p = op("create", "open accounts under an establishment")
-    p.add_argument("--nit", required=True)
-    p.add_argument("--establishment-id", type=int, required=True)
+    p = op(
+        "create",
+        "open accounts under an establishment",
+        "Never sent a second time once it may have reached the gateway.",
+    )
+    nit(p)
+    p.add_argument(
+        "--establishment-id",
+        type=int,
+        required=True,
+        metavar="ID",
+        help="the establishment's number, as `list` shows it",
+    )
     p.add_argument(
         "--account",
         nargs=2,
         action="append",
         metavar=("ALIAS", "CATEGORY"),
         required=True,
-        help="an account to open (repeat for several)",
+        help="an account to open: its alias and category, 1 to 45 characters each (repeat "
+        "for several); opened in bolivianos",
     )
 
     p = op("set-status", "change the status of accounts")
-    p.add_argument("--nit", required=True)
+    nit(p)
     p.add_argument(
         "--change",
         nargs=3,
         action="append",
         metavar=("ACCOUNT_NUMBER", "STATUS", "REASON"),
         required=True,
-        help="STATUS is active, blocked, suspended or closed (repeat for several)",
+        help="ACCOUNT_NUMBER 8 to 20 digits; STATUS active, blocked, suspended or closed; "
+        "REASON 1 to 50 characters (repeat for several)",
     )
 
-    for name, what in (("debits", "debits"), ("credits", "credits")):
-        p = op(name, f"the {what} of an account in a period (at most 31 days)")
-        p.add_argument("--nit", required=True)
-        p.add_argument("--account-number", required=True)
-        p.add_argument("--date-from", required=True, metavar="YYYY-MM-DD")
-        p.add_argument("--date-to", required=True, metavar="YYYY-MM-DD")
+    for name, what in (("debits", "money out"), ("credits", "money in")):
+        p = op(
+            name,
+            f"the {name} ({what}) of an account over a period",
+            "Any period: it is asked for in windows of 31 days, in date order.",
+        )
+        nit(p)
+        p.add_argument("--account-number", required=True, metavar="NUMBER", help=ACCOUNT_HELP)
+        _period(p)
 
     p = op("reconcile", "movements and balances of a period (at most 7 days)")
-    p.add_argument("--nit", required=True)
-    p.add_argument("--date-from", required=True, metavar="YYYY-MM-DD")
-    p.add_argument("--date-to", required=True, metavar="YYYY-MM-DD")
+    nit(p)
+    _period(p, "; at most 7 days after --date-from")
 
-    p = op("balances", "the balances of up to 10 accounts")
-    p.add_argument("--nit", required=True)
-    p.add_argument("--account-number", action="append", required=True, help="repeat for several")
-
-    sub.add_parser(
-        "describe", parents=[plain], help="the operations and whether they are idempotent"
+    p = op(
+        "balances",
+        "the balances of accounts",
+        "booked is the ledger balance, held the part retained, available what can be "
+        "spent now; amounts in the account's currency units.",
     )
-    sub.add_parser("version", parents=[plain], help="versions of the package and the engine")
+    nit(p)
+    p.add_argument(
+        "--account-number",
+        action="append",
+        required=True,
+        metavar="NUMBER",
+        help=ACCOUNT_HELP + "; repeat for several (any number: asked for ten at a time)",
+    )
 
-    p = sub.add_parser("simulator", help="run the local gateway simulator until Ctrl-C")
-    p.add_argument("--host", default="127.0.0.1")
-    p.add_argument("--port", type=int, default=8780)
+    def plain_command(name: str, help: str) -> None:
+        sub.add_parser(name, parents=[plain], help=help, description=f"Prints {help}.")
+
+    plain_command("describe", "the operations and whether they are idempotent")
+    plain_command("version", "the versions of the package, the engine and its protocol")
+
+    p = sub.add_parser(
+        "simulator",
+        help="run the local gateway simulator until Ctrl-C",
+        description="Runs the local gateway simulator until Ctrl-C and prints the variables "
+        "that point this command at it. Loopback only, unless --host says otherwise.",
+    )
+    p.add_argument("--host", default="127.0.0.1", help="address to listen on, default 127.0.0.1")
+    p.add_argument(
+        "--port", type=int, default=8780, help="port to listen on (0: any free one), default 8780"
+    )
     p.add_argument("--prefix", default="", help="path segment before the API path, e.g. /sandbox")
-    p.add_argument("--access-token", help="the token it accepts (default: a random one, printed)")
-    p.add_argument("-v", "--verbose", action="count", default=0)
+    p.add_argument(
+        "--access-token",
+        metavar="TOKEN",
+        help="the token it accepts (default: a random one, printed)",
+    )
+    p.add_argument("-v", "--verbose", action="count", default=0, help="log each request to stderr")
 
-    p = sub.add_parser("demo", help="run every operation against a local simulator")
+    p = sub.add_parser(
+        "demo",
+        help="run every operation against a local simulator",
+        description="Starts a simulator on a free loopback port and runs every operation "
+        "against it through the real client; needs no network and no account.",
+    )
     p.add_argument("--json", action="store_true", help="one JSON line per step instead of tables")
     return parser
 
 
-def _client(args: argparse.Namespace) -> Client:
+NIT_HELP = "the merchant's tax number (NIT): 7 to 20 digits"
+ACCOUNT_HELP = "account number: 8 to 20 digits"
+
+
+def _period(p: argparse.ArgumentParser, limit: str = "") -> None:
+    p.add_argument("--date-from", required=True, metavar="YYYY-MM-DD", help="first day, included")
+    p.add_argument(
+        "--date-to",
+        required=True,
+        metavar="YYYY-MM-DD",
+        help=f"last day, included, not before --date-from{limit}",
+    )
+
+
+def _package_version() -> str:
+    from quillon.accounts import __version__
+
+    return __version__
+
+
+# The flag that gave each input field, for messages about the input.
+FLAGS = {
+    "nit": "--nit",
+    "account_number": "--account-number",
+    "account_numbers": "--account-number",
+    "establishment_id": "--establishment-id",
+    "accounts.alias": "--account ALIAS",
+    "accounts.category": "--account CATEGORY",
+    "changes.account_number": "--change ACCOUNT_NUMBER",
+    "changes.status": "--change STATUS",
+    "changes.reason": "--change REASON",
+    "date_from": "--date-from",
+    "date_to": "--date-to",
+    "client_id": "--client-id",
+    "token": "--token",
+    "access_token": "--token",
+    "base_url": "--base-url",
+    "environment": "--environment",
+}
+
+
+def _client(args: argparse.Namespace, environ: Mapping[str, str]) -> Client:
     if not args.client_id:
         raise _UsageError("a client id is required: --client-id or QUILLON_CLIENT_ID")
     token = _read_token(args.token_file) if args.token_file else args.token
-    if not token:
+    secret = environ.get("QUILLON_CLIENT_SECRET") or None
+    basic = environ.get("QUILLON_BASIC_TOKEN") or None
+    if not token and not (secret or basic):
         raise _UsageError(
-            "an access token is required: QUILLON_ACCESS_TOKEN, --token-file or --token"
+            "an access token is required: QUILLON_ACCESS_TOKEN, --token-file or --token "
+            "(or QUILLON_CLIENT_SECRET / QUILLON_BASIC_TOKEN to fetch one)"
         )
+    if args.max_attempts is not None and args.retries is not None:
+        raise _UsageError("give --max-attempts or --retries, not both")
+    attempts = args.max_attempts or args.retries or RetryPolicy().max_attempts
     config = ClientConfig(
-        client_id=args.client_id, environment=Environment(args.environment), base_url=args.base_url
+        client_id=args.client_id,
+        environment=Environment(args.environment),
+        base_url=args.base_url,
+        client_secret=secret,
+        basic_token=basic,
     )
-    retry = RetryPolicy(max_attempts=max(1, args.retries + 1))
     return Client(
-        config=config, token=AccessToken(access_token=token), timeout=args.timeout, retry=retry
+        config=config,
+        token=token or None,
+        token_url=None if token else args.token_url,
+        timeout=args.timeout,
+        retry=RetryPolicy(max_attempts=attempts),
     )
 
 
@@ -265,8 +403,8 @@ def _read_token(path: str) -> str:
     return text.rstrip("\r\n")
 
 
-def _run_operation(args: argparse.Namespace) -> Any:
-    with _client(args) as client:
+def _run_operation(args: argparse.Namespace, environ: Mapping[str, str]) -> Any:
+    with _client(args, environ) as client:
         command = args.command
         if command == "get":
             return client.get_account(nit=args.nit, account_number=args.account_number)
@@ -283,12 +421,14 @@ def _run_operation(args: argparse.Namespace) -> Any:
             ]
             return client.set_status(nit=args.nit, changes=changes)
         if command in ("debits", "credits"):
-            method = client.debits if command == "debits" else client.credits
-            return method(
-                nit=args.nit,
-                account_number=args.account_number,
-                date_from=args.date_from,
-                date_to=args.date_to,
+            method = client.iter_debits if command == "debits" else client.iter_credits
+            return list(
+                method(
+                    nit=args.nit,
+                    account_number=args.account_number,
+                    date_from=args.date_from,
+                    date_to=args.date_to,
+                )
             )
         if command == "reconcile":
             return client.reconcile(nit=args.nit, date_from=args.date_from, date_to=args.date_to)
@@ -317,8 +457,12 @@ def _print_result(result: Any, fmt: str, stdout: TextIO) -> None:
 
 
 def _print_error(err: QuillonError, fmt: str, stderr: TextIO) -> None:
+    flag = FLAGS.get(err.field) if isinstance(err, ValidationError) else None
     if fmt == "json":
-        print(json.dumps({"error": err.to_json()}, ensure_ascii=False), file=stderr)
+        obj = err.to_json() | ({"flag": flag} if flag else {})
+        print(json.dumps({"error": obj}, ensure_ascii=False), file=stderr)
+    elif flag is not None:
+        print(printable(f"error ({err.kind}): {flag}: {err.message}"), file=stderr)
     else:
         print(printable(f"error ({err.kind}): {err}"), file=stderr)
 
@@ -380,7 +524,9 @@ def _main(
             writer: Callable[[str], None] = lambda line: print(line, file=out)  # noqa: E731
             return run_demo(writer, as_json=args.json)
         else:
-            _print_result(_run_operation(args), fmt, out)
+            _print_result(
+                _run_operation(args, os.environ if environ is None else environ), fmt, out
+            )
     except _UsageError as exc:
         print(f"quillon-accounts: {exc}", file=err)
         return EXIT_USAGE
