@@ -1,6 +1,7 @@
-"""The documentation runs as written: the README's quick start and docs/examples.md,
-each Python block in a fresh interpreter and each shell line of the command line
-against a simulator. The demo runs end to end too."""
+"""The documentation runs as written: the README's quick start, docs/examples.md and
+docs/testing.md, each Python block in a fresh interpreter (under pytest when it holds
+tests) and each shell line of the command line against a simulator. The demo runs end
+to end too."""
 
 from __future__ import annotations
 
@@ -33,6 +34,7 @@ def _blocks() -> Iterator[tuple[str, str, str]]:
     sources = {
         "README": _quick_start_of_readme(),
         "examples": (ROOT / "docs" / "examples.md").read_text(encoding="utf-8"),
+        "testing": (ROOT / "docs" / "testing.md").read_text(encoding="utf-8"),
     }
     for name, text in sources.items():
         for n, match in enumerate(FENCE.finditer(text), 1):

@@ -1,9 +1,13 @@
 """Client library for the Quillon merchant-accounts gateway.
 
-``Client`` and ``AsyncClient`` send the eight operations over HTTP; ``build``
-and ``parse`` (with the operation constants such as ``GET_ACCOUNT``) are the
-sans-I/O layer for callers with their own HTTP stack; the gateway simulator
-lives in :mod:`quillon.accounts.simulator`.
+``Client`` and ``AsyncClient`` send the eight operations over HTTP (built
+from QUILLON_* variables when given no arguments); ``ClientCredentials``
+fetches tokens from the OAuth token endpoint; ``to_data`` and ``from_data``
+turn results into JSON-ready data and back; ``build`` and ``parse`` (with the
+operation constants such as ``GET_ACCOUNT``) are the sans-I/O layer for
+callers with their own HTTP stack; the gateway simulator lives in
+:mod:`quillon.accounts.simulator`, and its pytest fixtures in
+:mod:`quillon.accounts.pytest_plugin`.
 """
 
 from quillon.accounts.client import AsyncClient, Client
@@ -16,10 +20,12 @@ from quillon.accounts.errors import (
     DecodeError,
     FfiError,
     QuillonError,
+    ResponseTooLargeError,
     TransportError,
     ValidationError,
     WebhookAuthError,
 )
+from quillon.accounts.export import from_data, from_dict, to_data, to_dict
 from quillon.accounts.models import (
     Account,
     AccountRange,
@@ -43,6 +49,7 @@ from quillon.accounts.models import (
     StatusChanged,
     StatusChanges,
 )
+from quillon.accounts.oauth import AsyncClientCredentials, ClientCredentials
 from quillon.accounts.protocol import (
     BALANCES,
     CREATE_ACCOUNTS,
@@ -61,6 +68,7 @@ from quillon.accounts.protocol import (
     describe,
     parse,
 )
+from quillon.accounts.responses import Exchange, RawResponse
 from quillon.accounts.retry import NO_RETRY, RetryPolicy
 
 __version__ = "0.1.0"
@@ -85,16 +93,19 @@ __all__ = [
     "ApiError",
     "ApiFieldError",
     "AsyncClient",
+    "AsyncClientCredentials",
     "AuthenticationError",
     "Balance",
     "BalancesQuery",
     "Client",
     "ClientConfig",
+    "ClientCredentials",
     "CreateAccounts",
     "CreatedAccounts",
     "DecodeError",
     "Environment",
     "Establishment",
+    "Exchange",
     "FfiError",
     "HttpRequest",
     "HttpResponse",
@@ -109,7 +120,9 @@ __all__ = [
     "Party",
     "PaymentStatus",
     "QuillonError",
+    "RawResponse",
     "Reconciliation",
+    "ResponseTooLargeError",
     "RetryPolicy",
     "StatusChange",
     "StatusChanged",
@@ -120,5 +133,9 @@ __all__ = [
     "__version__",
     "build",
     "describe",
+    "from_data",
+    "from_dict",
     "parse",
+    "to_data",
+    "to_dict",
 ]

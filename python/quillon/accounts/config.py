@@ -29,6 +29,7 @@ EXPIRY_LEEWAY_SECONDS = 30
 
 
 class Environment(str, Enum):
+    """The gateway's environments; each has its own base URL, chosen by the engine."""
     DEVELOPMENT = "development"
     SANDBOX = "sandbox"
     PRODUCTION = "production"
@@ -55,6 +56,7 @@ class AccessToken:
         return current >= self.expires_at - leeway
 
     def to_json(self) -> dict[str, Any]:
+        """The token as the engine reads it (and as a token cache may keep it)."""
         return {
             "access_token": self.access_token,
             "token_type": self.token_type,
@@ -166,6 +168,7 @@ class ClientConfig:
         return obj
 
     def secrets(self) -> list[str]:
+        """The secret values of this configuration (for masking), empty ones left out."""
         return [s for s in (self.client_secret, self.basic_token) if s]
 
     @classmethod

@@ -45,6 +45,7 @@ class ApiFieldError:
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> ApiFieldError:
+        """The field error from the engine's JSON form of it."""
         return cls(
             field=obj.get("field"), message=str(obj.get("message", "")), code=obj.get("code")
         )
@@ -135,6 +136,7 @@ class ValidationError(QuillonError):
         return f"{self.field}: {self.message}"
 
     def to_json(self) -> dict[str, Any]:
+        """The error as the engine writes it, with the field."""
         return super().to_json() | {"field": self.field}
 
 
@@ -151,6 +153,7 @@ class AuthenticationError(QuillonError):
         return f"HTTP {self.status}: {self.message}"
 
     def to_json(self) -> dict[str, Any]:
+        """The error as the engine writes it, with the HTTP status."""
         return super().to_json() | {"status": self.status}
 
 
@@ -184,6 +187,7 @@ class ApiError(QuillonError):
         return f"HTTP {self.status}: {self.message}{suffix}"
 
     def to_json(self) -> dict[str, Any]:
+        """The error as the engine writes it, with the status and field errors."""
         return super().to_json() | {
             "status": self.status,
             "errors": [
@@ -202,6 +206,7 @@ class AmbiguousError(QuillonError):
         self.errors: tuple[ApiFieldError, ...] = tuple(errors)
 
     def to_json(self) -> dict[str, Any]:
+        """The error as the engine writes it, with the field errors."""
         return super().to_json() | {
             "errors": [
                 {"field": e.field, "message": e.message, "code": e.code} for e in self.errors
@@ -242,6 +247,7 @@ class TransportError(QuillonError):
         self.sent = sent
 
     def to_json(self) -> dict[str, Any]:
+        """The error as the engine writes it, with ``sent``."""
         return super().to_json() | {"sent": self.sent}
 
 
@@ -257,6 +263,7 @@ class ResponseTooLargeError(TransportError):
         self.limit = limit
 
     def to_json(self) -> dict[str, Any]:
+        """The error as the engine writes it, with the size limit."""
         return super().to_json() | {"limit": self.limit}
 
 

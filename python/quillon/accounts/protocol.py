@@ -67,7 +67,9 @@ __all__ = [
 class InputRecord(Protocol):
     """An input record: anything the engine can take as an operation's "input"."""
 
-    def to_json(self) -> dict[str, Any]: ...
+    def to_json(self) -> dict[str, Any]:
+        """The record as the engine reads it."""
+        ...
 
 
 In = TypeVar("In", bound=InputRecord)
@@ -91,6 +93,7 @@ class HttpRequest:
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> HttpRequest:
+        """The request from the engine's JSON form of it."""
         return cls(
             method=obj["method"], url=obj["url"], headers=dict(obj["headers"]), body=obj["body"]
         )
@@ -105,6 +108,7 @@ class HttpResponse:
     headers: Mapping[str, str] = field(default_factory=dict, compare=False)
 
     def to_json(self) -> dict[str, Any]:
+        """The answer as the engine reads it: status and body."""
         return {"status": self.status, "body": self.body}
 
 
@@ -158,6 +162,7 @@ class Operation(Generic[In, R]):
 
     @property
     def info(self) -> OpInfo:
+        """The engine's description of this operation."""
         for entry in describe():
             if entry.name == self.name:
                 return entry
@@ -169,6 +174,7 @@ class Operation(Generic[In, R]):
         return self.info.idempotent
 
     def result_from_json(self, value: Any) -> R:
+        """The typed result from the engine's JSON value."""
         return self._result(value)
 
     def __repr__(self) -> str:

@@ -148,15 +148,19 @@ class Attempts:
         self.refused: Any = None
 
     def begin(self) -> None:
+        """Counts the attempt about to be made."""
         self.attempts += 1
 
     def elapsed(self) -> float:
+        """Seconds since the call started."""
         return time.monotonic() - self.started
 
     def remaining(self) -> float:
+        """Seconds left before the call's deadline (negative once it has passed)."""
         return self.deadline - time.monotonic()
 
     def after_transport_error(self, exc: Exception) -> float | None:
+        """The wait before another attempt after a failed exchange, or None to give up."""
         if isinstance(exc, NOT_SENT):
             pass
         elif isinstance(exc, MAYBE_SENT):
@@ -167,6 +171,7 @@ class Attempts:
         return self.policy.next_delay(self.attempts, self.elapsed())
 
     def after_error(self, err: QuillonError, retry_after: str | None, token: Any) -> float | None:
+        """The wait before another attempt after a failure answer, or None to give up."""
         if not self.idempotent:
             return None
         if isinstance(err, AuthenticationError):
