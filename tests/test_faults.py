@@ -27,11 +27,11 @@ from quillon.accounts import (
     AuthenticationError,
     Client,
     QuillonError,
+    ResponseTooLargeError,
     RetryPolicy,
     TransportError,
     ValidationError,
 )
-from quillon.accounts.errors import ResponseTooLargeError
 from rawserver import RawServer, response
 
 NIT = "1234567"
@@ -143,8 +143,7 @@ def endless(conn: socket.socket, _: bytes) -> None:
 
 CHILD = """
 import sys, tracemalloc
-from quillon.accounts import AccessToken, Client, NO_RETRY
-from quillon.accounts.errors import ResponseTooLargeError
+from quillon.accounts import AccessToken, Client, NO_RETRY, ResponseTooLargeError
 with Client(client_id="cid", token=AccessToken("tok-12345"), base_url=sys.argv[1],
             retry=NO_RETRY, timeout=10.0, max_response_bytes=int(sys.argv[2])) as client:
     tracemalloc.start()
