@@ -170,6 +170,32 @@ def test_an_oversized_answer_stops_at_the_limit_with_bounded_memory(
     assert peak < 3 * limit, peak  # the chunks, joined once: about twice the limit
 
 
+LISTING = json.dumps({"code": "00", "data": {
+    "nit": NIT, "nombreComercio": "Comercial", "establecimientos": [{
+        "idEstablecimiento": 15, "nombreEstablecimiento": "Centro",
+        "cuentas": [{"numeroCuenta": "10000001", "alias": "Caja", "estado": "ACTIVA"}],
+    }],
+}}).encode()
+
+
+@pytest.mark.parametrize(("encoding", "wbits"), [("gzip", 31), ("deflate", 15), ("deflate", -15)])
+def test_compressed_answers_are_read_in_any_pieces(encoding: str, wbits: int) -> None:
+    packer = zlib.compressobj(9, zlib.DEFLATED, wbits)
+    packed = packer.compress(LISTING) + packer.flush()
+
+    def trickle(conn: socket.socket, _: bytes) -> None:
+        conn.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
+                     + f"Content-Encoding: {encoding}\r\n\r\n".encode())
+        for i in range(0, len(packed), 7):
+            piece = packed[i : i + 7]
+            conn.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
+        conn.sendall(b"0\r\n\r\n")
+
+    with RawServer(trickle) as server, client(server.url) as c:
+        listing = c.list_accounts(nit=NIT)
+    assert [a.number for a in listing.accounts()] == ["10000001"]
+
+
 def test_bad_gzip_is_a_transport_error() -> None:
     with RawServer(lambda conn, _: send(conn, response(200, b"not gzip", "Content-Encoding: gzip"))
                    ) as server, client(server.url) as c, pytest.raises(TransportError) as raised:

@@ -22,6 +22,9 @@ DEFAULT_MAX_RESPONSE_BYTES = 128 * 1024 * 1024
 ACCEPT_ENCODING = "gzip, deflate"
 
 
+_STEP = 1 << 20
+
+
 class _Inflater:
     def __init__(self, encoding: str) -> None:
         self.encoding = encoding
@@ -32,20 +35,25 @@ class _Inflater:
     def feed(self, data: bytes, room: int) -> list[bytes]:
         """The inflated bytes of ``data``; never more than ``room`` + 1 of them."""
         out: list[bytes] = []
-        while data:
+        while True:
+            # In steps, so that a chunk that inflates a thousandfold costs no
+            # more than the limit plus one step.
+            step = min(room + 1, _STEP)
             try:
-                piece = self._z.decompress(data, room + 1)
+                piece = self._z.decompress(data, step)
             except zlib.error:
                 if self._started or self.encoding != "deflate":
                     raise
                 self._z = zlib.decompressobj(-zlib.MAX_WBITS)
-                piece = self._z.decompress(data, room + 1)
+                piece = self._z.decompress(data, step)
             self._started = True
             out.append(piece)
             room -= len(piece)
             if room < 0 or self._z.eof:
                 break
             data = self._z.unconsumed_tail
+            if not data and len(piece) < step:
+                break  # all taken in, and nothing held back for want of room
         return out
 
     def finish(self) -> bytes:
