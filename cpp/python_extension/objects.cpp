@@ -3,8 +3,9 @@
 // each record built as soon as it is decoded and converted, with no JSON
 // text in between.
 //
-// It relies on these engine entry points alone: `CodeData::open_list` with a
-// `ListSink` and `CodeData::open` (quillon_core/envelope.hpp), the gateway
+// It relies on these engine entry points alone: `CodeData::open_list` (over a
+// status and body view) with a `ListSink` and `CodeData::open`
+// (quillon_core/envelope.hpp), the gateway
 // records' `wire::decode` and `model::convert` (quillon_accounts/wire.hpp,
 // model_convert.hpp), `amount::append_text` and the status words. The values
 // are those the engine's "parse" stage writes; `parse` answers None for
@@ -26,7 +27,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -168,60 +168,98 @@ Ref make(Kind kind, std::initializer_list<Ref*> values) {
     for (Ref* v : values) {
         if (PyObject_GenericSetAttr(obj.get(), cls.names[i++], v->get()) < 0) return Ref();
     }
+    // A frozen record of texts, numbers, decimals, enum members and other
+    // such records cannot be part of a reference cycle: the collector need
+    // not look at it (CPython does the same for tuples of such values).
+    PyObject_GC_UnTrack(obj.get());
     return obj;
 }
 
 // ---------------------------------------------------------------------------
 // Values
 
-// Texts that repeat across the records of one answer (status words, currency,
-// bank and person names, messages) are made once per answer and shared; a
-// text is immutable, so sharing changes no value. The table stops growing at
-// a bound, after which texts are made one by one.
-class Texts {
+// Values that repeat across the records of one answer (status words,
+// currency, bank and person names, messages, small amounts) are made once and
+// shared while they keep coming; texts and decimals are immutable, so sharing
+// changes no value. A small table with one place per hash: a value that
+// lands on a taken place replaces what was there.
+class Shared {
 public:
-    ~Texts() {
-        for (auto& [key, value] : seen_) Py_DECREF(value);
+    Shared() : slots_(kSlots) {}
+    ~Shared() {
+        for (Slot& slot : slots_) Py_XDECREF(slot.value);
     }
+    Shared(const Shared&) = delete;
+    Shared& operator=(const Shared&) = delete;
 
-    // A str of UTF-8 text; fails (with a Python error set) on text that is
-    // not UTF-8.
-    static Ref fresh(std::string_view s) {
-        return Ref(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr));
-    }
-
-    Ref shared(const std::string& s) {
-        if (s.size() > kLongest) return fresh(s);
-        if (auto it = seen_.find(s); it != seen_.end()) return borrowed(it->second);
-        Ref out = fresh(s);
-        if (out && seen_.size() < kMost) {
-            seen_.emplace(s, out.get());
+    // The object kept for `key`, made by `make(key)` when there is none.
+    template <class Make>
+    Ref get(std::string_view key, Make&& make) {
+        if (key.size() > kLongest) return make(key);
+        Slot& slot = slots_[hash(key) & (kSlots - 1)];
+        if (slot.value != nullptr && slot.key == key) return borrowed(slot.value);
+        Ref out = make(key);
+        if (out) {
+            slot.key.assign(key);
             Py_INCREF(out.get());
+            PyObject* old = slot.value;
+            slot.value = out.get();
+            Py_XDECREF(old);
         }
         return out;
     }
 
-    Ref shared(const std::optional<std::string>& s) { return s ? shared(*s) : none(); }
-    static Ref text(const std::string& s) { return fresh(s); }
-    static Ref text(const std::optional<std::string>& s) { return s ? fresh(*s) : none(); }
-
 private:
-    static constexpr std::size_t kLongest = 64;
-    static constexpr std::size_t kMost = 4096;
-    std::unordered_map<std::string, PyObject*> seen_;
+    struct Slot {
+        std::string key;
+        PyObject* value = nullptr;
+    };
+    static constexpr std::size_t kSlots = 1024;  // a power of two
+    static constexpr std::size_t kLongest = 48;
+
+    static std::size_t hash(std::string_view key) {
+        std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+        for (const char c : key) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        return static_cast<std::size_t>(h ^ (h >> 29));
+    }
+
+    std::vector<Slot> slots_;
 };
 
-Ref decimal(const quillon_core::amount::Amount& a, std::string& scratch) {
-    scratch.clear();
-    quillon_core::amount::append_text(a, scratch);
-    Ref text(PyUnicode_FromStringAndSize(scratch.data(), static_cast<Py_ssize_t>(scratch.size())));
+// A str of UTF-8 text; fails (with a Python error set) on text that is not
+// UTF-8.
+Ref fresh_text(std::string_view s) {
+    return Ref(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr));
+}
+
+// A Decimal from its plain decimal text.
+Ref fresh_decimal(std::string_view s) {
+    Ref text = fresh_text(s);
     if (!text) return Ref();
     return Ref(PyObject_CallFunctionObjArgs(bound.decimal, text.get(), nullptr));
 }
 
-Ref decimal(const std::optional<quillon_core::amount::Amount>& a, std::string& scratch) {
-    return a ? decimal(*a, scratch) : none();
-}
+class Values {
+public:
+    static Ref text(const std::string& s) { return fresh_text(s); }
+    static Ref text(const std::optional<std::string>& s) { return s ? fresh_text(*s) : none(); }
+    Ref shared(const std::string& s) { return texts_.get(s, fresh_text); }
+    Ref shared(const std::optional<std::string>& s) { return s ? shared(*s) : none(); }
+
+    Ref decimal(const quillon_core::amount::Amount& a) {
+        scratch_.clear();
+        quillon_core::amount::append_text(a, scratch_);
+        return decimals_.get(scratch_, fresh_decimal);
+    }
+    Ref decimal(const std::optional<quillon_core::amount::Amount>& a) {
+        return a ? decimal(*a) : none();
+    }
+
+private:
+    Shared texts_;
+    Shared decimals_;
+    std::string scratch_;
+};
 
 Ref number(std::uint64_t n) { return Ref(PyLong_FromUnsignedLongLong(n)); }
 Ref number(const std::optional<std::uint64_t>& n) { return n ? number(*n) : none(); }
@@ -242,75 +280,89 @@ Ref status(quillon_core::status::PaymentStatus s) {
 class Builder {
 public:
     Ref of(const model::Account& r) {
-        Ref number = texts_.text(r.number), alias = texts_.text(r.alias),
-            st = status(r.status), raw = texts_.shared(r.raw_status);
+        Ref number = values_.text(r.number), alias = values_.text(r.alias),
+            st = status(r.status), raw = values_.shared(r.raw_status);
         return make(kAccount, {&number, &alias, &st, &raw});
     }
 
     Ref of(const model::Party& r) {
-        Ref account = texts_.text(r.account), document = texts_.text(r.document_id),
-            name = texts_.shared(r.name), code = texts_.shared(r.bank_code),
-            bank = texts_.shared(r.bank_name);
+        Ref account = values_.text(r.account), document = values_.text(r.document_id),
+            name = values_.shared(r.name), code = values_.shared(r.bank_code),
+            bank = values_.shared(r.bank_name);
         return make(kParty, {&account, &document, &name, &code, &bank});
     }
 
     Ref of(const model::Movement& r) {
-        Ref id = texts_.text(r.transaction_id), type = texts_.shared(r.operation_type),
-            st = status(r.status), raw = texts_.shared(r.raw_status),
-            message = texts_.shared(r.message), at = texts_.text(r.transaction_at),
-            amount = decimal(r.amount, scratch_), fee = decimal(r.fee, scratch_),
-            total = decimal(r.total, scratch_), currency = texts_.shared(r.currency),
+        Ref id = values_.text(r.transaction_id), type = values_.shared(r.operation_type),
+            st = status(r.status), raw = values_.shared(r.raw_status),
+            message = values_.shared(r.message), at = values_.text(r.transaction_at),
+            amount = values_.decimal(r.amount), fee = values_.decimal(r.fee),
+            total = values_.decimal(r.total), currency = values_.shared(r.currency),
             origin = of(r.origin), destination = of(r.destination),
-            reference = texts_.text(r.reference), ach = texts_.text(r.ach_order_number),
-            recipient = texts_.text(r.recipient_order_number);
+            reference = values_.text(r.reference), ach = values_.text(r.ach_order_number),
+            recipient = values_.text(r.recipient_order_number);
         return make(kMovement, {&id, &type, &st, &raw, &message, &at, &amount, &fee, &total,
                                 &currency, &origin, &destination, &reference, &ach, &recipient});
     }
 
     Ref of(const model::Balance& r) {
-        Ref number = texts_.text(r.account_number), st = status(r.status),
-            raw = texts_.shared(r.raw_status), currency = texts_.shared(r.currency),
-            available = decimal(r.available, scratch_), booked = decimal(r.booked, scratch_),
-            held = decimal(r.held, scratch_), credit = texts_.text(r.last_credit_at),
-            debit = texts_.text(r.last_debit_at);
+        Ref number = values_.text(r.account_number), st = status(r.status),
+            raw = values_.shared(r.raw_status), currency = values_.shared(r.currency),
+            available = values_.decimal(r.available), booked = values_.decimal(r.booked),
+            held = values_.decimal(r.held), credit = values_.text(r.last_credit_at),
+            debit = values_.text(r.last_debit_at);
         return make(kBalance,
                     {&number, &st, &raw, &currency, &available, &booked, &held, &credit, &debit});
     }
 
     Ref of(const model::StatusChanged& r) {
-        Ref number = texts_.text(r.account_number), st = status(r.status),
-            raw = texts_.shared(r.raw_status);
+        Ref number = values_.text(r.account_number), st = status(r.status),
+            raw = values_.shared(r.raw_status);
         return make(kStatusChanged, {&number, &st, &raw});
     }
 
     Ref of(const model::Establishment& r) {
-        Ref id = number(r.id), name = texts_.text(r.name), accounts = tuple(r.accounts);
+        Ref id = number(r.id), name = values_.text(r.name), accounts = tuple(r.accounts);
         return make(kEstablishment, {&id, &name, &accounts});
     }
 
     Ref of(const model::MerchantAccount& r) {
-        Ref nit = texts_.text(r.nit), merchant = texts_.text(r.merchant_name),
-            id = number(r.establishment_id), name = texts_.text(r.establishment_name),
+        Ref nit = values_.text(r.nit), merchant = values_.text(r.merchant_name),
+            id = number(r.establishment_id), name = values_.text(r.establishment_name),
             account = of(r.account);
         return make(kMerchantAccount, {&nit, &merchant, &id, &name, &account});
     }
 
     Ref of(const model::MerchantAccounts& r) {
-        Ref nit = texts_.text(r.nit), merchant = texts_.text(r.merchant_name),
+        Ref nit = values_.text(r.nit), merchant = values_.text(r.merchant_name),
             establishments = tuple(r.establishments);
         return make(kMerchantAccounts, {&nit, &merchant, &establishments});
     }
 
     Ref of(const model::CreatedAccounts& r) {
-        Ref nit = texts_.text(r.nit), merchant = texts_.text(r.merchant_name),
-            id = number(r.establishment_id), name = texts_.text(r.establishment_name),
+        Ref nit = values_.text(r.nit), merchant = values_.text(r.merchant_name),
+            id = number(r.establishment_id), name = values_.text(r.establishment_name),
             accounts = tuple(r.accounts);
         return make(kCreatedAccounts, {&nit, &merchant, &id, &name, &accounts});
     }
 
-    Ref of(const model::Reconciliation& r) {
-        Ref movements = tuple(r.movements), balances = tuple(r.balances);
-        return make(kReconciliation, {&movements, &balances});
+    // A tuple of the records of a list node of W (no node: an empty tuple),
+    // each decoded, converted and built in turn; nothing when one fails.
+    template <class W>
+    Ref tuple_of(const Node* list, std::string& message) {
+        if (list == nullptr) return Ref(PyTuple_New(0));
+        if (!list->is_array()) return Ref();
+        Ref out(PyTuple_New(static_cast<Py_ssize_t>(list->items().size())));
+        if (!out) return Ref();
+        Py_ssize_t i = 0;
+        W record;
+        for (const Node& item : list->items()) {
+            if (!wire::decode(item, record, message)) return Ref();
+            Ref built = of(model::convert(std::move(record)));
+            if (!built) return Ref();
+            PyTuple_SetItem(out.get(), i++, built.release());  // steals
+        }
+        return out;
     }
 
     template <class T>
@@ -326,8 +378,7 @@ public:
     }
 
 private:
-    Texts texts_;
-    std::string scratch_;
+    Values values_;
 };
 
 // ---------------------------------------------------------------------------
@@ -357,32 +408,59 @@ private:
     Builder builder_;
 };
 
+// The body is read where Python holds it: a long list's body is never copied.
 template <class W>
-Ref open_list(const HttpResponse& response) {
+Ref open_list(std::uint16_t status, std::string_view body) {
     ListBuilder<W> sink;
     std::optional<quillon_core::error::Error> failure;
-    if (!CodeData::open_list(response, sink, failure) || failure) return Ref();
+    if (!CodeData::open_list(status, body, sink, failure) || failure) return Ref();
     return sink.finish();
 }
 
 template <class W>
-Ref open_record(const HttpResponse& response) {
-    auto wire = CodeData::open<W>(response);
+Ref open_record(std::uint16_t status, std::string_view body) {
+    auto wire = CodeData::open<W>(HttpResponse{status, std::string(body)});
     if (!wire) return Ref();
     Builder builder;
     return builder.of(model::convert(std::move(wire).value()));
 }
 
+// A reconciliation built list by list straight from the payload's nodes: an
+// object with "movimientos" and "saldos" (each optional), or an array of the
+// two lists. Anything else is left to the engine.
+Ref open_reconciliation(std::uint16_t status, std::string_view body) {
+    Builder builder;
+    auto built = CodeData::open_with(HttpResponse{status, std::string(body)},
+                                     [&](const Node& node, std::string& message) {
+        const Node* lists[2] = {nullptr, nullptr};
+        std::optional<Ref> out;
+        if (node.is_object()) {
+            lists[0] = node.find("movimientos");
+            lists[1] = node.find("saldos");
+        } else if (node.is_array() && node.items().size() <= 2) {
+            for (std::size_t i = 0; i < node.items().size(); ++i) lists[i] = &node.items()[i];
+        } else {
+            return out;
+        }
+        Ref movements = builder.tuple_of<wire::WMovement>(lists[0], message);
+        Ref balances = builder.tuple_of<wire::WBalance>(lists[1], message);
+        if (movements && balances) out.emplace(make(kReconciliation, {&movements, &balances}));
+        return out;
+    });
+    if (!built) return Ref();
+    return std::move(built).value();
+}
+
 // The result of `op` from the answer, or nothing (without an error set) when
 // the answer is left to the engine's `call`.
-Ref open(std::string_view op, const HttpResponse& response) {
-    if (op == "accounts.debits" || op == "accounts.credits") return open_list<wire::WMovement>(response);
-    if (op == "accounts.reconcile") return open_record<wire::WReconciliation>(response);
-    if (op == "accounts.balances") return open_list<wire::WBalance>(response);
-    if (op == "accounts.get") return open_record<wire::Detail>(response);
-    if (op == "accounts.list") return open_record<wire::List>(response);
-    if (op == "accounts.create") return open_record<wire::Created>(response);
-    if (op == "accounts.set_status") return open_list<wire::Changed>(response);
+Ref open(std::string_view op, std::uint16_t status, std::string_view body) {
+    if (op == "accounts.debits" || op == "accounts.credits") return open_list<wire::WMovement>(status, body);
+    if (op == "accounts.reconcile") return open_reconciliation(status, body);
+    if (op == "accounts.balances") return open_list<wire::WBalance>(status, body);
+    if (op == "accounts.get") return open_record<wire::Detail>(status, body);
+    if (op == "accounts.list") return open_record<wire::List>(status, body);
+    if (op == "accounts.create") return open_record<wire::Created>(status, body);
+    if (op == "accounts.set_status") return open_list<wire::Changed>(status, body);
     return Ref();
 }
 
@@ -428,13 +506,12 @@ PyObject* parse_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
     if (PyBytes_AsStringAndSize(args[2], &body, &body_size) < 0) return nullptr;
     if (status < 0 || status > 0xFFFF) Py_RETURN_NONE;
     try {
-        HttpResponse response;
-        response.status = static_cast<std::uint16_t>(status);
-        response.body.assign(body, static_cast<std::size_t>(body_size));
         Ref out;
         {
             CollectorPaused paused;
-            out = open(std::string_view(op_text, static_cast<std::size_t>(op_size)), response);
+            out = open(std::string_view(op_text, static_cast<std::size_t>(op_size)),
+                       static_cast<std::uint16_t>(status),
+                       std::string_view(body, static_cast<std::size_t>(body_size)));
         }
         if (out) return out.release();
         // Nothing built, or a text that is not UTF-8 stopped the building:

@@ -121,12 +121,17 @@ Result<const json::Node*> CodeData::payload(const http::HttpResponse& response, 
 }
 
 bool CodeData::open_list(const http::HttpResponse& response, ListSink& sink, std::optional<Error>& failure) {
+    return open_list(response.status, response.body, sink, failure);
+}
+
+bool CodeData::open_list(std::uint16_t status, std::string_view body, ListSink& sink,
+                         std::optional<Error>& failure) {
     // Failed answers, authentication failures included, go the general way.
-    if (!response.is_success()) return false;
+    if (status < 200 || status > 299) return false;
     // The steps below are those of `json::Doc::parse` (the same messages
     // and positions for a body that is no JSON); only where the values go
     // differs.
-    json::Reader r(response.body);
+    json::Reader r(body);
     json::ValueReader values(r);
     std::optional<std::string> shape;  // the first element that did not decode
     const auto list = [&]() {

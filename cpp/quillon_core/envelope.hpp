@@ -83,6 +83,9 @@ struct CodeData {
     // general way instead (a failed answer, a payload that is no array, a
     // repeated "data"); what the sink received then is to be thrown away.
     static bool open_list(const http::HttpResponse& response, ListSink& sink, std::optional<Error>& failure);
+    // The same over a status and a body held by the caller (not copied).
+    static bool open_list(std::uint16_t status, std::string_view body, ListSink& sink,
+                          std::optional<Error>& failure);
 
     // The node the payload is decoded from ("data" when present and not
     // null, else the whole body), read into `doc`; or the error of a failed
