@@ -12,7 +12,8 @@ import httpx
 import pytest
 
 from engine_cases import DATA, OPS, VALID
-from quillon.accounts import OPERATIONS, RECONCILE, Client, _answers, _objects, models
+from quillon.accounts import OPERATIONS, RECONCILE, AccessToken, Client, _answers, _objects, models
+from quillon.accounts.errors import ResponseTooLargeError
 from quillon.accounts.protocol import HttpResponse, build, parse
 from quillon.accounts.simulator import GatewaySimulator
 from test_parse import BALANCE_WIRE, MOVEMENT
@@ -35,6 +36,7 @@ ODD_MOVEMENT = {
     "importeTotal": " 12.30 ", "numeroReferencia": "0042", "estado": "desconocido",
 }
 MANY = [MOVEMENT, ODD_MOVEMENT] * 3
+TOKEN = AccessToken(access_token="tok", token_type="Bearer", expires_at=2**62)
 OTHER_BALANCE = {k: v for k, v in BALANCE_WIRE.items() if k != "tipoMoneda"}
 BALANCES = [BALANCE_WIRE, {**OTHER_BALANCE, "estado": None, "moneda": "BOB"},
             {"numeroCuenta": 77, "saldoDisponible": 1, "saldoContable": "2", "saldoRetenido": 0}]
@@ -109,7 +111,8 @@ def test_only_utf8_bodies_are_taken() -> None:
     assert _answers.from_bytes("accounts.debits", 200, body, "utf-8") is not None
     assert _answers.from_bytes("accounts.debits", 200, body, None) is not None
     assert _answers.from_bytes("accounts.debits", 200, body, "latin-1") is None
-    assert _answers.from_bytes("accounts.debits", 200, body, "no-such-codec") is None
+    assert _answers.from_bytes("accounts.debits", 200, body, "UTF8") is not None
+    assert _answers.from_bytes("accounts.debits", 200, body, "no-such-codec") is not None
 
 
 @pytest.mark.parametrize("enabled", [True, False])
@@ -151,3 +154,19 @@ def test_client_results_over_http_equal_the_call_path(sim: GatewaySimulator) -> 
     assert got.movements
     assert got.balances
     same(got, expected)
+
+
+@pytest.mark.parametrize("size", [10, 3000])
+def test_a_transport_that_hands_the_body_over_whole(size: int) -> None:
+    # httpx.MockTransport answers with responses made from their content,
+    # which httpx has read before the client sees them.
+    body = json.dumps({"code": "00", "data": [MOVEMENT] * size}).encode()
+    http = httpx.Client(transport=httpx.MockTransport(lambda _: httpx.Response(200, content=body)))
+    client = Client(client_id="t", token=TOKEN, base_url="https://gw.test", http_client=http,
+                    max_response_bytes=1 << 20)
+    query = VALID["debits"]
+    if len(body) > client.max_response_bytes:
+        with pytest.raises(ResponseTooLargeError):
+            client.debits(**query)
+    else:
+        assert client.debits(**query) == old_path("debits", 200, body)

@@ -33,19 +33,20 @@ READY = _bind()
 
 
 @functools.lru_cache(maxsize=16)
-def _is_utf8(encoding: str) -> bool:
+def _is_utf8(charset: str) -> bool:
     try:
-        return codecs.lookup(encoding).name == "utf-8"
-    except LookupError:
-        return False
+        return codecs.lookup(charset).name == "utf-8"
+    except LookupError:  # an unknown charset is read as UTF-8
+        return True
 
 
-def from_bytes(operation: str, status: int, body: bytes, encoding: str | None) -> Any | None:
+def from_bytes(operation: str, status: int, body: bytes, charset: str | None) -> Any | None:
     """The result of ``operation`` from the answer, or None to leave it to the engine's ``call``.
 
-    ``encoding`` is the one the body's text is read with; only UTF-8 bodies
-    are taken here, since only for them are the bytes the text.
+    ``charset`` is the one the answer declares; the body's text is read as
+    UTF-8 when it declares none or one unknown. Only UTF-8 bodies are taken
+    here, since only for them are the bytes the text.
     """
-    if not READY or not _is_utf8(encoding or "utf-8"):
+    if not READY or not (charset is None or _is_utf8(charset)):
         return None
     return _objects.parse(operation, status, body)

@@ -373,6 +373,19 @@ class _Base:
         encoding = resp.headers.get("content-encoding")
         return BodyReader(encoding, self.max_response_bytes, run.deadline)
 
+    def _read_already(self, resp: httpx.Response, run: Attempts) -> bytes | None:
+        """The body of an answer that httpx holds whole already, under the same limit.
+
+        A transport may hand over a response made with its content (as
+        ``httpx.MockTransport`` does), which httpx reads and decodes at once;
+        its stream is then spent. None for an answer still to be streamed.
+        """
+        if not resp.is_stream_consumed:
+            return None
+        reader = BodyReader(None, self.max_response_bytes, run.deadline)
+        reader.feed(resp.content)
+        return reader.finish()
+
     @staticmethod
     def _log_send(operation: Operation[Any, Any], request: HttpRequest, attempt: int) -> None:
         logger.debug(
@@ -589,7 +602,7 @@ class Client(SyncRanges, _Base):
                     continue
                 self._log_answer(operation, resp.status_code, started)
                 self._record(request, resp, started, run)
-                result = from_bytes(operation.name, resp.status_code, body, resp.encoding)
+                result = from_bytes(operation.name, resp.status_code, body, resp.charset_encoding)
                 if result is not None:
                     return cast(R, result)
                 response = _response(resp, body)
@@ -605,6 +618,9 @@ class Client(SyncRanges, _Base):
             self._request(self._http, request, run), stream=True, follow_redirects=False
         )
         try:
+            whole = self._read_already(resp, run)
+            if whole is not None:
+                return resp, whole
             reader = self._reader(resp, run)
             for chunk in resp.iter_raw():
                 reader.feed(chunk)
@@ -817,7 +833,7 @@ class AsyncClient(AsyncRanges, _Base):
                     continue
                 self._log_answer(operation, resp.status_code, started)
                 self._record(request, resp, started, run)
-                result = from_bytes(operation.name, resp.status_code, body, resp.encoding)
+                result = from_bytes(operation.name, resp.status_code, body, resp.charset_encoding)
                 if result is not None:
                     return cast(R, result)
                 response = _response(resp, body)
@@ -833,6 +849,9 @@ class AsyncClient(AsyncRanges, _Base):
             self._request(self._http, request, run), stream=True, follow_redirects=False
         )
         try:
+            whole = self._read_already(resp, run)
+            if whole is not None:
+                return resp, whole
             reader = self._reader(resp, run)
             async for chunk in resp.aiter_raw():
                 reader.feed(chunk)
