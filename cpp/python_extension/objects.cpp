@@ -239,25 +239,38 @@ Ref fresh_decimal(std::string_view s) {
     return Ref(PyObject_CallFunctionObjArgs(bound.decimal, text.get(), nullptr));
 }
 
+// The values of the records of one answer; those of a list's records are
+// shared (see `Shared`), a single record's are not worth a table.
 class Values {
 public:
+    explicit Values(bool share) : share_(share) {}
+
+    // From now on, values are shared.
+    void share() {
+        if (share_) return;
+        share_ = true;
+        texts_.emplace();
+        decimals_.emplace();
+    }
+
     static Ref text(const std::string& s) { return fresh_text(s); }
     static Ref text(const std::optional<std::string>& s) { return s ? fresh_text(*s) : none(); }
-    Ref shared(const std::string& s) { return texts_.get(s, fresh_text); }
+    Ref shared(const std::string& s) { return share_ ? texts_->get(s, fresh_text) : fresh_text(s); }
     Ref shared(const std::optional<std::string>& s) { return s ? shared(*s) : none(); }
 
     Ref decimal(const quillon_core::amount::Amount& a) {
         scratch_.clear();
         quillon_core::amount::append_text(a, scratch_);
-        return decimals_.get(scratch_, fresh_decimal);
+        return share_ ? decimals_->get(scratch_, fresh_decimal) : fresh_decimal(scratch_);
     }
     Ref decimal(const std::optional<quillon_core::amount::Amount>& a) {
         return a ? decimal(*a) : none();
     }
 
 private:
-    Shared texts_;
-    Shared decimals_;
+    bool share_;
+    std::optional<Shared> texts_ = share_ ? std::make_optional<Shared>() : std::nullopt;
+    std::optional<Shared> decimals_ = share_ ? std::make_optional<Shared>() : std::nullopt;
     std::string scratch_;
 };
 
@@ -279,6 +292,9 @@ Ref status(quillon_core::status::PaymentStatus s) {
 
 class Builder {
 public:
+    explicit Builder(bool lists) : values_(lists) {}
+    void share() { values_.share(); }
+
     Ref of(const model::Account& r) {
         Ref number = values_.text(r.number), alias = values_.text(r.alias),
             st = status(r.status), raw = values_.shared(r.raw_status);
@@ -390,13 +406,15 @@ private:
 template <class W>
 class ListBuilder final : public quillon_core::envelope::ListSink {
 public:
-    ListBuilder() : list_(PyList_New(0)) {}
+    ListBuilder() : list_(PyList_New(0)), builder_(false) {}
 
     bool element(const Node& item, std::string& message) override {
         if (!list_) return true;
         if (!wire::decode(item, record_, message)) return false;
         Ref obj = builder_.of(model::convert(std::move(record_)));
         if (!obj || PyList_Append(list_.get(), obj.get()) < 0) list_.reset();
+        // A second record makes a list whose values may repeat.
+        if (++count_ == 1) builder_.share();
         return true;
     }
 
@@ -406,6 +424,7 @@ private:
     Ref list_;
     W record_;
     Builder builder_;
+    std::size_t count_ = 0;
 };
 
 // The body is read where Python holds it: a long list's body is never copied.
@@ -421,7 +440,7 @@ template <class W>
 Ref open_record(std::uint16_t status, std::string_view body) {
     auto wire = CodeData::open<W>(HttpResponse{status, std::string(body)});
     if (!wire) return Ref();
-    Builder builder;
+    Builder builder(false);
     return builder.of(model::convert(std::move(wire).value()));
 }
 
@@ -429,7 +448,7 @@ Ref open_record(std::uint16_t status, std::string_view body) {
 // object with "movimientos" and "saldos" (each optional), or an array of the
 // two lists. Anything else is left to the engine.
 Ref open_reconciliation(std::uint16_t status, std::string_view body) {
-    Builder builder;
+    Builder builder(true);
     auto built = CodeData::open_with(HttpResponse{status, std::string(body)},
                                      [&](const Node& node, std::string& message) {
         const Node* lists[2] = {nullptr, nullptr};

@@ -30,6 +30,7 @@ from quillon.accounts._body import ACCEPT_ENCODING, DEFAULT_MAX_RESPONSE_BYTES, 
 from quillon.accounts._inputs import check_input, coerce
 from quillon.accounts._iterate import AsyncRanges, SyncRanges
 from quillon.accounts._logging import Redactor, logger, mask_headers
+from quillon.accounts._requests import RequestMaker
 from quillon.accounts._settings import resolve
 from quillon.accounts.config import (
     AccessToken,
@@ -203,6 +204,7 @@ class _Base:
         self._timeout = timeout
         self._clock = clock
         self._redactor = Redactor(config.secrets())
+        self._requests = RequestMaker()
         self._static: AccessToken | None = None
         self._provider: Callable[[], Any] | None = None
         self._cached: AccessToken | None = None
@@ -361,12 +363,13 @@ class _Base:
             write=cut(configured.write),
             pool=cut(configured.pool),
         )
-        return http.build_request(
+        return self._requests.make(
+            http,
             request.method,
             request.url,
-            headers={**self._headers, **request.headers, "Accept-Encoding": ACCEPT_ENCODING},
-            content=None if request.body is None else request.body.encode("utf-8"),
-            timeout=timeout,
+            {**self._headers, **request.headers, "Accept-Encoding": ACCEPT_ENCODING},
+            None if request.body is None else request.body.encode("utf-8"),
+            timeout,
         )
 
     def _reader(self, resp: httpx.Response, run: Attempts) -> BodyReader:

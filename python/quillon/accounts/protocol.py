@@ -243,13 +243,27 @@ def build(
     Raises ValidationError for unusable input.
     """
     _check_input(operation, input)
-    payload = {
-        "config": config.to_json(),
-        "token": None if token is None else token.to_json(),
-        "input": input.to_json(),
-    }
-    value = call(f"{operation.name}.build", json.dumps(payload))
+    payload = (
+        f'{{"config":{_json_of(config, 0)},"token":{_json_of(token, 1)},'
+        f'"input":{json.dumps(input.to_json())}}}'
+    )
+    value = call(f"{operation.name}.build", payload)
     return HttpRequest.from_json(value)
+
+
+# The JSON text of the last configuration and token, which a client sends with
+# every request: (object, text), replaced as one value. Both are frozen.
+_last_json: list[tuple[object, str]] = [(None, "null"), (None, "null")]
+
+
+def _json_of(record: ClientConfig | AccessToken | None, slot: int) -> str:
+    if record is None:
+        return "null"
+    last, text = _last_json[slot]
+    if last is not record:
+        text = json.dumps(record.to_json())
+        _last_json[slot] = (record, text)
+    return text
 
 
 def parse(operation: Operation[In, R], input: In, response: HttpResponse) -> R:
