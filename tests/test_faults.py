@@ -32,6 +32,7 @@ from quillon.accounts import (
     TransportError,
     ValidationError,
 )
+from quillon.accounts.oauth import ClientCredentials
 from rawserver import RawServer, response
 
 NIT = "1234567"
@@ -334,3 +335,24 @@ def test_exceptions_pickle_with_every_member(error: QuillonError) -> None:
     assert type(copy) is type(error)
     assert (copy.to_json(), str(copy), copy.args) == (error.to_json(), str(error), error.args)
     assert copy.__dict__ == error.__dict__
+
+
+@pytest.mark.parametrize(
+    ("answer", "error"),
+    [
+        (lambda conn, _: send(conn, response(307, b"", "Location: http://127.0.0.1:9/x")),
+         ApiError),
+        (endless, ResponseTooLargeError),
+        (lambda conn, _: send(conn, response(200, b"not gzip", "Content-Encoding: gzip")),
+         TransportError),
+    ],
+    ids=["redirect", "endless stream", "bad gzip"],
+)
+def test_the_token_endpoint_is_held_to_the_same_bounds(
+    answer: Callable[[socket.socket, bytes], None], error: type[QuillonError],
+) -> None:
+    with httpx.Client(follow_redirects=True) as lent, RawServer(answer) as server, \
+            ClientCredentials(token_url=server.url + "/oauth/token", client_id="cid",
+                              client_secret="sec-12345", http_client=lent) as tokens, \
+            pytest.raises(error):
+        tokens()

@@ -8,18 +8,32 @@ passes the limit, and a small compressed answer cannot inflate to gigabytes.
 
 from __future__ import annotations
 
+import codecs
 import time
 import zlib
 
+import httpx
+
 from quillon.accounts.errors import ResponseTooLargeError, TransportError
 
-__all__ = ["ACCEPT_ENCODING", "DEFAULT_MAX_RESPONSE_BYTES", "BodyReader"]
+__all__ = [
+    "ACCEPT_ENCODING",
+    "DEFAULT_MAX_RESPONSE_BYTES",
+    "FAILURES",
+    "BodyReader",
+    "aread",
+    "read",
+    "text",
+]
 
 # The largest real answers (100,000 movements) are about 70 MB.
 DEFAULT_MAX_RESPONSE_BYTES = 128 * 1024 * 1024
 
 # The encodings the reader can inflate; asked for on every request.
 ACCEPT_ENCODING = "gzip, deflate"
+
+# What sending a request and reading its answer can raise.
+FAILURES = (httpx.HTTPError, httpx.InvalidURL, httpx.StreamError, UnicodeError, TransportError)
 
 
 _STEP = 1 << 20
@@ -139,3 +153,55 @@ class BodyReader:
         if self._size > self._limit:
             raise self._too_large()
         self._chunks.append(piece)
+
+
+def _held(resp: httpx.Response, limit: int, deadline: float) -> bytes | None:
+    """The body of an answer that httpx holds whole already, under the same limit.
+
+    A transport may hand over a response made with its content (as
+    ``httpx.MockTransport`` does), which httpx reads and decodes at once; its
+    stream is then spent. None for an answer still to be streamed.
+    """
+    if not resp.is_stream_consumed:
+        return None
+    reader = BodyReader(None, limit, deadline)
+    reader.feed(resp.content)
+    return reader.finish()
+
+
+def read(resp: httpx.Response, limit: int, deadline: float) -> bytes:
+    """The whole body of a streamed ``resp``, within ``limit`` and ``deadline``; closes it."""
+    try:
+        held = _held(resp, limit, deadline)
+        if held is not None:
+            return held
+        reader = BodyReader(resp.headers.get("content-encoding"), limit, deadline)
+        for chunk in resp.iter_raw():
+            reader.feed(chunk)
+        return reader.finish()
+    finally:
+        resp.close()
+
+
+async def aread(resp: httpx.Response, limit: int, deadline: float) -> bytes:
+    """:func:`read` for a response of an ``httpx.AsyncClient``."""
+    try:
+        held = _held(resp, limit, deadline)
+        if held is not None:
+            return held
+        reader = BodyReader(resp.headers.get("content-encoding"), limit, deadline)
+        async for chunk in resp.aiter_raw():
+            reader.feed(chunk)
+        return reader.finish()
+    finally:
+        await resp.aclose()
+
+
+def text(body: bytes, resp: httpx.Response) -> str:
+    """``body`` decoded by the charset ``resp`` names (UTF-8 if none or unknown)."""
+    charset = resp.charset_encoding or "utf-8"
+    try:
+        codecs.lookup(charset)
+    except LookupError:
+        charset = "utf-8"
+    return body.decode(charset, "replace")

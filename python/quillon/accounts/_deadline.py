@@ -34,11 +34,17 @@ SocketOptions = (
 
 
 @contextlib.contextmanager
-def deadline(at: float) -> Iterator[None]:
-    """Every socket operation of a guarded pool within the block ends by ``at`` (monotonic)."""
+def deadline(at: float) -> Iterator[float]:
+    """Every socket operation of a guarded pool within the block ends by ``at`` (monotonic).
+
+    Within an earlier deadline (a token fetched during a call, say), the
+    earlier one holds. Gives the deadline in force.
+    """
+    outer = _DEADLINE.get()
+    at = at if outer is None else min(at, outer)
     token = _DEADLINE.set(at)
     try:
-        yield
+        yield at
     finally:
         _DEADLINE.reset(token)
 

@@ -12,7 +12,6 @@ never made).
 from __future__ import annotations
 
 import asyncio
-import codecs
 import copy
 import inspect
 import ssl
@@ -24,9 +23,9 @@ from typing import Any, ParamSpec, TypeVar, cast
 
 import httpx
 
-from quillon.accounts import _deadline
+from quillon.accounts import _body, _deadline
 from quillon.accounts._answers import from_bytes
-from quillon.accounts._body import ACCEPT_ENCODING, DEFAULT_MAX_RESPONSE_BYTES, BodyReader
+from quillon.accounts._body import ACCEPT_ENCODING, DEFAULT_MAX_RESPONSE_BYTES
 from quillon.accounts._inputs import check_input, coerce
 from quillon.accounts._iterate import AsyncRanges, SyncRanges
 from quillon.accounts._logging import Redactor, logger, mask_headers
@@ -99,8 +98,6 @@ DEFAULT_TIMEOUT = httpx.Timeout(20.0, connect=5.0)
 
 # Texts taken from an answer (a gateway message, say) are cut to this many characters.
 MAX_ERROR_TEXT = 1000
-# What sending a request and reading its answer can raise.
-_FAILURES = (httpx.HTTPError, httpx.InvalidURL, httpx.StreamError, UnicodeError, TransportError)
 # Failures of the exchange that another try would meet again.
 _LOCAL = (httpx.UnsupportedProtocol, httpx.LocalProtocolError, httpx.InvalidURL, UnicodeError)
 
@@ -127,17 +124,9 @@ def _transport_error(
     return TransportError(detail, sent=sent, retryable=retryable)
 
 
-def _text(body: bytes, resp: httpx.Response) -> str:
-    charset = resp.charset_encoding or "utf-8"
-    try:
-        codecs.lookup(charset)
-    except LookupError:
-        charset = "utf-8"
-    return body.decode(charset, "replace")
-
-
 def _response(resp: httpx.Response, body: bytes) -> HttpResponse:
-    return HttpResponse(status=resp.status_code, body=_text(body, resp), headers=dict(resp.headers))
+    text = _body.text(body, resp)
+    return HttpResponse(status=resp.status_code, body=text, headers=dict(resp.headers))
 
 
 # Headers that the engine sets or that describe the body: not for callers to replace.
@@ -372,23 +361,6 @@ class _Base:
             timeout,
         )
 
-    def _reader(self, resp: httpx.Response, run: Attempts) -> BodyReader:
-        encoding = resp.headers.get("content-encoding")
-        return BodyReader(encoding, self.max_response_bytes, run.deadline)
-
-    def _read_already(self, resp: httpx.Response, run: Attempts) -> bytes | None:
-        """The body of an answer that httpx holds whole already, under the same limit.
-
-        A transport may hand over a response made with its content (as
-        ``httpx.MockTransport`` does), which httpx reads and decodes at once;
-        its stream is then spent. None for an answer still to be streamed.
-        """
-        if not resp.is_stream_consumed:
-            return None
-        reader = BodyReader(None, self.max_response_bytes, run.deadline)
-        reader.feed(resp.content)
-        return reader.finish()
-
     @staticmethod
     def _log_send(operation: Operation[Any, Any], request: HttpRequest, attempt: int) -> None:
         logger.debug(
@@ -599,7 +571,7 @@ class Client(SyncRanges, _Base):
                 started = time.monotonic()
                 try:
                     resp, body = self._exchange(request, run)
-                except _FAILURES as exc:
+                except _body.FAILURES as exc:
                     delay = self._after_failure(run, exc, request)
                     self._sleep(delay)
                     continue
@@ -620,16 +592,7 @@ class Client(SyncRanges, _Base):
         resp = self._http.send(
             self._request(self._http, request, run), stream=True, follow_redirects=False
         )
-        try:
-            whole = self._read_already(resp, run)
-            if whole is not None:
-                return resp, whole
-            reader = self._reader(resp, run)
-            for chunk in resp.iter_raw():
-                reader.feed(chunk)
-            return resp, reader.finish()
-        finally:
-            resp.close()
+        return resp, _body.read(resp, self.max_response_bytes, run.deadline)
 
     # One method per operation.
 
@@ -830,7 +793,7 @@ class AsyncClient(AsyncRanges, _Base):
                 started = time.monotonic()
                 try:
                     resp, body = await self._exchange(request, run)
-                except _FAILURES as exc:
+                except _body.FAILURES as exc:
                     delay = self._after_failure(run, exc, request)
                     await self._sleep(delay)
                     continue
@@ -851,16 +814,7 @@ class AsyncClient(AsyncRanges, _Base):
         resp = await self._http.send(
             self._request(self._http, request, run), stream=True, follow_redirects=False
         )
-        try:
-            whole = self._read_already(resp, run)
-            if whole is not None:
-                return resp, whole
-            reader = self._reader(resp, run)
-            async for chunk in resp.aiter_raw():
-                reader.feed(chunk)
-            return resp, reader.finish()
-        finally:
-            await resp.aclose()
+        return resp, await _body.aread(resp, self.max_response_bytes, run.deadline)
 
     async def get_account(self, *, nit: str, account_number: str) -> MerchantAccount:
         """One account with its merchant and establishment (see :meth:`Client.get_account`)."""

@@ -32,6 +32,7 @@ from typing import Any
 
 import httpx
 
+from quillon.accounts import _body, _deadline
 from quillon.accounts._logging import Redactor, logger
 from quillon.accounts.config import EXPIRY_LEEWAY_SECONDS, AccessToken, ClientConfig
 from quillon.accounts.errors import (
@@ -41,6 +42,7 @@ from quillon.accounts.errors import (
     QuillonError,
     TransportError,
 )
+from quillon.accounts.retry import MAYBE_SENT, NOT_SENT
 
 __all__ = [
     "DEFAULT_TOKEN_PATH",
@@ -53,6 +55,11 @@ DEFAULT_TOKEN_PATH = "/oauth/token"
 """Path of the token endpoint under the gateway's base URL, unless ``token_url`` says otherwise."""
 
 TOKEN_TIMEOUT = httpx.Timeout(10.0, connect=5.0)
+# A token request ends within this many seconds however slowly the endpoint
+# answers (or sooner, within the deadline of the call that needs the token),
+# and its answer may not exceed this many bytes.
+TOKEN_DEADLINE = 30.0
+MAX_TOKEN_ANSWER = 1 << 20
 
 # OAuth error words that mean the credentials themselves were refused.
 _REFUSALS = frozenset(
@@ -130,21 +137,23 @@ class _Endpoint:
             "Authorization": self._authorization,
             "Content-Type": "application/x-www-form-urlencoded",
             "Accept": "application/json",
+            "Accept-Encoding": _body.ACCEPT_ENCODING,
         }
         return headers, urllib.parse.urlencode(form).encode("ascii")
 
-    def _accept(self, resp: httpx.Response, started: float) -> AccessToken:
+    def _accept(self, resp: httpx.Response, data: bytes, started: float) -> AccessToken:
         logger.debug(
             "token endpoint answered HTTP %d in %.0f ms",
             resp.status_code,
             (time.monotonic() - started) * 1000,
         )
+        text = _body.text(data, resp)
         try:
-            body = json.loads(resp.text) if resp.text.strip() else None
-        except ValueError:
+            body = json.loads(text) if text.strip() else None
+        except (ValueError, RecursionError):
             body = None
         if resp.status_code != 200:
-            raise self._refusal(resp.status_code, body, resp.text)
+            raise self._refusal(resp.status_code, body, text)
         if not isinstance(body, Mapping) or not isinstance(body.get("access_token"), str):
             raise DecodeError("the token endpoint's answer has no access_token")
         value = body["access_token"]
@@ -171,18 +180,23 @@ class _Endpoint:
     def _refusal(self, status: int, body: Any, text: str) -> QuillonError:
         error = body.get("error") if isinstance(body, Mapping) else None
         detail = body.get("error_description") if isinstance(body, Mapping) else None
-        what = " ".join(str(x) for x in (error, detail) if x) or text[:200] or "no details"
+        what = " ".join(str(x) for x in (error, detail) if x) or text or "no details"
         message = self._redactor.scrub(f"the token endpoint refused: {what}")
+        if len(message) > 1000:
+            message = message[:1000] + "..."
         if status in (401, 403) or error in _REFUSALS:
             return AuthenticationError(message, status=status)
         return ApiError(message, status=status, retryable=status == 429 or status >= 500)
 
-    def _transport(self, exc: httpx.TransportError) -> TransportError:
-        host = urllib.parse.urlsplit(self.token_url).netloc
-        detail = self._redactor.scrub(str(exc) or type(exc).__name__)
+    def _transport(self, exc: Exception) -> TransportError:
+        if isinstance(exc, TransportError):  # the answer was too large, cut or slow
+            return exc.scrubbed(self._redactor.scrub)  # type: ignore[return-value]
+        host = self._redactor.scrub(urllib.parse.urlsplit(self.token_url).netloc)
+        detail = self._redactor.scrub(str(exc) or type(exc).__name__)[:1000]
         return TransportError(
             f"token endpoint {host} not reached: {type(exc).__name__}: {detail}",
-            sent=not isinstance(exc, (httpx.ConnectError, httpx.ConnectTimeout)),
+            sent=not isinstance(exc, (*NOT_SENT, httpx.InvalidURL, UnicodeError)),
+            retryable=isinstance(exc, (*NOT_SENT, *MAYBE_SENT)),
         )
 
     def __repr__(self) -> str:
@@ -242,6 +256,7 @@ class ClientCredentials(_Endpoint):
         self._lock = threading.Lock()
         self._owns_http = http_client is None
         self._http = http_client or httpx.Client(timeout=timeout)
+        _deadline.guard(self._http)
 
     @classmethod
     def from_config(
@@ -270,11 +285,16 @@ class ClientCredentials(_Endpoint):
     def _fetch(self) -> AccessToken:
         headers, body = self._request()
         started = time.monotonic()
-        try:
-            resp = self._http.post(self.token_url, headers=headers, content=body)
-        except httpx.TransportError as exc:
-            raise self._transport(exc) from None
-        return self._accept(resp, started)
+        with _deadline.deadline(started + TOKEN_DEADLINE) as until:
+            try:
+                request = self._http.build_request(
+                    "POST", self.token_url, headers=headers, content=body
+                )
+                resp = self._http.send(request, stream=True, follow_redirects=False)
+                data = _body.read(resp, MAX_TOKEN_ANSWER, until)
+            except _body.FAILURES as exc:
+                raise self._transport(exc) from None
+        return self._accept(resp, data, started)
 
     def close(self) -> None:
         """Closes the provider's own connection pool (not one lent to it)."""
@@ -322,6 +342,7 @@ class AsyncClientCredentials(_Endpoint):
         self._locks: dict[asyncio.AbstractEventLoop, asyncio.Lock] = {}
         self._owns_http = http_client is None
         self._http = http_client or httpx.AsyncClient(timeout=timeout)
+        _deadline.guard_async(self._http)
 
     @classmethod
     def from_config(
@@ -355,11 +376,16 @@ class AsyncClientCredentials(_Endpoint):
                 return token
             headers, body = self._request()
             started = time.monotonic()
-            try:
-                resp = await self._http.post(self.token_url, headers=headers, content=body)
-            except httpx.TransportError as exc:
-                raise self._transport(exc) from None
-            return self._accept(resp, started)
+            with _deadline.deadline(started + TOKEN_DEADLINE) as until:
+                try:
+                    request = self._http.build_request(
+                        "POST", self.token_url, headers=headers, content=body
+                    )
+                    resp = await self._http.send(request, stream=True, follow_redirects=False)
+                    data = await _body.aread(resp, MAX_TOKEN_ANSWER, until)
+                except _body.FAILURES as exc:
+                    raise self._transport(exc) from None
+            return self._accept(resp, data, started)
 
     async def aclose(self) -> None:
         """Closes the provider's own connection pool (not one lent to it)."""
