@@ -60,7 +60,9 @@ class RetryPolicy:
     every wait and every read of an answer ends by then, however slowly the
     gateway sends. The client's ``timeout`` bounds each single connect, read
     or write within that, so a silent gateway is noticed before the deadline
-    and, for idempotent operations, tried again.
+    and, for idempotent operations, tried again. The default of 30 s is
+    ample on a fast link; give more for the largest answers (tens of
+    megabytes) over a slow one.
     """
 
     max_attempts: int = 3
@@ -80,6 +82,8 @@ class RetryPolicy:
             raise ValueError("jitter must lie between 0 and 1")
         if self.initial_backoff < 0 or self.max_backoff < 0 or self.max_elapsed < 0:
             raise ValueError("backoff and time limits must not be negative")
+        if not self.max_elapsed > 0:
+            raise ValueError("max_elapsed must be above 0: it is the deadline of the whole call")
 
     def backoff(self, retry: int) -> float:
         """The wait before retry number ``retry`` (1 for the first retry), jitter included."""
