@@ -80,18 +80,17 @@ def _seconds(text: str) -> float:
     return value
 
 
-def _attempts(text: str) -> int:
-    if not (text.isascii() and text.isdigit()) or not 1 <= int(text) <= 100:
-        raise argparse.ArgumentTypeError(
-            f"expected a whole number from 1 to 100, not {text[:40]!r}"
-        )
-    return int(text)
+def _whole(low: int, high: int, add: int = 0) -> Callable[[str], int]:
+    """A flag type: a whole number from ``low`` to ``high``, given back plus ``add``."""
 
+    def check(text: str) -> int:
+        if not (text.isascii() and text.isdigit()) or not low <= int(text) <= high:
+            raise argparse.ArgumentTypeError(
+                f"expected a whole number from {low} to {high}, not {text[:40]!r}"
+            )
+        return int(text) + add
 
-def _attempts_after_first(text: str) -> int:
-    if not (text.isascii() and text.isdigit()) or int(text) > 99:
-        raise argparse.ArgumentTypeError(f"expected a whole number from 0 to 99, not {text[:40]!r}")
-    return int(text) + 1
+    return check
 
 
 def _one_of(words: Sequence[str], variable: str) -> Callable[[str], str]:
@@ -165,14 +164,14 @@ def _common(environ: Mapping[str, str]) -> argparse.ArgumentParser:
     )
     g.add_argument(
         "--max-attempts",
-        type=_attempts,
+        type=_whole(1, 100),
         default=None,
         metavar="N",
         help="attempts per call, the first included (1: no retry), default 3; only "
         "idempotent operations are sent again",
     )
     # The former spelling: retries after the first attempt.
-    g.add_argument("--retries", type=_attempts_after_first, default=None, help=argparse.SUPPRESS)
+    g.add_argument("--retries", type=_whole(0, 99, add=1), default=None, help=argparse.SUPPRESS)
     _output(p, environ)
     return p
 

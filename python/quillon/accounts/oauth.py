@@ -28,7 +28,7 @@ import threading
 import time
 import urllib.parse
 from collections.abc import Callable, Mapping
-from typing import Any
+from typing import Any, Generic, TypeVar
 
 import httpx
 
@@ -78,20 +78,26 @@ def default_token_url(config: ClientConfig) -> str:
     return base + DEFAULT_TOKEN_PATH
 
 
-class _Endpoint:
+H = TypeVar("H", httpx.Client, httpx.AsyncClient)
+E = TypeVar("E", bound="_Endpoint[Any]")
+
+
+class _Endpoint(Generic[H]):
     """What both providers share: the request to send, the reading of the answer, the cache."""
 
     def __init__(
         self,
         *,
         token_url: str,
-        client_id: str | None,
-        client_secret: str | None,
-        basic_token: str | None,
-        scope: str | None,
-        leeway: float,
-        clock: Callable[[], float],
-        config: ClientConfig | None,
+        client_id: str | None = None,
+        client_secret: str | None = None,
+        basic_token: str | None = None,
+        scope: str | None = None,
+        http_client: H | None = None,
+        timeout: float | httpx.Timeout = TOKEN_TIMEOUT,
+        leeway: float = EXPIRY_LEEWAY_SECONDS,
+        clock: Callable[[], float] = time.time,
+        config: ClientConfig | None = None,
     ) -> None:
         if basic_token:
             credentials = basic_token
@@ -110,6 +116,43 @@ class _Endpoint:
         self._redactor = Redactor([credentials, client_secret or "", basic_token or ""])
         self._cached: AccessToken | None = None
         self._fetched_at = 0.0
+        self._owns_http = http_client is None
+        self._http: H = http_client or self._new_http(timeout)
+        self._guard()
+        # One fetch at a time: across threads for the sync provider, per event
+        # loop for the async one (an asyncio lock belongs to one loop).
+        self._thread_lock = threading.Lock()
+        self._loop_locks: dict[asyncio.AbstractEventLoop, asyncio.Lock] = {}
+
+    def _new_http(self, timeout: float | httpx.Timeout) -> H:
+        raise NotImplementedError
+
+    def _guard(self) -> None:
+        """Holds the pool's requests to the deadline of the call under way, if any."""
+        raise NotImplementedError
+
+    @classmethod
+    def from_config(
+        cls: type[E],
+        config: ClientConfig,
+        *,
+        token_url: str | None = None,
+        scope: str | None = None,
+        **options: Any,
+    ) -> E:
+        """A provider for the credentials of ``config`` (its ``client_secret`` or
+        ``basic_token``); the token URL defaults to :func:`default_token_url`."""
+        if not config.client_secret and not config.basic_token:
+            raise ValueError("the configuration has neither a client_secret nor a basic_token")
+        return cls(
+            token_url=token_url or default_token_url(config),
+            client_id=config.client_id,
+            client_secret=config.client_secret,
+            basic_token=config.basic_token,
+            scope=scope,
+            config=config,
+            **options,
+        )
 
     @property
     def redactor(self) -> Redactor:
@@ -207,20 +250,7 @@ def _form(text: str) -> str:
     return urllib.parse.quote_plus(text, safe="")
 
 
-def _settings(config: ClientConfig, token_url: str | None, scope: str | None) -> dict[str, Any]:
-    if not config.client_secret and not config.basic_token:
-        raise ValueError("the configuration has neither a client_secret nor a basic_token")
-    return {
-        "token_url": token_url or default_token_url(config),
-        "client_id": config.client_id,
-        "client_secret": config.client_secret,
-        "basic_token": config.basic_token,
-        "scope": scope,
-        "config": config,
-    }
-
-
-class ClientCredentials(_Endpoint):
+class ClientCredentials(_Endpoint[httpx.Client]):
     """Token provider for :class:`~quillon.accounts.Client`: call it for a valid token.
 
     ``token_url`` is the token endpoint; ``basic_token`` (the base64 text of
@@ -229,54 +259,18 @@ class ClientCredentials(_Endpoint):
     an ``httpx.Client`` (the provider then does not close it). Thread-safe.
     """
 
-    def __init__(
-        self,
-        *,
-        token_url: str,
-        client_id: str | None = None,
-        client_secret: str | None = None,
-        basic_token: str | None = None,
-        scope: str | None = None,
-        http_client: httpx.Client | None = None,
-        timeout: float | httpx.Timeout = TOKEN_TIMEOUT,
-        leeway: float = EXPIRY_LEEWAY_SECONDS,
-        clock: Callable[[], float] = time.time,
-        config: ClientConfig | None = None,
-    ) -> None:
-        super().__init__(
-            token_url=token_url,
-            client_id=client_id,
-            client_secret=client_secret,
-            basic_token=basic_token,
-            scope=scope,
-            leeway=leeway,
-            clock=clock,
-            config=config,
-        )
-        self._lock = threading.Lock()
-        self._owns_http = http_client is None
-        self._http = http_client or httpx.Client(timeout=timeout)
-        _deadline.guard(self._http)
+    def _new_http(self, timeout: float | httpx.Timeout) -> httpx.Client:
+        return httpx.Client(timeout=timeout)
 
-    @classmethod
-    def from_config(
-        cls,
-        config: ClientConfig,
-        *,
-        token_url: str | None = None,
-        scope: str | None = None,
-        **options: Any,
-    ) -> ClientCredentials:
-        """A provider for the credentials of ``config`` (its ``client_secret`` or
-        ``basic_token``); the token URL defaults to :func:`default_token_url`."""
-        return cls(**_settings(config, token_url, scope), **options)
+    def _guard(self) -> None:
+        _deadline.guard(self._http)
 
     def __call__(self) -> AccessToken:
         """The kept token while it is valid, else a new one from the token endpoint."""
         token = self._fresh()
         if token is not None:
             return token
-        with self._lock:
+        with self._thread_lock:
             token = self._fresh()
             if token is not None:  # another thread fetched it while this one waited
                 return token
@@ -308,61 +302,27 @@ class ClientCredentials(_Endpoint):
         self.close()
 
 
-class AsyncClientCredentials(_Endpoint):
+class AsyncClientCredentials(_Endpoint[httpx.AsyncClient]):
     """Token provider for :class:`~quillon.accounts.AsyncClient`: await it for a valid token.
 
     Takes the same arguments as :class:`ClientCredentials`, with an
     ``httpx.AsyncClient`` to lend. Concurrent tasks share one refresh.
     """
 
-    def __init__(
-        self,
-        *,
-        token_url: str,
-        client_id: str | None = None,
-        client_secret: str | None = None,
-        basic_token: str | None = None,
-        scope: str | None = None,
-        http_client: httpx.AsyncClient | None = None,
-        timeout: float | httpx.Timeout = TOKEN_TIMEOUT,
-        leeway: float = EXPIRY_LEEWAY_SECONDS,
-        clock: Callable[[], float] = time.time,
-        config: ClientConfig | None = None,
-    ) -> None:
-        super().__init__(
-            token_url=token_url,
-            client_id=client_id,
-            client_secret=client_secret,
-            basic_token=basic_token,
-            scope=scope,
-            leeway=leeway,
-            clock=clock,
-            config=config,
-        )
-        self._locks: dict[asyncio.AbstractEventLoop, asyncio.Lock] = {}
-        self._owns_http = http_client is None
-        self._http = http_client or httpx.AsyncClient(timeout=timeout)
-        _deadline.guard_async(self._http)
+    def _new_http(self, timeout: float | httpx.Timeout) -> httpx.AsyncClient:
+        return httpx.AsyncClient(timeout=timeout)
 
-    @classmethod
-    def from_config(
-        cls,
-        config: ClientConfig,
-        *,
-        token_url: str | None = None,
-        scope: str | None = None,
-        **options: Any,
-    ) -> AsyncClientCredentials:
-        """A provider for the credentials of ``config`` (see ``ClientCredentials.from_config``)."""
-        return cls(**_settings(config, token_url, scope), **options)
+    def _guard(self) -> None:
+        _deadline.guard_async(self._http)
 
     def _lock(self) -> asyncio.Lock:
         # An asyncio lock belongs to one event loop; each loop gets its own.
         loop = asyncio.get_running_loop()
-        lock = self._locks.get(loop)
+        lock = self._loop_locks.get(loop)
         if lock is None:
-            self._locks = {lp: lk for lp, lk in self._locks.items() if not lp.is_closed()}
-            lock = self._locks[loop] = asyncio.Lock()
+            live = {lp: lk for lp, lk in self._loop_locks.items() if not lp.is_closed()}
+            lock = live[loop] = asyncio.Lock()
+            self._loop_locks = live
         return lock
 
     async def __call__(self) -> AccessToken:

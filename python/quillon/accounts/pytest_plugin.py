@@ -43,7 +43,6 @@ import pytest
 
 if TYPE_CHECKING:
     from quillon.accounts.client import AsyncClient, Client
-    from quillon.accounts.retry import RetryPolicy
     from quillon.accounts.simulator import GatewaySimulator
 
 __all__ = [
@@ -58,10 +57,17 @@ CLIENT_ID = "pytest"
 """The client id of the fixtures' clients."""
 
 
-def _quick_retry() -> RetryPolicy:
+def _bound_to(sim: GatewaySimulator) -> dict[str, Any]:
+    """The settings of a client for ``sim``, with retries that wait a few milliseconds."""
     from quillon.accounts.retry import RetryPolicy
 
-    return RetryPolicy(initial_backoff=0.005, max_backoff=0.02, max_elapsed=5.0)
+    return {
+        "client_id": CLIENT_ID,
+        "token": sim.token,
+        "base_url": sim.url,
+        "retry": RetryPolicy(initial_backoff=0.005, max_backoff=0.02, max_elapsed=5.0),
+        "timeout": 10.0,
+    }
 
 
 @pytest.fixture(scope="session")
@@ -92,13 +98,7 @@ def quillon_client(quillon_simulator: GatewaySimulator) -> Iterator[Client]:
     """A :class:`~quillon.accounts.Client` bound to ``quillon_simulator``."""
     from quillon.accounts.client import Client
 
-    with Client(
-        client_id=CLIENT_ID,
-        token=quillon_simulator.token,
-        base_url=quillon_simulator.url,
-        retry=_quick_retry(),
-        timeout=10.0,
-    ) as client:
+    with Client(**_bound_to(quillon_simulator)) as client:
         yield client
 
 
@@ -111,13 +111,7 @@ def quillon_reject(quillon_simulator: GatewaySimulator) -> Callable[..., None]:
 async def _async_client(sim: GatewaySimulator) -> AsyncIterator[AsyncClient]:
     from quillon.accounts.client import AsyncClient
 
-    async with AsyncClient(
-        client_id=CLIENT_ID,
-        token=sim.token,
-        base_url=sim.url,
-        retry=_quick_retry(),
-        timeout=10.0,
-    ) as client:
+    async with AsyncClient(**_bound_to(sim)) as client:
         yield client
 
 
