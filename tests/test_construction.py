@@ -73,7 +73,7 @@ async def test_async_zero_config_with_basic_token(
             ValueError,
             "QUILLON_BASE_URL must be an http",
         ),
-        ({"QUILLON_CLIENT_ID": ""}, {}, ValueError, "QUILLON_CLIENT_ID"),
+        ({"QUILLON_CLIENT_ID": ""}, {}, TypeError, "QUILLON_CLIENT_ID"),
         (
             {},
             {"config": ClientConfig("x"), "environment": "production", "client_secret": "s3cr3t!"},

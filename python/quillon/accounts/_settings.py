@@ -83,8 +83,8 @@ def resolve(
 ) -> Resolved:
     """What a client is built with; ``fields`` are the ``ClientConfig`` arguments given.
 
-    Raises ``TypeError`` for arguments that contradict each other and
-    ``ValueError`` for a missing client id or an unusable environment value.
+    Raises ``TypeError`` for a missing client id or arguments that contradict each
+    other, and ``ValueError`` for an unusable environment value.
     """
     env = os.environ if environ is None else environ
     given = {name: value for name, value in fields.items() if value is not None}
@@ -120,7 +120,8 @@ def resolve(
 def _config_from(given: Mapping[str, Any], env: Mapping[str, str]) -> ClientConfig:
     client_id = given.get("client_id") or env_value(env, ENV_CLIENT_ID)
     if client_id is None:
-        raise ValueError(f"a client id is required: pass client_id= or set {ENV_CLIENT_ID}")
+        # A missing argument, as Python reports one.
+        raise TypeError(f"a client id is required: pass client_id= or set {ENV_CLIENT_ID}")
     if "environment" in given:
         environment = environment_from(given["environment"], "environment")
     else:
