@@ -11,6 +11,7 @@ import struct
 import subprocess
 import sys
 import time
+import urllib.parse
 import zlib
 from collections.abc import Callable
 from typing import Any
@@ -265,17 +266,30 @@ def test_unsafe_credentials_and_urls_are_refused_unshown(
     assert secret is None or not any(secret in text for text in shown)
 
 
-def test_an_echo_cut_by_the_preview_is_masked_whole() -> None:
-    # A page that is not JSON is shown by its first 200 characters, which end
-    # here with the first 24 of the token's 25.
-    page = ("<html>" + "x" * 170 + "Bearer " + TOKEN + "</html>").encode()
+ODD_TOKEN = 'T0K"EN/ab+cd=ef\\gh ij'  # characters that escapes rewrite
 
+
+@pytest.mark.parametrize(
+    ("token", "page"),
+    [
+        # A page that is not JSON is shown by its first 200 characters, which
+        # end here with the first 24 of the token's 25.
+        (TOKEN, "<html>" + "x" * 170 + "Bearer " + TOKEN + "</html>"),
+        (ODD_TOKEN, f"<a href='/login?t={urllib.parse.quote(ODD_TOKEN, safe='')}'>"),
+        (ODD_TOKEN, f"refused header {ODD_TOKEN.encode()!r}"),
+        (ODD_TOKEN, json.dumps({"echo": ODD_TOKEN})[:-1]),  # JSON escapes, cut short
+    ],
+    ids=["cut", "percent-encoded", "as bytes", "JSON-escaped"],
+)
+def test_an_echoed_token_is_masked_in_any_form(token: str, page: str) -> None:
     def echo(conn: socket.socket, _: bytes) -> None:
-        conn.sendall(response(500, page))
+        conn.sendall(response(500, page.encode()))
 
-    with RawServer(echo) as server, client(server.url) as c, pytest.raises(QuillonError) as raised:
+    with RawServer(echo) as server, client(server.url, token=AccessToken(token)) as c, \
+            pytest.raises(QuillonError) as raised:
         c.list_accounts(nit=NIT)
-    assert TOKEN[:6] not in str(raised.value)
+    shown = [str(raised.value), repr(raised.value), str(raised.value.body_preview)]
+    assert not any(fragment in text for text in shown for fragment in ("T0K", "ab+cd"))
 
 
 def test_long_gateway_texts_are_shortened() -> None:
