@@ -19,7 +19,7 @@ import threading
 import time
 import urllib.parse
 from collections.abc import Awaitable, Callable, Iterable, Mapping, Sequence
-from typing import Any, ParamSpec, TypeVar, cast
+from typing import Any, NamedTuple, ParamSpec, TypeVar, cast
 
 import httpx
 
@@ -122,6 +122,12 @@ def _transport_error(
     tries = f"{run.attempts} attempt{'s' if run.attempts != 1 else ''}"
     detail += f" ({request.method} {host}, {tries} in {run.elapsed():.1f} s)"
     return TransportError(detail, sent=sent, retryable=retryable)
+
+
+class _Wait(NamedTuple):
+    """Another attempt is due after ``seconds``."""
+
+    seconds: float
 
 
 def _response(resp: httpx.Response, body: bytes) -> HttpResponse:
@@ -235,6 +241,39 @@ class _Base:
             raise self._detailed(err, run, request) from None
         self._log_retry(run, delay, f"{type(exc).__name__}: {exc}")
         return delay
+
+    def _begin(
+        self, run: Attempts, operation: Operation[Any, Any], token: AccessToken | None, input: Any
+    ) -> HttpRequest:
+        """The request of the next attempt, built and logged."""
+        run.refused = None
+        request = self._build(operation, token, input)
+        run.begin()
+        self._log_send(operation, request, run.attempts)
+        return request
+
+    def _settle(
+        self,
+        run: Attempts,
+        operation: Operation[Any, R],
+        input: Any,
+        token: AccessToken | None,
+        request: HttpRequest,
+        resp: httpx.Response,
+        body: bytes,
+        started: float,
+    ) -> R | _Wait:
+        """The result of an answer, or the wait before another attempt; raises when none is left."""
+        self._log_answer(operation, resp.status_code, started)
+        self._record(request, resp, started, run)
+        result = from_bytes(operation.name, resp.status_code, body, resp.charset_encoding)
+        if result is not None:
+            return cast(R, result)
+        response = _response(resp, body)
+        try:
+            return parse(operation, input, response)
+        except QuillonError as err:
+            return _Wait(self._after_answer(run, err, response, token, request))
 
     def _after_answer(
         self,
@@ -564,29 +603,18 @@ class Client(SyncRanges, _Base):
         with _deadline.deadline(run.deadline):
             while True:
                 token = self._token(run.refused)
-                run.refused = None
-                request = self._build(operation, token, input)
-                run.begin()
-                self._log_send(operation, request, run.attempts)
+                request = self._begin(run, operation, token, input)
                 started = time.monotonic()
                 try:
                     resp, body = self._exchange(request, run)
                 except _body.FAILURES as exc:
-                    delay = self._after_failure(run, exc, request)
-                    self._sleep(delay)
+                    self._sleep(self._after_failure(run, exc, request))
                     continue
-                self._log_answer(operation, resp.status_code, started)
-                self._record(request, resp, started, run)
-                result = from_bytes(operation.name, resp.status_code, body, resp.charset_encoding)
-                if result is not None:
-                    return cast(R, result)
-                response = _response(resp, body)
-                try:
-                    return parse(operation, input, response)
-                except QuillonError as err:
-                    delay = self._after_answer(run, err, response, token, request)
-                    if delay:
-                        self._sleep(delay)
+                outcome = self._settle(run, operation, input, token, request, resp, body, started)
+                if not isinstance(outcome, _Wait):
+                    return outcome
+                if outcome.seconds:
+                    self._sleep(outcome.seconds)
 
     def _exchange(self, request: HttpRequest, run: Attempts) -> tuple[httpx.Response, bytes]:
         resp = self._http.send(
@@ -786,29 +814,18 @@ class AsyncClient(AsyncRanges, _Base):
         with _deadline.deadline(run.deadline):
             while True:
                 token = await self._token(run.refused)
-                run.refused = None
-                request = self._build(operation, token, input)
-                run.begin()
-                self._log_send(operation, request, run.attempts)
+                request = self._begin(run, operation, token, input)
                 started = time.monotonic()
                 try:
                     resp, body = await self._exchange(request, run)
                 except _body.FAILURES as exc:
-                    delay = self._after_failure(run, exc, request)
-                    await self._sleep(delay)
+                    await self._sleep(self._after_failure(run, exc, request))
                     continue
-                self._log_answer(operation, resp.status_code, started)
-                self._record(request, resp, started, run)
-                result = from_bytes(operation.name, resp.status_code, body, resp.charset_encoding)
-                if result is not None:
-                    return cast(R, result)
-                response = _response(resp, body)
-                try:
-                    return parse(operation, input, response)
-                except QuillonError as err:
-                    delay = self._after_answer(run, err, response, token, request)
-                    if delay:
-                        await self._sleep(delay)
+                outcome = self._settle(run, operation, input, token, request, resp, body, started)
+                if not isinstance(outcome, _Wait):
+                    return outcome
+                if outcome.seconds:
+                    await self._sleep(outcome.seconds)
 
     async def _exchange(self, request: HttpRequest, run: Attempts) -> tuple[httpx.Response, bytes]:
         resp = await self._http.send(
