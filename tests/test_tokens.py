@@ -44,6 +44,7 @@ def test_token_is_kept_until_shortly_before_it_expires(
 
 
 def test_concurrent_callers_share_one_request(sim: GatewaySimulator) -> None:
+    sim.token_delay = 0.2  # every caller arrives while the first request is under way
     got: list[str] = []
     with provider(
         sim,
@@ -97,6 +98,7 @@ async def test_async_provider_shares_one_refresh_and_renews_after_401(
         AsyncClientCredentials(token_url=sim.token_url, basic_token=sim.basic_token) as tokens,
         AsyncClient(client_id="cid", token=tokens, base_url=sim.url) as client,
     ):
+        sim.token_delay = 0.2
         got = await asyncio.gather(*[tokens() for _ in range(8)])
         assert len({t.access_token for t in got}) == 1
         sim.revoke(got[0])

@@ -91,7 +91,8 @@ class GatewaySimulator(FaultScript):
     is an access token it accepts. Its token endpoint (``token_url``) grants
     tokens of ``token_ttl`` seconds to the client-credentials grant with HTTP
     Basic credentials ``oauth_client_id`` and ``client_secret`` (or
-    ``basic_token``, the two in base64); ``tokens_granted`` counts them.
+    ``basic_token``, the two in base64), after ``token_delay`` seconds;
+    ``tokens_granted`` counts them.
     ``prefix`` mimics an environment's path segment (for example "/sandbox").
     Request bodies above ``max_body`` bytes are refused with 413; ``requests``
     holds the last ``log_size`` requests.
@@ -113,6 +114,7 @@ class GatewaySimulator(FaultScript):
         self.oauth_client_id = "sim-client"
         self.client_secret = client_secret or "sim-secret-" + secrets.token_hex(8)
         self.token_ttl = token_ttl
+        self.token_delay = 0.0
         self.tokens_granted = 0
         self._address = (host, port)
         self._prefix = "/" + prefix.strip("/") if prefix.strip("/") else ""
@@ -131,7 +133,8 @@ class GatewaySimulator(FaultScript):
 
     def reset(self, seed: int | None = None) -> None:
         """Back to the first state: the fixed accounts and statuses, only ``token``
-        accepted, no scripted failure, an empty request log, no token granted.
+        accepted, no scripted failure, an empty request log, no token granted and
+        none delayed.
         ``seed`` draws other made-up movements (None: the usual ones)."""
         self.clear()
         with self._lock:
@@ -139,6 +142,7 @@ class GatewaySimulator(FaultScript):
             value = self.token.access_token
             self._tokens = {value: float(2**62)}
             self.tokens_granted = 0
+            self.token_delay = 0.0
 
     # Lifecycle.
 
@@ -362,6 +366,8 @@ class GatewaySimulator(FaultScript):
                 401,
                 {"error": "invalid_client", "error_description": "Credenciales inválidas"},
             )
+            return
+        if self.token_delay and self._stopping.wait(self.token_delay):
             return
         with self._lock:
             self.tokens_granted += 1
