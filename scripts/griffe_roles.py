@@ -1,4 +1,5 @@
-"""Turns the docstrings' reStructuredText roles into Markdown code for the reference site.
+"""Turns the docstrings' reStructuredText roles into Markdown code for the reference site,
+and the "::" before a literal block into a plain colon.
 
 ``:class:`~quillon.accounts.Client``` becomes ```Client``` (the ``~`` keeps the
 last part only, as Sphinx does); any other role keeps its whole target.
@@ -12,6 +13,8 @@ from typing import Any
 import griffe
 
 _ROLE = re.compile(r":(?:class|func|meth|mod|attr|data|exc|obj):`(~?)([^`]+)`")
+# A paragraph ending in "::" introduces an indented code block (Markdown's too).
+_LITERAL = re.compile(r"(?<=\S)::$", re.M)
 
 
 def _code(match: re.Match[str]) -> str:
@@ -24,4 +27,5 @@ class RolesToCode(griffe.Extension):
 
     def on_instance(self, *, obj: griffe.Object, **kwargs: Any) -> None:
         if obj.docstring is not None:
-            obj.docstring.value = _ROLE.sub(_code, obj.docstring.value)
+            text = _ROLE.sub(_code, obj.docstring.value)
+            obj.docstring.value = _LITERAL.sub(":", text)
