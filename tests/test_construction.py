@@ -80,7 +80,8 @@ async def test_async_zero_config_with_basic_token(
             TypeError,
             "pass either config or client_secret, environment",
         ),
-        ({}, {"token": "t0ken", "token_url": "http://127.0.0.1/t"}, TypeError, "token_url"),
+        ({}, {"token": "t0ken", "token_url": "http://127.0.0.1/t"}, TypeError, "no use"),
+        ({}, {"token_url": "http://127.0.0.1/t"}, TypeError, "client_secret or basic_token"),
         ({}, {"token": 42}, TypeError, "token must be a str"),
     ],
 )

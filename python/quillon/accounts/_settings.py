@@ -97,8 +97,6 @@ def resolve(
         cfg = config
     else:
         cfg = _config_from(given, env)
-    if token is not None and token_url is not None:
-        raise TypeError("token_url is for fetching tokens; it has no use with token=")
     if isinstance(token, str):
         token = AccessToken(access_token=token)
     elif token is not None and not isinstance(token, AccessToken) and not callable(token):
@@ -106,7 +104,11 @@ def resolve(
             "token must be a str, an AccessToken or a callable that returns one, "
             f"not {type(token).__name__}"
         )
-    if token is None:
+    # Credentials given as arguments win over a token from the environment.
+    explicit_credentials = token_url is not None or bool(
+        given.get("client_secret") or given.get("basic_token")
+    )
+    if token is None and not explicit_credentials:
         value = env_value(env, ENV_ACCESS_TOKEN)
         if value is not None:
             token = AccessToken(access_token=value)
@@ -114,6 +116,11 @@ def resolve(
     if url is not None:
         http_url(url, "token_url" if token_url else ENV_TOKEN_URL)
     credentials = token is None and bool(cfg.client_secret or cfg.basic_token)
+    if token_url is not None and not credentials:
+        raise TypeError(
+            "token_url is for fetching tokens with a client_secret or basic_token; "
+            "none was given" if token is None else "token_url has no use with a token"
+        )
     return Resolved(config=cfg, token=token, token_url=url, use_credentials=credentials)
 
 
