@@ -199,8 +199,8 @@ def test_the_token_can_come_from_a_file_or_standard_input(
     assert run(["list", "--nit", NIT, "--token-file", flag], env)[0] == 0
 
 
-@pytest.mark.parametrize("where", ["alias", "error"])
-def test_tables_neutralise_control_characters(
+@pytest.mark.parametrize("where", ["alias", "error", "log"])
+def test_tables_and_logs_neutralise_control_characters(
     env: dict[str, str], sim: GatewaySimulator, where: str
 ) -> None:
     hostile = "\x1b]0;owned\x07\x1b[2J"
@@ -209,8 +209,12 @@ def test_tables_neutralise_control_characters(
                     "--account", hostile, "Ventas"], env)[0] == 0
         argv = ["list", "--nit", NIT]
     else:
-        sim.fail_next(400, body={"code": "05", "errorMessage": hostile})
-        argv = ["get", "--nit", NIT, "--account-number", MAIN]
+        # a 503 without a code is retried, and the retry logged with its message
+        if where == "error":
+            sim.fail_next(400, body={"code": "05", "errorMessage": hostile})
+        else:
+            sim.fail_next(503, count=2, body={"message": hostile})
+        argv = ["get", "--nit", NIT, "--account-number", MAIN, "-v", "--max-attempts", "2"]
     _, out, err = run([*argv, "--format", "table"], env)
     assert "owned" in out + err
     assert not any(c in out + err for c in "\x1b\x07")

@@ -466,11 +466,18 @@ def _print_error(err: QuillonError, fmt: str, stderr: TextIO) -> None:
         print(printable(f"error ({err.kind}): {err}"), file=stderr)
 
 
+class _PrintableFormatter(logging.Formatter):
+    """Log lines with control characters escaped: they may quote the gateway."""
+
+    def format(self, record: logging.LogRecord) -> str:
+        return printable(super().format(record))
+
+
 def _configure_logging(verbosity: int, stderr: TextIO) -> None:
     if verbosity <= 0:
         return
     handler = logging.StreamHandler(stderr)
-    handler.setFormatter(logging.Formatter("%(asctime)s %(levelname)s %(name)s: %(message)s"))
+    handler.setFormatter(_PrintableFormatter("%(asctime)s %(levelname)s %(name)s: %(message)s"))
     root = logging.getLogger("quillon.accounts")
     root.addHandler(handler)
     root.setLevel(logging.DEBUG if verbosity > 1 else logging.INFO)
