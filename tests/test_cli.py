@@ -182,8 +182,9 @@ def test_bad_settings_are_usage_errors_naming_the_valid_values(
     code, _, err = run(argv, env | change)
     assert code == 2
     assert words in err + capsys.readouterr().err
-    # settings a command does not use are no obstacle
+    # settings a command does not use are no obstacle, nor to asking for help
     assert run(["version"], env | change)[0] == (2 if "QUILLON_FORMAT" in change else 0)
+    assert run([argv[0], "--help"], env | change)[0] == 0
 
 
 @pytest.mark.parametrize("source", ["file", "stdin"])
