@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "quillon_accounts/accounts_ops.hpp"
+#include "quillon_accounts/registry.hpp"
 #include "quillon_core/amount.hpp"
 #include "quillon_core/ffi.hpp"
 #include "quillon_core/json_reader.hpp"

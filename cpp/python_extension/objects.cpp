@@ -6,8 +6,8 @@
 // It relies on these engine entry points alone: `CodeData::open_list` (over a
 // status and body view) with a `ListSink` and `CodeData::open`
 // (quillon_core/envelope.hpp), the gateway
-// records' `wire::decode` and `model::convert` (quillon_accounts/wire.hpp,
-// model_convert.hpp), `amount::append_text` and the status words. The values
+// records' `wire::decode` and `model::convert` (quillon_accounts/
+// gateway_records.hpp, conversion.hpp), `amount::append_text` and the status words. The values
 // are those the engine's "parse" stage writes; `parse` answers None for
 // anything it does not turn into a result (a failed answer, a body that does
 // not decode, a payload of another shape), and the caller then runs the
@@ -30,9 +30,9 @@
 #include <utility>
 #include <vector>
 
-#include "quillon_accounts/model.hpp"
-#include "quillon_accounts/model_convert.hpp"
-#include "quillon_accounts/wire.hpp"
+#include "quillon_accounts/conversion.hpp"
+#include "quillon_accounts/gateway_records.hpp"
+#include "quillon_accounts/results.hpp"
 #include "quillon_core/amount.hpp"
 #include "quillon_core/envelope.hpp"
 #include "quillon_core/http.hpp"
@@ -431,8 +431,8 @@ private:
 template <class W>
 Ref open_list(std::uint16_t status, std::string_view body) {
     ListBuilder<W> sink;
-    std::optional<quillon_core::error::Error> failure;
-    if (!CodeData::open_list(status, body, sink, failure) || failure) return Ref();
+    const auto opened = CodeData::open_list(status, body, sink);
+    if (!opened || !opened.value()) return Ref();
     return sink.finish();
 }
 
@@ -579,7 +579,7 @@ PyObject* bind_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
         return model::AccountStatus(static_cast<model::AccountStatus::Value>(i)).word();
     };
     const auto payment_word = [](int i) {
-        return quillon_core::status::payment_status_word(static_cast<quillon_core::status::PaymentStatus>(i));
+        return quillon_core::status::word(static_cast<quillon_core::status::PaymentStatus>(i));
     };
     if (bind_statuses(args[1], bound.account_status, kAccountStatuses, account_word) < 0 ||
         bind_statuses(args[2], bound.payment_status, kPaymentStatuses, payment_word) < 0) {

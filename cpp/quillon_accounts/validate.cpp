@@ -1,3 +1,4 @@
+// The accounts family's field checks: identifiers, texts and date ranges.
 #include "validate.hpp"
 
 #include <string>
@@ -7,27 +8,27 @@
 
 namespace quillon_accounts::validate {
 
-using quillon_core::error::Check;
 using quillon_core::error::Error;
+using quillon_core::error::Result;
 
-Check digits(std::string_view field, std::string_view value, std::size_t min_digits) {
+Result<void> digits(std::string_view field, std::string_view value, std::size_t min_digits) {
     bool ok = value.size() >= min_digits && value.size() <= MAX_DIGITS;
     for (std::size_t i = 0; ok && i < value.size(); ++i) ok = value[i] >= '0' && value[i] <= '9';
-    if (ok) return std::nullopt;
+    if (ok) return {};
     return Error::validation(std::string(field), "must be " + std::to_string(min_digits) + " to " +
                                                      std::to_string(MAX_DIGITS) + " digits");
 }
 
-Check text_max(std::string_view field, std::string_view value, std::size_t max_chars) {
-    if (auto blank = quillon_core::validate::require_text(field, value)) return blank;
+Result<void> text_max(std::string_view field, std::string_view value, std::size_t max_chars) {
+    if (auto blank = quillon_core::validate::require_text(field, value); !blank) return blank;
     if (quillon_core::text::count_chars(value) > max_chars) {
         return Error::validation(std::string(field),
                                  "at most " + std::to_string(max_chars) + " characters");
     }
-    return std::nullopt;
+    return {};
 }
 
-Check date_range(std::string_view date_from, std::string_view date_to, std::int64_t max_days) {
+Result<void> date_range(std::string_view date_from, std::string_view date_to, std::int64_t max_days) {
     using quillon_core::validate::iso_date_days;
     auto from = iso_date_days("date_from", date_from);
     if (!from) return std::move(from).error();
@@ -39,7 +40,7 @@ Check date_range(std::string_view date_from, std::string_view date_to, std::int6
         return Error::validation("date_to",
                                  "the range is at most " + std::to_string(max_days) + " days");
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace quillon_accounts::validate

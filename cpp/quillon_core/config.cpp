@@ -1,3 +1,4 @@
+// The base URL of each environment, and URLs joined from it.
 #include "config.hpp"
 
 namespace quillon_core::config {
@@ -10,15 +11,6 @@ constexpr std::string_view SANDBOX_BASE_URL = "https://api-test.quillon-gateway.
 constexpr std::string_view PRODUCTION_BASE_URL = "https://api.quillon-gateway.example";
 
 }  // namespace
-
-std::string_view environment_word(Environment env) {
-    switch (env) {
-        case Environment::development: return "development";
-        case Environment::sandbox: return "sandbox";
-        case Environment::production: return "production";
-    }
-    return "sandbox";
-}
 
 std::string_view base_url_of(Environment env) {
     switch (env) {

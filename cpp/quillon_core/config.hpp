@@ -24,7 +24,6 @@ struct Config {
     std::string url(std::string_view path) const;
 };
 
-std::string_view environment_word(Environment env);
 std::string_view base_url_of(Environment env);
 
 }  // namespace quillon_core::config

@@ -1,3 +1,5 @@
+// Opening the gateway's envelope: the general way over a whole document, and
+// the one pass over a successful list.
 #include "envelope.hpp"
 
 #include "json_doc.hpp"
@@ -5,6 +7,9 @@
 #include "text.hpp"
 
 namespace quillon_core::envelope {
+
+using error::Error;
+using error::Result;
 
 namespace {
 
@@ -27,7 +32,7 @@ std::vector<std::string> split_messages(std::string_view text) {
 
 // A failed response read as an envelope: the gateway's message, code and
 // list of messages, one field error per message.
-Error rejection(const http::HttpResponse& response, const json::Value& value,
+Error rejection(const http::HttpResponse& response, const json::Node& value,
                 const std::optional<std::string>& envelope_code, bool by_code) {
     std::string message = text_field(value, {"errorMessage", "message"}).value_or(failed(response));
     std::optional<std::string> code = text_field(value, {"errorCode"});
@@ -61,11 +66,10 @@ Result<json::Doc> json_body(const http::HttpResponse& response) {
     return Error::api(response.status, preview(response.body), {}, retryable_status(response.status));
 }
 
-std::optional<std::string> text_field(const json::Value& value,
-                                      std::initializer_list<std::string_view> keys) {
+std::optional<std::string> text_field(const json::Node& value, std::initializer_list<std::string_view> keys) {
     if (!value.is_object()) return std::nullopt;
     for (const auto key : keys) {
-        const json::Value* member = value.find(key);
+        const json::Node* member = value.find(key);
         if (member == nullptr || !member->is_string()) continue;
         const auto trimmed = text::trim(member->text());
         if (!trimmed.empty()) return std::string(trimmed);
@@ -73,19 +77,19 @@ std::optional<std::string> text_field(const json::Value& value,
     return std::nullopt;
 }
 
-std::vector<std::string> string_list(const json::Value* value) {
+std::vector<std::string> string_list(const json::Node* value) {
     std::vector<std::string> out;
     if (value == nullptr || !value->is_array()) return out;
     for (const auto& item : value->items()) {
-        if (item.is_string()) out.push_back(item.text());
+        if (item.is_string()) out.emplace_back(item.text());
     }
     return out;
 }
 
 std::string message_from_body(std::string_view body) {
     std::string ignored;
-    if (auto value = json::parse(body, ignored)) {
-        if (auto text = text_field(*value, {"error_description", "message", "error"})) return *text;
+    if (auto doc = json::Doc::parse(body, ignored)) {
+        if (auto text = text_field(doc->root(), {"error_description", "message", "error"})) return *text;
     }
     return preview(body);
 }
@@ -110,9 +114,8 @@ Result<const json::Node*> CodeData::payload(const http::HttpResponse& response, 
     if (root.is_object()) {
         if (const json::Node* c = root.find("code"); c != nullptr && c->is_string()) code = std::string(c->text());
     }
-    // A failed answer is rare and small: it is read as a value.
-    if (code && *code != "00") return rejection(response, root.to_value(), code, true);
-    if (!response.is_success()) return rejection(response, root.to_value(), code, false);
+    if (code && *code != "00") return rejection(response, root, code, true);
+    if (!response.is_success()) return rejection(response, root, code, false);
 
     if (root.is_object()) {
         if (const json::Node* data = root.find("data"); data != nullptr && !data->is_null()) return data;
@@ -120,12 +123,7 @@ Result<const json::Node*> CodeData::payload(const http::HttpResponse& response, 
     return &root;
 }
 
-bool CodeData::open_list(const http::HttpResponse& response, ListSink& sink, std::optional<Error>& failure) {
-    return open_list(response.status, response.body, sink, failure);
-}
-
-bool CodeData::open_list(std::uint16_t status, std::string_view body, ListSink& sink,
-                         std::optional<Error>& failure) {
+Result<bool> CodeData::open_list(std::uint16_t status, std::string_view body, ListSink& sink) {
     // Failed answers, authentication failures included, go the general way.
     if (status < 200 || status > 299) return false;
     // The steps below are those of `json::Doc::parse` (the same messages
@@ -194,12 +192,9 @@ bool CodeData::open_list(std::uint16_t status, std::string_view body, ListSink& 
         return false;
     }
     if (ok) ok = r.finish();
-    if (!ok) {
-        failure = Error::decode("invalid JSON body: " + r.error_text());
-        return true;
-    }
+    if (!ok) return Error::decode("invalid JSON body: " + r.error_text());
     if (general) return false;
-    if (shape) failure = Error::decode("unexpected payload shape: " + *shape);
+    if (shape) return Error::decode("unexpected payload shape: " + *shape);
     return true;
 }
 

@@ -1,7 +1,8 @@
 // The gateway's response envelope: a string result code ("00" is success),
 // the payload in "data", and on failure a message, an error code and
 // sometimes a list of messages. Opening it gives the decoded payload or the
-// error that classifies the failure.
+// error that classifies the failure. Bodies are read into a document
+// (json_doc.hpp), the one form gateway bodies take.
 #pragma once
 
 #include <concepts>
@@ -17,25 +18,20 @@
 #include "error.hpp"
 #include "http.hpp"
 #include "json_doc.hpp"
-#include "json_value.hpp"
 
 namespace quillon_core::envelope {
-
-using error::Error;
-using error::Result;
 
 // The body read as one JSON document, or the error for an authentication
 // failure (401, 403: the body is never read as an envelope) or an
 // unreadable body.
-Result<json::Doc> json_body(const http::HttpResponse& response);
+error::Result<json::Doc> json_body(const http::HttpResponse& response);
 
 // The first of `keys` whose member is a string with something left after
 // trimming, trimmed; nothing when `value` is no object or no key qualifies.
-std::optional<std::string> text_field(const json::Value& value,
-                                      std::initializer_list<std::string_view> keys);
+std::optional<std::string> text_field(const json::Node& value, std::initializer_list<std::string_view> keys);
 
 // The string elements of an array, exactly as received; empty otherwise.
-std::vector<std::string> string_list(const json::Value* value);
+std::vector<std::string> string_list(const json::Node* value);
 
 // The message of an authentication failure's body ("error_description",
 // "message", "error"), else `preview` of the body.
@@ -58,7 +54,7 @@ concept Payload = std::default_initializable<T> && requires(const json::Node& v,
 // An envelope kind: opens a response to a payload type.
 template <class E, class T>
 concept Envelope = Payload<T> && requires(const http::HttpResponse& r) {
-    { E::template open<T>(r) } -> std::same_as<Result<T>>;
+    { E::template open<T>(r) } -> std::same_as<error::Result<T>>;
 };
 
 // Receives the elements of a list payload one at a time (see
@@ -76,39 +72,37 @@ struct CodeData {
     // Opens a successful response whose payload is a JSON array in one pass
     // over the body, handing each element to `sink` as soon as it is read:
     // neither the body's document nor the list is ever held whole. The
-    // outcome is that of `open_with` on the same response: true, with
-    // `failure` set when the body is no JSON or an element does not decode
-    // (the first one; the rest of the body is still read, as its JSON
-    // errors come first). False when the response has to be opened the
-    // general way instead (a failed answer, a payload that is no array, a
-    // repeated "data"); what the sink received then is to be thrown away.
-    static bool open_list(const http::HttpResponse& response, ListSink& sink, std::optional<Error>& failure);
-    // The same over a status and a body held by the caller (not copied).
-    static bool open_list(std::uint16_t status, std::string_view body, ListSink& sink,
-                          std::optional<Error>& failure);
+    // outcome is that of `open_with` on the same response: true, or the
+    // error when the body is no JSON or an element does not decode (the
+    // first one; the rest of the body is still read, as its JSON errors
+    // come first). False when the response has to be opened the general way
+    // instead (a failed answer, a payload that is no array, a repeated
+    // "data"); what the sink received then is to be thrown away.
+    // The status and body are the caller's (a body is not copied).
+    static error::Result<bool> open_list(std::uint16_t status, std::string_view body, ListSink& sink);
 
     // The node the payload is decoded from ("data" when present and not
     // null, else the whole body), read into `doc`; or the error of a failed
     // response.
-    static Result<const json::Node*> payload(const http::HttpResponse& response, json::Doc& doc);
+    static error::Result<const json::Node*> payload(const http::HttpResponse& response, json::Doc& doc);
 
     // Hands the payload's node to `use(node, message)`, which returns a
     // result or nothing with a message when the node does not have the
     // payload's shape.
     template <class F>
     static auto open_with(const http::HttpResponse& response, F&& use)
-        -> Result<typename std::invoke_result_t<F, const json::Node&, std::string&>::value_type> {
+        -> error::Result<typename std::invoke_result_t<F, const json::Node&, std::string&>::value_type> {
         json::Doc doc;
         auto node = payload(response, doc);
         if (!node) return std::move(node).error();
         std::string message;
         auto out = use(*node.value(), message);
-        if (!out) return Error::decode("unexpected payload shape: " + message);
+        if (!out) return error::Error::decode("unexpected payload shape: " + message);
         return std::move(*out);
     }
 
     template <Payload T>
-    static Result<T> open(const http::HttpResponse& response) {
+    static error::Result<T> open(const http::HttpResponse& response) {
         return open_with(response, [](const json::Node& node, std::string& message) -> std::optional<T> {
             T out{};
             if (!decode(node, out, message)) return std::nullopt;

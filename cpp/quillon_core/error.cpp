@@ -1,3 +1,4 @@
+// The error constructors and the JSON form of an error.
 #include "error.hpp"
 
 namespace quillon_core::error {
@@ -52,16 +53,16 @@ Value optional_text(const std::optional<std::string>& text) {
 }
 
 Value errors_value(const std::vector<ApiFieldError>& errors) {
-    Value list = Value::array();
-    list.items().reserve(errors.size());
+    std::vector<Value> list;
+    list.reserve(errors.size());
     for (const auto& fe : errors) {
         Value item = Value::object();
         item.set("code", optional_text(fe.code));
         item.set("field", optional_text(fe.field));
         item.set("message", Value::string(fe.message));
-        list.push(std::move(item));
+        list.push_back(std::move(item));
     }
-    return list;
+    return Value::array(std::move(list));
 }
 }  // namespace
 
@@ -70,6 +71,8 @@ Error Error::webhook_auth(std::string message) {
     return with_message(ErrorKind::WebhookAuth, std::move(message));
 }
 Error Error::ffi(std::string message) { return with_message(ErrorKind::Ffi, std::move(message)); }
+
+namespace {
 
 const char* kind_word(ErrorKind kind) {
     switch (kind) {
@@ -83,6 +86,8 @@ const char* kind_word(ErrorKind kind) {
     }
     return "ffi";
 }
+
+}  // namespace
 
 Value Error::to_value() const {
     Value obj = Value::object();

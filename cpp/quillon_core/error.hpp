@@ -1,5 +1,6 @@
-// The one failure type. Every expected failure travels as a value of
-// `Error`; nothing is thrown for it.
+// The one failure type and the one way it travels: every function that can
+// fail returns a `Result<T>` (`Result<void>` for a check), holding either
+// its value or the `Error` that stopped it; nothing is thrown for it.
 #pragma once
 
 #include <cstdint>
@@ -55,8 +56,6 @@ struct Error {
     json::Value to_value() const;
 };
 
-const char* kind_word(ErrorKind kind);
-
 // A result or the error that stopped it.
 template <class T>
 class Result {
@@ -79,6 +78,21 @@ private:
 };
 
 // The outcome of a check: nothing on success, else the error.
-using Check = std::optional<Error>;
+template <>
+class Result<void> {
+public:
+    Result() = default;
+    Result(Error error) : error_(std::move(error)) {}
+
+    bool ok() const { return !error_; }
+    explicit operator bool() const { return ok(); }
+
+    Error& error() & { return *error_; }
+    const Error& error() const& { return *error_; }
+    Error&& error() && { return std::move(*error_); }
+
+private:
+    std::optional<Error> error_;
+};
 
 }  // namespace quillon_core::error

@@ -22,9 +22,6 @@
 
 namespace quillon_core::ffi {
 
-using error::Error;
-using error::Result;
-
 inline constexpr std::string_view CORE_VERSION = "0.1.0";
 inline constexpr int PROTOCOL_VERSION = 2;
 
@@ -36,7 +33,8 @@ struct Build {
     I input;
 };
 
-// The payload of the stage "parse".
+// The payload of the stage "parse". The input only has to decode: the
+// response alone makes the result.
 template <class I>
 struct Parse {
     I input;
@@ -48,23 +46,20 @@ struct Parse {
 // error.
 std::string call(const operation::Registry& registry, std::string_view op, std::string_view payload);
 
-// The envelope `call` answers "version" with, the same text every time (the
-// binding may hand it over without a copy).
+// The envelope `call` answers "version" with, the same text every time. The
+// binding hands it over without calling `call` (no copy, no dispatch): 42 ns
+// per call instead of 58 ns (bench/RESULTS.md).
 std::string_view version_answer();
 
 // Decodes the whole payload text as the record T; only JSON whitespace may
 // follow it.
 template <class T>
-Result<T> parse(std::string_view payload) {
+error::Result<T> parse(std::string_view payload) {
     json::Reader reader(payload);
     T out{};
     if (record::read(reader, out) && reader.finish()) return out;
-    return Error::ffi("invalid payload: " + reader.error_text());
+    return error::Error::ffi("invalid payload: " + reader.error_text());
 }
-
-}  // namespace quillon_core::ffi
-
-namespace quillon_core::convert {
 
 // The JSON form of a result: its own `to_value()` member, or a `to_value`
 // function found next to its type. A result handed over as an rvalue may
@@ -78,19 +73,9 @@ json::Value value_of(T&& v) {
     }
 }
 
-}  // namespace quillon_core::convert
-
-namespace quillon_core::ffi {
-
-// Converts a result into a JSON value tree.
-template <class T>
-Result<json::Value> to_value(T&& value) {
-    return convert::value_of(std::forward<T>(value));
-}
-
 // Runs one stage of the operation Op on the payload text.
 template <class Op>
-Result<json::Value> run(std::string_view stage, std::string_view payload) {
+error::Result<json::Value> run(std::string_view stage, std::string_view payload) {
     using Input = typename Op::Input;
     if (stage == "build") {
         auto decoded = parse<Build<Input>>(payload);
@@ -99,16 +84,16 @@ Result<json::Value> run(std::string_view stage, std::string_view payload) {
         const operation::Ctx ctx{build.config, build.token ? &*build.token : nullptr};
         auto request = Op::request(ctx, build.input);
         if (!request) return std::move(request).error();
-        return ffi::to_value(request.value());
+        return value_of(request.value());
     }
     if (stage == "parse") {
         auto decoded = parse<Parse<Input>>(payload);
         if (!decoded) return std::move(decoded).error();
-        auto output = Op::parse_response(decoded.value().input, decoded.value().response);
+        auto output = Op::parse_response(decoded.value().response);
         if (!output) return std::move(output).error();
-        return ffi::to_value(std::move(output).value());
+        return value_of(std::move(output).value());
     }
-    return Error::ffi("unknown stage `" + std::string(stage) + "` for `" + std::string(Op::NAME) + "`");
+    return error::Error::ffi("unknown stage `" + std::string(stage) + "` for `" + std::string(Op::name) + "`");
 }
 
 }  // namespace quillon_core::ffi

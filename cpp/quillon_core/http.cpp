@@ -1,3 +1,4 @@
+// The request written as JSON text.
 #include "http.hpp"
 
 #include "json_writer.hpp"
@@ -8,9 +9,9 @@ using json::Value;
 
 std::string_view method_word(Method m) {
     switch (m) {
-        case Method::GET: return "GET";
-        case Method::POST: return "POST";
-        case Method::PATCH: return "PATCH";
+        case Method::get: return "GET";
+        case Method::post: return "POST";
+        case Method::patch: return "PATCH";
     }
     return "GET";
 }

@@ -13,14 +13,14 @@
 namespace quillon_core::http {
 
 // Declaration order is part of the contract.
-enum class Method : std::uint8_t { GET, POST, PATCH };
+enum class Method : std::uint8_t { get, post, patch };
 
 std::string_view method_word(Method m);
 
 using Headers = std::map<std::string, std::string>;  // ascending byte order of the name
 
 struct HttpRequest {
-    Method method = Method::GET;
+    Method method = Method::get;
     std::string url;
     Headers headers;
     std::optional<std::string> body;  // compact JSON text; absent for GET

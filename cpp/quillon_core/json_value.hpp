@@ -1,12 +1,11 @@
-// The JSON value tree: results, request bodies and gateway response bodies.
+// The JSON value tree: what the engine writes (request bodies, errors, the
+// listing of operations). Gateway bodies are read into a document instead
+// (json_doc.hpp).
 //
 // Numbers keep the exact text they were written with, so amounts and account
 // numbers never pass through binary floating point. Objects keep their
 // members sorted in ascending byte order of the key, with unique keys, so
 // every text written from a tree lists members sorted.
-//
-// Code outside the JSON modules uses the accessors below, never the
-// representation, so the storage can change without touching callers.
 #pragma once
 
 #include <algorithm>
@@ -99,21 +98,16 @@ public:
     bool as_bool() const { return bool_; }
     // The string's content, the number's literal text, or the raw JSON text.
     const std::string& text() const { return text_; }
-    std::string& text() { return text_; }
+    // The text given away (a large raw result moved into its envelope).
+    std::string take_text() && { return std::move(text_); }
 
     const std::vector<Value>& items() const { return items_; }
-    std::vector<Value>& items() { return items_; }
     void push(Value v) { items_.push_back(std::move(v)); }
 
     // Members in ascending byte order of the key.
     const std::vector<Member>& members() const { return members_; }
-    std::vector<Member>& members() { return members_; }
 
     const Value* find(std::string_view key) const {
-        auto it = lower(key);
-        return it != members_.end() && it->first == key ? &it->second : nullptr;
-    }
-    Value* find(std::string_view key) {
         auto it = lower(key);
         return it != members_.end() && it->first == key ? &it->second : nullptr;
     }

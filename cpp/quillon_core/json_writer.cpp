@@ -1,41 +1,21 @@
+// Writing compact JSON text: strings escaped through a cursor, the value
+// tree member by member.
 #include "json_writer.hpp"
 
-#include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstring>
+
+#include "json_scan.hpp"
 
 namespace quillon_core::json {
 
 namespace {
 
-constexpr std::uint64_t ONES = 0x0101010101010101ULL;
-constexpr std::uint64_t HIGHS = 0x8080808080808080ULL;
-
-bool needs_escape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
-
-// The index of the first byte from `i` on that needs an escape (a quotation
-// mark, a backslash or a control character), or the text's length; eight
-// bytes at a time.
+// The index of the first byte from `i` on that needs an escape, or the
+// text's length.
 std::size_t plain_run(std::string_view text, std::size_t i) {
-    const std::size_t n = text.size();
-    while (i + 8 <= n) {
-        std::uint64_t v;
-        std::memcpy(&v, text.data() + i, sizeof v);
-        const std::uint64_t q = v ^ (ONES * '"');
-        const std::uint64_t b = v ^ (ONES * '\\');
-        // The lowest flag is exact; those above it may be left by a borrow.
-        const std::uint64_t hit = (((q - ONES) & ~q) | ((b - ONES) & ~b) | ((v - ONES * 0x20) & ~v)) & HIGHS;
-        if (hit != 0) {
-            if constexpr (std::endian::native == std::endian::little) {
-                return i + static_cast<std::size_t>(std::countr_zero(hit) >> 3);
-            }
-            break;
-        }
-        i += 8;
-    }
-    while (i < n && !needs_escape(static_cast<unsigned char>(text[i]))) ++i;
-    return i;
+    bool ignored = false;
+    return scan::plain_run(text.data(), i, text.size(), ignored);
 }
 
 // The escape of one byte that needs one, written at `p`; its length.

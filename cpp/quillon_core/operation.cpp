@@ -1,7 +1,10 @@
+// The headers every gateway request carries, and an operation's listing.
 #include "operation.hpp"
 
 namespace quillon_core::operation {
 
+using error::Error;
+using error::Result;
 using json::Value;
 
 namespace {
@@ -37,16 +40,9 @@ Result<http::Headers> Ctx::api_headers() const {
 }
 
 Value OpInfo::to_value() const {
-    Value obj = Value::object();
-    obj.set("name", Value::string(std::string(name)));
-    if (kind == Kind::handler) {
-        obj.set("kind", Value::string("handler"));
-        return obj;
-    }
-    obj.set("kind", Value::string("operation"));
-    obj.set("idempotent", Value::boolean(idempotent));
-    if (timeout_secs) obj.set("timeout_secs", Value::number(std::uint64_t{*timeout_secs}));
-    return obj;
+    return Value::object({{"idempotent", Value::boolean(idempotent)},
+                          {"kind", Value::string("operation")},
+                          {"name", Value::string(std::string(name))}});
 }
 
 }  // namespace quillon_core::operation

@@ -1,9 +1,8 @@
 // The operation framework: the request context, the description of a
 // registry entry and the registry interface the protocol dispatches through.
+// Each family of operations is one registry.
 #pragma once
 
-#include <cstdint>
-#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -15,9 +14,6 @@
 
 namespace quillon_core::operation {
 
-using error::Error;
-using error::Result;
-
 // What a request needs besides its input; borrows from the decoded payload.
 struct Ctx {
     const config::Config& config;
@@ -25,28 +21,27 @@ struct Ctx {
 
     // The five headers of every gateway request, or the validation error for
     // a missing or unusable token.
-    Result<http::Headers> api_headers() const;
+    error::Result<http::Headers> api_headers() const;
 };
 
+// An operation as "describe" lists it.
 struct OpInfo {
-    enum class Kind : std::uint8_t { operation, handler };
-    Kind kind = Kind::operation;
     std::string_view name;
-    bool idempotent = false;                   // operation only
-    std::optional<std::uint32_t> timeout_secs; // operation only
+    bool idempotent = false;  // safe to send again
 
+    // {"idempotent":...,"kind":"operation","name":...}
     json::Value to_value() const;
 };
 
 // Runs one stage of one operation on the payload text.
-using StageFn = Result<json::Value> (*)(std::string_view stage, std::string_view payload);
+using StageFn = error::Result<json::Value> (*)(std::string_view stage, std::string_view payload);
 
 class Registry {
 public:
     virtual ~Registry() = default;
-    // Nothing when no operation name followed by "." starts `op`.
-    virtual std::optional<Result<json::Value>> dispatch(std::string_view op,
-                                                        std::string_view payload) const = 0;
+    // Runs the stage after "{operation name}." in `op`; an "ffi" error when
+    // no operation name followed by "." starts `op`.
+    virtual error::Result<json::Value> dispatch(std::string_view op, std::string_view payload) const = 0;
     virtual std::vector<OpInfo> operations() const = 0;
 };
 

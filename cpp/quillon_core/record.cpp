@@ -1,8 +1,13 @@
+// The two engines of the record tables (record.hpp): payload records read
+// straight from the text, gateway records read from a document.
 #include "record.hpp"
 
 #include <limits>
 
 namespace quillon_core::record {
+
+using json::Reader;
+using FieldDesc = Field<TextRead>;
 
 namespace {
 
@@ -186,6 +191,136 @@ bool read_list(Reader& r, void* list, bool (*element)(Reader&, void* list)) {
     }
     r.leave();
     return r.end_seq();
+}
+
+// ---- gateway records ---------------------------------------------------------
+
+namespace {
+
+using NodeField = Field<NodeRead>;
+using json::Node;
+
+bool fail(std::string& message, std::string text) {
+    message = std::move(text);
+    return false;
+}
+
+void reset_all(void* record, std::span<const NodeField> fields) {
+    for (const NodeField& f : fields) f.reset(record);
+}
+
+std::size_t field_index(std::span<const NodeField> fields, std::string_view key, std::size_t previous,
+                        KeyOrder& order) {
+    const std::size_t guess = order.next[previous];
+    if (guess < fields.size() && fields[guess].named(key)) return guess;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i].named(key)) {
+            order.next[previous] = static_cast<std::uint8_t>(i);
+            return i;
+        }
+    }
+    return fields.size();
+}
+
+// The members in ascending key order, the last of repeated keys winning, each
+// field read as met; then the first required field not seen, in declaration
+// order. This is the decoding as defined; `read_object` gets the same result
+// faster whenever it can.
+bool read_sorted(const Node& v, void* out, std::span<const NodeField> fields, std::string& m) {
+    reset_all(out, fields);
+    std::uint32_t seen = 0;
+    for (const json::Member* member : json::sorted_members(v)) {
+        std::size_t i = 0;
+        while (i < fields.size() && !fields[i].named(member->key)) ++i;
+        if (i == fields.size()) continue;  // unknown key: not examined
+        const std::uint32_t bit = std::uint32_t{1} << i;
+        if (seen & bit) return fail(m, "duplicate field `" + std::string(fields[i].name) + "`");
+        seen |= bit;
+        if (!fields[i].read(member->value, out, m)) return false;
+    }
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i].presence == Presence::required && !(seen & (std::uint32_t{1} << i))) {
+            return fail(m, "missing field `" + std::string(fields[i].name) + "`");
+        }
+    }
+    return true;
+}
+
+// Object form, in the order of the text. Reading a field does not depend on
+// the other fields, so while no key repeats (or meets its alias) and no field
+// fails, this order gives what the sorted order gives. Otherwise the record
+// is read again by `read_sorted`, which settles the outcome and the message.
+bool read_object(const Node& v, void* out, std::span<const NodeField> fields, KeyOrder& order, std::string& m) {
+    std::uint32_t seen = 0;
+    std::size_t previous = KeyOrder::MAX_FIELDS;
+    for (const json::Member& member : v.members()) {
+        const std::size_t i = field_index(fields, member.key, previous, order);
+        if (i == fields.size()) continue;
+        previous = i;
+        const std::uint32_t bit = std::uint32_t{1} << i;
+        if ((seen & bit) || !fields[i].read(member.value, out, m)) return read_sorted(v, out, fields, m);
+        seen |= bit;
+    }
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (seen & (std::uint32_t{1} << i)) continue;
+        if (fields[i].presence == Presence::required) {
+            return fail(m, "missing field `" + std::string(fields[i].name) + "`");
+        }
+        fields[i].reset(out);
+    }
+    return true;
+}
+
+// Array form: element i is field i; a short array leaves optional fields at
+// their defaults and fails at the first required one; a long one fails.
+bool read_array(const Node& v, void* out, std::string_view name, std::span<const NodeField> fields,
+                std::string& m) {
+    reset_all(out, fields);
+    const auto items = v.items();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i < items.size()) {
+            if (!fields[i].read(items[i], out, m)) return false;
+        } else if (fields[i].presence == Presence::required) {
+            return fail(m, "invalid length " + std::to_string(i) + ", expected struct " + std::string(name) +
+                               " with " + std::to_string(fields.size()) + " elements");
+        }
+    }
+    if (items.size() > fields.size()) {
+        return fail(m, "invalid length " + std::to_string(items.size()) + ", expected fewer elements in array");
+    }
+    return true;
+}
+
+// The found value as a gateway record's message names it.
+std::string describe(const Node& v) {
+    switch (v.kind()) {
+        case json::Kind::Null: return "unit value";
+        case json::Kind::Bool: return v.as_bool() ? "boolean `true`" : "boolean `false`";
+        case json::Kind::Number: return "number";
+        case json::Kind::String: return json::describe_string(v.text());
+        case json::Kind::Array: return "sequence";
+        default: return "map";
+    }
+}
+
+}  // namespace
+
+std::string invalid_type(const Node& found, std::string_view expected) {
+    return "invalid type: " + describe(found) + ", expected " + std::string(expected);
+}
+
+bool read_record(const Node& node, void* record, std::string_view name, std::span<const NodeField> fields,
+                 KeyOrder& order, std::string& message) {
+    bool ok = false;
+    if (node.is_object()) {
+        ok = read_object(node, record, fields, order, message);
+    } else if (node.is_array()) {
+        ok = read_array(node, record, name, fields, message);
+    } else {
+        message = invalid_type(node, "struct " + std::string(name));
+    }
+    if (!ok) reset_all(record, fields);
+    return ok;
 }
 
 }  // namespace quillon_core::record

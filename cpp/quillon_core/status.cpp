@@ -1,14 +1,14 @@
+// The payment status words, both ways.
 #include "status.hpp"
 
 #include <array>
-#include <string>
 #include <utility>
 
 #include "text.hpp"
 
 namespace quillon_core::status {
 
-std::string_view payment_status_word(PaymentStatus s) {
+std::string_view word(PaymentStatus s) {
     switch (s) {
         case PaymentStatus::pending: return "pending";
         case PaymentStatus::processing: return "processing";
@@ -27,7 +27,7 @@ namespace {
 
 // The gateway's words, compared exactly after trimming and ASCII upper-casing.
 // No word maps to `expired`.
-constexpr std::array<std::pair<std::string_view, PaymentStatus>, 16> kPayoutWords{{
+constexpr std::array<std::pair<std::string_view, PaymentStatus>, 16> GATEWAY_WORDS{{
     {"PENDIENTE", PaymentStatus::pending},
     {"PENDIENTE_PAGO", PaymentStatus::pending},
     {"INICIALIZADO", PaymentStatus::pending},
@@ -48,11 +48,9 @@ constexpr std::array<std::pair<std::string_view, PaymentStatus>, 16> kPayoutWord
 
 }  // namespace
 
-PaymentStatus Payout::map(std::string_view word) {
-    // Compared letter by letter with ASCII letters upper-cased, as
-    // `ascii_upper` would do, without making the upper-cased copy.
+PaymentStatus from_wire(std::string_view word) {
     const std::string_view key = text::trim(word);
-    for (const auto& [gateway_word, status] : kPayoutWords) {
+    for (const auto& [gateway_word, status] : GATEWAY_WORDS) {
         if (text::equals_ascii_upper(key, gateway_word)) return status;
     }
     return PaymentStatus::unknown;

@@ -1,11 +1,9 @@
-// The payment status vocabulary: the gateway's free Spanish words mapped onto
-// one small English set.
+// The payment status vocabulary: the gateway's free Spanish words for the
+// state of a payment or movement mapped onto one small English set.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
-
-#include "json_value.hpp"
 
 namespace quillon_core::status {
 
@@ -22,16 +20,11 @@ enum class PaymentStatus : std::uint8_t {
     unknown,
 };
 
-std::string_view payment_status_word(PaymentStatus s);
-inline json::Value to_value(PaymentStatus s) {
-    return json::Value::string(std::string(payment_status_word(s)));
-}
+// The module's own word: "pending", "processing", ...
+std::string_view word(PaymentStatus s);
 
-// The vocabulary of payment and movement states.
-struct Payout {
-    // Total: trims Unicode white space, upper-cases ASCII letters and looks the
-    // word up; anything else is `unknown`.
-    static PaymentStatus map(std::string_view word);
-};
+// The gateway's word read: Unicode white space trimmed, ASCII letters
+// upper-cased, then looked up; anything else is `unknown`.
+PaymentStatus from_wire(std::string_view word);
 
 }  // namespace quillon_core::status

@@ -1,3 +1,4 @@
+// Unicode White_Space, trimming and counting over UTF-8.
 #include "text.hpp"
 
 namespace quillon_core::text {
@@ -74,14 +75,6 @@ std::string_view first_chars(std::string_view s, std::size_t n) {
         }
     }
     return s;
-}
-
-std::string ascii_upper(std::string_view s) {
-    std::string out(s);
-    for (char& ch : out) {
-        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-    }
-    return out;
 }
 
 }  // namespace quillon_core::text

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 namespace quillon_core::text {
@@ -20,10 +19,8 @@ std::size_t count_chars(std::string_view s);
 // The first `n` characters of valid UTF-8 text (all of it when shorter).
 std::string_view first_chars(std::string_view s, std::size_t n);
 
-// ASCII letters a to z upper-cased; every other byte unchanged.
-std::string ascii_upper(std::string_view s);
-
-// Whether `ascii_upper(s) == upper`, without the copy.
+// Whether `s` with its ASCII letters a to z upper-cased (every other byte
+// unchanged) equals `upper`, compared without making the upper-cased copy.
 inline bool equals_ascii_upper(std::string_view s, std::string_view upper) {
     if (s.size() != upper.size()) return false;
     for (std::size_t i = 0; i < s.size(); ++i) {

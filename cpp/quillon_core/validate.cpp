@@ -1,3 +1,4 @@
+// Blank texts and calendar dates.
 #include "validate.hpp"
 
 #include <string>
@@ -8,9 +9,9 @@ namespace quillon_core::validate {
 
 using error::Error;
 
-error::Check require_text(std::string_view field, std::string_view value) {
+error::Result<void> require_text(std::string_view field, std::string_view value) {
     if (text::trim(value).empty()) return Error::validation(std::string(field), "must not be empty");
-    return std::nullopt;
+    return {};
 }
 
 namespace {

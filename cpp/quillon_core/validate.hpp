@@ -11,7 +11,7 @@ namespace quillon_core::validate {
 
 // Fails with "must not be empty" when the value is blank after trimming
 // Unicode white space. The value itself is not changed.
-error::Check require_text(std::string_view field, std::string_view value);
+error::Result<void> require_text(std::string_view field, std::string_view value);
 
 // Reads a "yyyy-mm-dd" calendar date (years 0000 to 9999, proleptic
 // Gregorian) and returns its day number: days since 1970-01-01, negative

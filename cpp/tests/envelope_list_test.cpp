@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "check.hpp"
-#include "quillon_accounts/model_convert.hpp"
-#include "quillon_accounts/model_json.hpp"
-#include "quillon_accounts/wire.hpp"
+#include "quillon_accounts/conversion.hpp"
+#include "quillon_accounts/gateway_records.hpp"
+#include "quillon_accounts/result_json.hpp"
 #include "quillon_core/envelope.hpp"
 #include "quillon_core/json_writer.hpp"
 
@@ -44,9 +44,9 @@ struct Collect final : envelope::ListSink {
 // The one-pass opening: the outcome as text, or nothing when it declined.
 std::optional<std::string> one_pass(const HttpResponse& response) {
     Collect sink;
-    std::optional<Error> failure;
-    if (!envelope::CodeData::open_list(response, sink, failure)) return std::nullopt;
-    if (failure) return error_text(*failure);
+    auto opened = envelope::CodeData::open_list(response.status, response.body, sink);
+    if (!opened) return error_text(opened.error());
+    if (!opened.value()) return std::nullopt;
     std::string out;
     model::write(sink.items, out);
     return out;

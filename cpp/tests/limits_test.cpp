@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "check.hpp"
-#include "quillon_accounts/accounts_ops.hpp"
+#include "quillon_accounts/registry.hpp"
 #include "quillon_core/ffi.hpp"
 #include "quillon_core/json_doc.hpp"
 #include "quillon_core/json_writer.hpp"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "check.hpp"
-#include "quillon_accounts/model_decode.hpp"
+#include "quillon_accounts/inputs.hpp"
 #include "quillon_core/config_json.hpp"
 #include "quillon_core/http_json.hpp"
 #include "quillon_core/token_json.hpp"

@@ -8,10 +8,10 @@
 
 namespace av = quillon_accounts::validate;
 namespace cv = quillon_core::validate;
-using quillon_core::error::Check;
+using quillon_core::error::Result;
 
 // "ok", or "field: message" of the one error.
-static std::string outcome(const Check& c) { return c ? c->field + ": " + c->message : "ok"; }
+static std::string outcome(const Result<void>& c) { return c ? "ok" : c.error().field + ": " + c.error().message; }
 
 static std::string days(std::string_view date) {
     auto r = cv::iso_date_days("d", date);

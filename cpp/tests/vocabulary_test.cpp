@@ -4,11 +4,10 @@
 #include <vector>
 
 #include "check.hpp"
-#include "quillon_accounts/model.hpp"
+#include "quillon_accounts/account_status.hpp"
 #include "quillon_core/status.hpp"
 
 using quillon_accounts::model::AccountStatus;
-using quillon_core::status::Payout;
 using Table = std::vector<std::pair<std::string_view, std::string_view>>;
 
 template <class Map>
@@ -21,7 +20,7 @@ void check_words(const Table& table, Map map) {
 
 // Words are trimmed of Unicode white space and upper-cased in ASCII only;
 // anything else, near misses included, reads as unknown.
-TEST(payout_maps_gateway_words_after_trimming_and_ascii_upper_casing) {
+TEST(payment_status_maps_gateway_words_after_trimming_and_ascii_upper_casing) {
     check_words(
         {
             {"PENDIENTE_PAGO", "pending"}, {"PENDIENTE_CONFIRMACION", "processing"},
@@ -35,7 +34,7 @@ TEST(payout_maps_gateway_words_after_trimming_and_ascii_upper_casing) {
             {"APROBADO", "unknown"},
             {"\xE2\x80\x8B" "PAGADO", "unknown"},  // U+200B is not white space
         },
-        [](std::string_view w) { return quillon_core::status::payment_status_word(Payout::map(w)); });
+        [](std::string_view w) { return quillon_core::status::word(quillon_core::status::from_wire(w)); });
 }
 
 TEST(account_status_reads_gateway_words) {

@@ -1,95 +1,18 @@
-// The accounts family's records: the input record of each operation, the
-// account status vocabulary, and the English result records.
+// The English result records of the accounts operations, as the "parse"
+// stage hands them back (result_json.hpp writes them, conversion.hpp makes
+// them from the gateway's records).
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "../quillon_core/amount.hpp"
 #include "../quillon_core/status.hpp"
+#include "account_status.hpp"
 
 namespace quillon_accounts::model {
-
-using quillon_core::amount::Amount;
-using quillon_core::status::PaymentStatus;
-
-// ---- account status -------------------------------------------------------
-
-class AccountStatus {
-public:
-    // Declaration order is part of the contract.
-    enum Value : std::uint8_t { active, blocked, suspended, closed, unknown };
-
-    constexpr AccountStatus(Value v = unknown) : v_(v) {}
-    constexpr operator Value() const { return v_; }
-
-    // The gateway's status word read: Unicode white space trimmed, ASCII
-    // letters upper-cased, then looked up; anything else is `unknown`.
-    static AccountStatus from_wire(std::string_view word);
-    // The module's own word: "active", "blocked", ...
-    std::string_view word() const;
-    // The word sent to the gateway when a status is changed; empty for `unknown`.
-    std::string_view gateway_word() const;
-
-private:
-    Value v_;
-};
-
-// ---- input records (field order is part of the contract) ------------------
-
-struct MerchantRef {
-    std::string nit;
-};
-
-struct AccountRef {
-    std::string nit;
-    std::string account_number;
-};
-
-struct NewAccount {
-    std::string alias;
-    std::string category;
-};
-
-struct CreateAccounts {
-    std::string nit;
-    std::uint64_t establishment_id = 0;
-    std::vector<NewAccount> accounts;
-};
-
-struct StatusChange {
-    std::string account_number;
-    AccountStatus status = AccountStatus::unknown;
-    std::string reason;
-};
-
-struct StatusChanges {
-    std::string nit;
-    std::vector<StatusChange> changes;
-};
-
-struct MerchantRange {
-    std::string nit;
-    std::string date_from;
-    std::string date_to;
-};
-
-struct AccountRange {
-    std::string nit;
-    std::string account_number;
-    std::string date_from;
-    std::string date_to;
-};
-
-struct BalancesQuery {
-    std::string nit;
-    std::vector<std::string> account_numbers;
-};
-
-// ---- result records -------------------------------------------------------
 
 struct Account {
     std::string number;
@@ -143,13 +66,13 @@ struct Party {
 struct Movement {
     std::optional<std::string> transaction_id;
     std::string operation_type;
-    PaymentStatus status = PaymentStatus::unknown;
+    quillon_core::status::PaymentStatus status = quillon_core::status::PaymentStatus::unknown;
     std::string raw_status;
     std::optional<std::string> message;
     std::optional<std::string> transaction_at;
-    Amount amount;
-    std::optional<Amount> fee;
-    std::optional<Amount> total;
+    quillon_core::amount::Amount amount;
+    std::optional<quillon_core::amount::Amount> fee;
+    std::optional<quillon_core::amount::Amount> total;
     std::optional<std::string> currency;
     Party origin;
     Party destination;
@@ -163,13 +86,15 @@ struct Balance {
     AccountStatus status = AccountStatus::unknown;
     std::optional<std::string> raw_status;
     std::optional<std::string> currency;
-    Amount available;
-    Amount booked;
-    Amount held;
+    quillon_core::amount::Amount available;
+    quillon_core::amount::Amount booked;
+    quillon_core::amount::Amount held;
     std::optional<std::string> last_credit_at;
     std::optional<std::string> last_debit_at;
 };
 
+// The result of a reconciliation, written as JSON text while its lists are
+// decoded (responses.cpp): {"balances":[...],"movements":[...]}.
 struct Reconciliation {
     std::vector<Movement> movements;
     std::vector<Balance> balances;

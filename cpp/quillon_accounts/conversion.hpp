@@ -7,13 +7,13 @@
 #include <utility>
 #include <vector>
 
-#include "model.hpp"
-#include "wire.hpp"
+#include "gateway_records.hpp"
+#include "results.hpp"
 
 namespace quillon_accounts::model {
 
 // An account; a status word that is absent or blank reads as active.
-Account into_account(wire::WAccount&& w);
+Account convert(wire::WAccount&& w);
 
 Establishment convert(wire::WEstablishment&& w);
 MerchantAccounts convert(wire::List&& w);
@@ -23,7 +23,6 @@ StatusChanged convert(wire::Changed&& w);
 Movement convert(wire::WMovement&& w);
 // A balance; a status word that is absent or blank reads as unknown.
 Balance convert(wire::WBalance&& w);
-Reconciliation convert(wire::WReconciliation&& w);
 
 // Element by element, keeping order and count.
 template <class W>

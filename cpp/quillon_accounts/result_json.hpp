@@ -3,7 +3,9 @@
 // order of their names.
 //
 // Results are written straight into compact JSON text, without building a
-// value tree first; `to_value` hands that text over as a raw value.
+// value tree first; `to_value` hands that text over as a raw value. Long
+// lists are written element by element as they are converted (`Written`,
+// `ListText`).
 #pragma once
 
 #include <string>
@@ -11,7 +13,7 @@
 #include <vector>
 
 #include "../quillon_core/json_value.hpp"
-#include "model.hpp"
+#include "results.hpp"
 
 namespace quillon_accounts::model {
 
@@ -24,7 +26,6 @@ void write(const CreatedAccounts& r, std::string& out);
 void write(const StatusChanged& r, std::string& out);
 void write(const Movement& r, std::string& out);
 void write(const Balance& r, std::string& out);
-void write(const Reconciliation& r, std::string& out);
 
 template <class T>
 void write(const std::vector<T>& list, std::string& out) {
@@ -44,10 +45,11 @@ quillon_core::json::Value to_value(const T& r) {
     return quillon_core::json::Value::raw(std::move(out));
 }
 
-// A result already written as JSON text while it was converted: the form of
-// the results that are lists, which can be long. Converting element by
-// element straight into text keeps neither the gateway's records nor the
-// result records of the whole list in memory.
+// A result of type T already written as JSON text while it was converted:
+// the form of the results that are lists, which can be long. Converting
+// element by element straight into text keeps neither the gateway's records
+// nor the result records of the whole list in memory.
+template <class T>
 struct Written {
     std::string json;
 

@@ -1,6 +1,5 @@
-#include "model.hpp"
-
-#include <string>
+// The account status words, both ways.
+#include "account_status.hpp"
 
 #include "../quillon_core/text.hpp"
 

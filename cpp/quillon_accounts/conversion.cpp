@@ -1,17 +1,11 @@
-#include "model_convert.hpp"
+// What each result record takes from its gateway record.
+#include "conversion.hpp"
 
 namespace quillon_accounts::model {
 
 using wire::non_empty;
 
 namespace {
-
-std::vector<Account> into_accounts(std::vector<wire::WAccount>&& list) {
-    std::vector<Account> out;
-    out.reserve(list.size());
-    for (auto& w : list) out.push_back(into_account(std::move(w)));
-    return out;
-}
 
 Party party(const std::optional<std::string>& account, const std::optional<std::string>& document_id,
             const std::optional<std::string>& name, const std::optional<std::string>& bank_code,
@@ -22,7 +16,7 @@ Party party(const std::optional<std::string>& account, const std::optional<std::
 
 }  // namespace
 
-Account into_account(wire::WAccount&& w) {
+Account convert(wire::WAccount&& w) {
     Account a;
     a.number = std::move(w.numero_cuenta);
     a.alias = non_empty(w.alias);
@@ -33,7 +27,7 @@ Account into_account(wire::WAccount&& w) {
 
 Establishment convert(wire::WEstablishment&& w) {
     return Establishment{w.id_establecimiento, non_empty(w.nombre_establecimiento),
-                         into_accounts(std::move(w.cuentas))};
+                         convert(std::move(w.cuentas))};
 }
 
 MerchantAccounts convert(wire::List&& w) {
@@ -43,12 +37,12 @@ MerchantAccounts convert(wire::List&& w) {
 
 CreatedAccounts convert(wire::Created&& w) {
     return CreatedAccounts{std::move(w.nit), non_empty(w.nombre_comercio), w.id_establecimiento,
-                           non_empty(w.nombre_establecimiento), into_accounts(std::move(w.cuentas))};
+                           non_empty(w.nombre_establecimiento), convert(std::move(w.cuentas))};
 }
 
 MerchantAccount convert(wire::Detail&& w) {
     return MerchantAccount{std::move(w.nit), non_empty(w.nombre_comercio), w.id_establecimiento,
-                           non_empty(w.nombre_establecimiento), into_account(std::move(w.cuenta))};
+                           non_empty(w.nombre_establecimiento), convert(std::move(w.cuenta))};
 }
 
 StatusChanged convert(wire::Changed&& w) {
@@ -60,7 +54,7 @@ Movement convert(wire::WMovement&& w) {
     Movement m;
     m.transaction_id = non_empty(w.transaction_id);
     m.operation_type = std::move(w.tipo_operacion);
-    m.status = quillon_core::status::Payout::map(w.estado);
+    m.status = quillon_core::status::from_wire(w.estado);
     m.raw_status = std::move(w.estado);
     m.message = non_empty(w.mensaje);
     m.transaction_at = non_empty(w.fecha_hora_transaccion);
@@ -92,10 +86,6 @@ Balance convert(wire::WBalance&& w) {
     b.last_credit_at = non_empty(w.fecha_ultimo_credito);
     b.last_debit_at = non_empty(w.fecha_ultimo_debito);
     return b;
-}
-
-Reconciliation convert(wire::WReconciliation&& w) {
-    return Reconciliation{convert(std::move(w.movimientos)), convert(std::move(w.saldos))};
 }
 
 }  // namespace quillon_accounts::model

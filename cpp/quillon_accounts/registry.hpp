@@ -1,5 +1,5 @@
-// The accounts registry: one operation table drives both listing and
-// dispatch.
+// The accounts registry: the table of the eight operations that the call
+// protocol lists ("describe") and dispatches `op` texts through.
 #pragma once
 
 #include "../quillon_core/operation.hpp"
@@ -8,8 +8,8 @@ namespace quillon_accounts {
 
 class AccountsOps final : public quillon_core::operation::Registry {
 public:
-    std::optional<quillon_core::error::Result<quillon_core::json::Value>> dispatch(
-        std::string_view op, std::string_view payload) const override;
+    quillon_core::error::Result<quillon_core::json::Value> dispatch(std::string_view op,
+                                                                    std::string_view payload) const override;
     std::vector<quillon_core::operation::OpInfo> operations() const override;
 };
 

@@ -8,14 +8,17 @@
 
 #include "../quillon_core/json_writer.hpp"
 #include "../quillon_core/text.hpp"
-#include "ops.hpp"
+#include "operations.hpp"
 #include "validate.hpp"
 
 namespace quillon_accounts::ops {
 
 using quillon_core::error::Error;
+using quillon_core::error::Result;
+using quillon_core::http::HttpRequest;
 using quillon_core::http::Method;
 using quillon_core::json::Value;
+using quillon_core::operation::Ctx;
 using validate::date_range;
 using validate::digits;
 using validate::text_max;
@@ -67,7 +70,7 @@ Result<HttpRequest> get(const Ctx& ctx, const std::string& path) {
     std::string url = ctx.config.url(path);
     auto headers = ctx.api_headers();
     if (!headers) return std::move(headers).error();
-    return HttpRequest{Method::GET, std::move(url), std::move(headers).value(), std::nullopt};
+    return HttpRequest{Method::get, std::move(url), std::move(headers).value(), std::nullopt};
 }
 
 // A request carrying `body` as compact JSON text.
@@ -82,32 +85,32 @@ Result<HttpRequest> send(const Ctx& ctx, Method method, const std::string& path,
 // Debits and credits: the same query, told apart by path segment and type letter.
 Result<HttpRequest> movements_request(const Ctx& ctx, const model::AccountRange& in,
                                       std::string_view segment, std::string_view type_letter) {
-    if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
-    if (auto e = digits("account_number", in.account_number, ACCOUNT_MIN_DIGITS)) return std::move(*e);
-    if (auto e = date_range(in.date_from, in.date_to, MOVEMENTS_MAX_DAYS)) return std::move(*e);
+    if (auto ok = digits("nit", in.nit, NIT_MIN_DIGITS); !ok) return std::move(ok).error();
+    if (auto ok = digits("account_number", in.account_number, ACCOUNT_MIN_DIGITS); !ok) return std::move(ok).error();
+    if (auto ok = date_range(in.date_from, in.date_to, MOVEMENTS_MAX_DAYS); !ok) return std::move(ok).error();
     std::vector<Value> accounts;
     accounts.push_back(str(in.account_number));
     Value body = object_of("fechaFin", str(in.date_to), "fechaInicio", str(in.date_from), "nit",
                            str(in.nit), "numeroCuenta", Value::array(std::move(accounts)), "tipo",
                            str(type_letter));
-    return send(ctx, Method::POST, path_of({segment}), std::move(body));
+    return send(ctx, Method::post, path_of({segment}), std::move(body));
 }
 
 }  // namespace
 
 Result<HttpRequest> GetAccount::request(const Ctx& ctx, const Input& in) {
-    if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
-    if (auto e = digits("account_number", in.account_number, ACCOUNT_MIN_DIGITS)) return std::move(*e);
+    if (auto ok = digits("nit", in.nit, NIT_MIN_DIGITS); !ok) return std::move(ok).error();
+    if (auto ok = digits("account_number", in.account_number, ACCOUNT_MIN_DIGITS); !ok) return std::move(ok).error();
     return get(ctx, path_of({in.nit, in.account_number}));
 }
 
 Result<HttpRequest> ListAccounts::request(const Ctx& ctx, const Input& in) {
-    if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
+    if (auto ok = digits("nit", in.nit, NIT_MIN_DIGITS); !ok) return std::move(ok).error();
     return get(ctx, path_of({in.nit}));
 }
 
 Result<HttpRequest> Create::request(const Ctx& ctx, const Input& in) {
-    if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
+    if (auto ok = digits("nit", in.nit, NIT_MIN_DIGITS); !ok) return std::move(ok).error();
     if (in.establishment_id == 0) {
         return Error::validation("establishment_id", "must be greater than zero");
     }
@@ -117,10 +120,8 @@ Result<HttpRequest> Create::request(const Ctx& ctx, const Input& in) {
     std::vector<Value> accounts;
     accounts.reserve(in.accounts.size());
     for (const model::NewAccount& a : in.accounts) {
-        if (auto e = text_max("accounts.alias", a.alias, ALIAS_MAX_CHARS)) return std::move(*e);
-        if (auto e = text_max("accounts.category", a.category, CATEGORY_MAX_CHARS)) {
-            return std::move(*e);
-        }
+        if (auto ok = text_max("accounts.alias", a.alias, ALIAS_MAX_CHARS); !ok) return std::move(ok).error();
+        if (auto ok = text_max("accounts.category", a.category, CATEGORY_MAX_CHARS); !ok) return std::move(ok).error();
         accounts.push_back(object_of("alias", trimmed(a.alias), "moneda", str(CURRENCY_CODE), "rubro",
                                      trimmed(a.category)));
     }
@@ -128,19 +129,17 @@ Result<HttpRequest> Create::request(const Ctx& ctx, const Input& in) {
                            object_of("cuentas", Value::array(std::move(accounts)), "idEstablecimiento",
                                      Value::number(in.establishment_id)),
                            "nit", str(in.nit));
-    return send(ctx, Method::POST, std::string(BASE_PATH), std::move(body));
+    return send(ctx, Method::post, std::string(BASE_PATH), std::move(body));
 }
 
 Result<HttpRequest> ChangeStatus::request(const Ctx& ctx, const Input& in) {
-    if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
+    if (auto ok = digits("nit", in.nit, NIT_MIN_DIGITS); !ok) return std::move(ok).error();
     if (in.changes.empty()) return Error::validation("changes", "at least one change");
     std::vector<Value> changes;
     changes.reserve(in.changes.size());
     for (const model::StatusChange& c : in.changes) {
-        if (auto e = digits("changes.account_number", c.account_number, ACCOUNT_MIN_DIGITS)) {
-            return std::move(*e);
-        }
-        if (auto e = text_max("changes.reason", c.reason, REASON_MAX_CHARS)) return std::move(*e);
+        if (auto ok = digits("changes.account_number", c.account_number, ACCOUNT_MIN_DIGITS); !ok) return std::move(ok).error();
+        if (auto ok = text_max("changes.reason", c.reason, REASON_MAX_CHARS); !ok) return std::move(ok).error();
         const std::string_view word = c.status.gateway_word();
         if (c.status == model::AccountStatus::unknown || word.empty()) {
             return Error::validation("changes.status", "cannot set `unknown`");
@@ -149,15 +148,15 @@ Result<HttpRequest> ChangeStatus::request(const Ctx& ctx, const Input& in) {
                                     "numeroCuenta", str(c.account_number)));
     }
     Value body = object_of("cuentas", Value::array(std::move(changes)), "nit", str(in.nit));
-    return send(ctx, Method::PATCH, path_of({"estados"}), std::move(body));
+    return send(ctx, Method::patch, path_of({"estados"}), std::move(body));
 }
 
 Result<HttpRequest> Reconcile::request(const Ctx& ctx, const Input& in) {
-    if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
-    if (auto e = date_range(in.date_from, in.date_to, RECONCILE_MAX_DAYS)) return std::move(*e);
+    if (auto ok = digits("nit", in.nit, NIT_MIN_DIGITS); !ok) return std::move(ok).error();
+    if (auto ok = date_range(in.date_from, in.date_to, RECONCILE_MAX_DAYS); !ok) return std::move(ok).error();
     Value body = object_of("fechaFin", str(in.date_to), "fechaInicio", str(in.date_from), "nit",
                            str(in.nit));
-    return send(ctx, Method::POST, path_of({"transacciones"}), std::move(body));
+    return send(ctx, Method::post, path_of({"transacciones"}), std::move(body));
 }
 
 Result<HttpRequest> Credits::request(const Ctx& ctx, const Input& in) {
@@ -169,18 +168,18 @@ Result<HttpRequest> Debits::request(const Ctx& ctx, const Input& in) {
 }
 
 Result<HttpRequest> Balances::request(const Ctx& ctx, const Input& in) {
-    if (auto e = digits("nit", in.nit, NIT_MIN_DIGITS)) return std::move(*e);
+    if (auto ok = digits("nit", in.nit, NIT_MIN_DIGITS); !ok) return std::move(ok).error();
     if (in.account_numbers.empty() || in.account_numbers.size() > MAX_BALANCE_ACCOUNTS) {
         return Error::validation("account_numbers", "between 1 and 10 accounts");
     }
     std::vector<Value> numbers;
     numbers.reserve(in.account_numbers.size());
     for (const std::string& n : in.account_numbers) {
-        if (auto e = digits("account_numbers", n, ACCOUNT_MIN_DIGITS)) return std::move(*e);
+        if (auto ok = digits("account_numbers", n, ACCOUNT_MIN_DIGITS); !ok) return std::move(ok).error();
         numbers.push_back(str(n));
     }
     Value body = object_of("nit", str(in.nit), "numeroCuentas", Value::array(std::move(numbers)));
-    return send(ctx, Method::POST, path_of({"saldos"}), std::move(body));
+    return send(ctx, Method::post, path_of({"saldos"}), std::move(body));
 }
 
 }  // namespace quillon_accounts::ops

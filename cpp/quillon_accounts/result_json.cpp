@@ -1,6 +1,6 @@
 // The JSON form of the result records, written member by member in ascending
 // order of the member names (the order a value tree would sort them into).
-#include "model_json.hpp"
+#include "result_json.hpp"
 
 #include <optional>
 #include <string>
@@ -41,14 +41,14 @@ void id(std::string& out, std::string_view key, const std::optional<std::uint64_
     out.append("null");
 }
 
-void amount(std::string& out, std::string_view key, const Amount& a) {
+void amount(std::string& out, std::string_view key, const quillon_core::amount::Amount& a) {
     out.append(key);
     out.push_back('"');
     quillon_core::amount::append_text(a, out);
     out.push_back('"');
 }
 
-void amount(std::string& out, std::string_view key, const std::optional<Amount>& a) {
+void amount(std::string& out, std::string_view key, const std::optional<quillon_core::amount::Amount>& a) {
     if (a) return amount(out, key, *a);
     out.append(key);
     out.append("null");
@@ -138,7 +138,7 @@ void write(const Movement& r, std::string& out) {
     text(out, ",\"raw_status\":", r.raw_status);
     text(out, ",\"recipient_order_number\":", r.recipient_order_number);
     text(out, ",\"reference\":", r.reference);
-    word(out, ",\"status\":", quillon_core::status::payment_status_word(r.status));
+    word(out, ",\"status\":", quillon_core::status::word(r.status));
     amount(out, ",\"total\":", r.total);
     text(out, ",\"transaction_at\":", r.transaction_at);
     text(out, ",\"transaction_id\":", r.transaction_id);
@@ -155,14 +155,6 @@ void write(const Balance& r, std::string& out) {
     text(out, ",\"last_debit_at\":", r.last_debit_at);
     text(out, ",\"raw_status\":", r.raw_status);
     word(out, ",\"status\":", r.status.word());
-    out.push_back('}');
-}
-
-void write(const Reconciliation& r, std::string& out) {
-    out.append("{\"balances\":");
-    write(r.balances, out);
-    out.append(",\"movements\":");
-    write(r.movements, out);
     out.push_back('}');
 }
 

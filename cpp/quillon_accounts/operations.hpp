@@ -1,0 +1,95 @@
+// The eight accounts operations, each declared once: its name, whether
+// sending it twice is safe, its input and result records, the "build" stage
+// that makes its HTTP request (requests.cpp) and the "parse" stage that turns
+// the gateway's response into its result (responses.cpp).
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "../quillon_core/error.hpp"
+#include "../quillon_core/http.hpp"
+#include "../quillon_core/operation.hpp"
+#include "inputs.hpp"
+#include "result_json.hpp"
+#include "results.hpp"
+
+namespace quillon_accounts::ops {
+
+// The base path of every accounts request.
+inline constexpr std::string_view BASE_PATH = "cuentas-comercios/v1/cuentas";
+
+template <class In, class Out>
+struct Operation {
+    using Input = In;
+    using Output = Out;
+};
+
+struct GetAccount : Operation<model::AccountRef, model::MerchantAccount> {
+    static constexpr std::string_view name = "accounts.get";
+    static constexpr bool idempotent = true;
+    static quillon_core::error::Result<quillon_core::http::HttpRequest> request(
+        const quillon_core::operation::Ctx& ctx, const Input& in);
+    static quillon_core::error::Result<Output> parse_response(const quillon_core::http::HttpResponse& response);
+};
+
+struct ListAccounts : Operation<model::MerchantRef, model::MerchantAccounts> {
+    static constexpr std::string_view name = "accounts.list";
+    static constexpr bool idempotent = true;
+    static quillon_core::error::Result<quillon_core::http::HttpRequest> request(
+        const quillon_core::operation::Ctx& ctx, const Input& in);
+    static quillon_core::error::Result<Output> parse_response(const quillon_core::http::HttpResponse& response);
+};
+
+// Opening accounts twice opens them twice.
+struct Create : Operation<model::CreateAccounts, model::CreatedAccounts> {
+    static constexpr std::string_view name = "accounts.create";
+    static constexpr bool idempotent = false;
+    static quillon_core::error::Result<quillon_core::http::HttpRequest> request(
+        const quillon_core::operation::Ctx& ctx, const Input& in);
+    static quillon_core::error::Result<Output> parse_response(const quillon_core::http::HttpResponse& response);
+};
+
+// The results that are lists can be long: they are converted element by
+// element straight into their JSON text (`Written`).
+struct ChangeStatus : Operation<model::StatusChanges, model::Written<std::vector<model::StatusChanged>>> {
+    static constexpr std::string_view name = "accounts.set_status";
+    static constexpr bool idempotent = true;
+    static quillon_core::error::Result<quillon_core::http::HttpRequest> request(
+        const quillon_core::operation::Ctx& ctx, const Input& in);
+    static quillon_core::error::Result<Output> parse_response(const quillon_core::http::HttpResponse& response);
+};
+
+struct Reconcile : Operation<model::MerchantRange, model::Written<model::Reconciliation>> {
+    static constexpr std::string_view name = "accounts.reconcile";
+    static constexpr bool idempotent = true;
+    static quillon_core::error::Result<quillon_core::http::HttpRequest> request(
+        const quillon_core::operation::Ctx& ctx, const Input& in);
+    static quillon_core::error::Result<Output> parse_response(const quillon_core::http::HttpResponse& response);
+};
+
+struct Credits : Operation<model::AccountRange, model::Written<std::vector<model::Movement>>> {
+    static constexpr std::string_view name = "accounts.credits";
+    static constexpr bool idempotent = true;
+    static quillon_core::error::Result<quillon_core::http::HttpRequest> request(
+        const quillon_core::operation::Ctx& ctx, const Input& in);
+    static quillon_core::error::Result<Output> parse_response(const quillon_core::http::HttpResponse& response);
+};
+
+struct Debits : Operation<model::AccountRange, model::Written<std::vector<model::Movement>>> {
+    static constexpr std::string_view name = "accounts.debits";
+    static constexpr bool idempotent = true;
+    static quillon_core::error::Result<quillon_core::http::HttpRequest> request(
+        const quillon_core::operation::Ctx& ctx, const Input& in);
+    static quillon_core::error::Result<Output> parse_response(const quillon_core::http::HttpResponse& response);
+};
+
+struct Balances : Operation<model::BalancesQuery, model::Written<std::vector<model::Balance>>> {
+    static constexpr std::string_view name = "accounts.balances";
+    static constexpr bool idempotent = true;
+    static quillon_core::error::Result<quillon_core::http::HttpRequest> request(
+        const quillon_core::operation::Ctx& ctx, const Input& in);
+    static quillon_core::error::Result<Output> parse_response(const quillon_core::http::HttpResponse& response);
+};
+
+}  // namespace quillon_accounts::ops
