@@ -103,7 +103,8 @@ def mutate(rng: random.Random, text: str, rate: float) -> str:
         return text[:at]
     if roll < 0.65:
         return text[:at] + text[at + 1:]
-    return text[:at] + rng.choice([",", ":", "[", "]", "{", "}", "\"", "\\", " ", "{\"z\":{\"a\":1,", "0"]) + text[at:]
+    extra = rng.choice([",", ":", "[", "]", "{", "}", '"', "\\", " ", '{"z":{"a":1,', "0"])
+    return text[:at] + extra + text[at:]
 
 
 ACCOUNT = {"numeroCuenta": "12345678", "alias": "Caja", "estado": "ACTIVA"}

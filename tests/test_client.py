@@ -415,7 +415,7 @@ class TestSansIO:
             build(GET_ACCOUNT, config, None, AccountRef(NIT, MAIN))
         assert caught.value.field == "token"
         with pytest.raises(TypeError):
-            build(GET_ACCOUNT, config, None, object())  # type: ignore[arg-type]
+            build(GET_ACCOUNT, config, None, object())  # type: ignore[misc]
 
     def test_engine_misuse_is_an_ffi_error(self) -> None:
         with pytest.raises(FfiError, match="unknown operation"):

@@ -9,7 +9,7 @@ from __future__ import annotations
 import json
 import logging
 import string
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator
 from typing import Any
 
 import httpx
@@ -136,7 +136,7 @@ def test_the_access_token_goes_into_the_credential_headers_and_never_into_an_err
 # ---- the package: exceptions and logs ---------------------------------------
 
 # Where a gateway answer may echo what it was sent.
-ECHOES = {
+ECHOES: dict[str, Callable[[str], object]] = {
     "message": lambda s: {"message": f"token {s} refused"},
     "error_description": lambda s: {"error_description": s, "error": "invalid_token"},
     "errorMessage": lambda s: {"code": "05", "errorMessage": f"bad credentials: {s}"},

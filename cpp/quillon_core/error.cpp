@@ -7,7 +7,7 @@ using json::Value;
 
 Error Error::validation(std::string field, std::string message) {
     Error e;
-    e.kind = ErrorKind::Validation;
+    e.kind = ErrorKind::validation;
     e.field = std::move(field);
     e.message = std::move(message);
     return e;
@@ -15,7 +15,7 @@ Error Error::validation(std::string field, std::string message) {
 
 Error Error::authentication(std::uint16_t status, std::string message) {
     Error e;
-    e.kind = ErrorKind::Authentication;
+    e.kind = ErrorKind::authentication;
     e.status = status;
     e.message = std::move(message);
     return e;
@@ -24,7 +24,7 @@ Error Error::authentication(std::uint16_t status, std::string message) {
 Error Error::api(std::uint16_t status, std::string message, std::vector<ApiFieldError> errors,
                  bool retryable) {
     Error e;
-    e.kind = ErrorKind::Api;
+    e.kind = ErrorKind::api;
     e.status = status;
     e.message = std::move(message);
     e.errors = std::move(errors);
@@ -34,7 +34,7 @@ Error Error::api(std::uint16_t status, std::string message, std::vector<ApiField
 
 Error Error::ambiguous(std::string message, std::vector<ApiFieldError> errors) {
     Error e;
-    e.kind = ErrorKind::Ambiguous;
+    e.kind = ErrorKind::ambiguous;
     e.message = std::move(message);
     e.errors = std::move(errors);
     return e;
@@ -66,23 +66,23 @@ Value errors_value(const std::vector<ApiFieldError>& errors) {
 }
 }  // namespace
 
-Error Error::decode(std::string message) { return with_message(ErrorKind::Decode, std::move(message)); }
+Error Error::decode(std::string message) { return with_message(ErrorKind::decode, std::move(message)); }
 Error Error::webhook_auth(std::string message) {
-    return with_message(ErrorKind::WebhookAuth, std::move(message));
+    return with_message(ErrorKind::webhook_auth, std::move(message));
 }
-Error Error::ffi(std::string message) { return with_message(ErrorKind::Ffi, std::move(message)); }
+Error Error::ffi(std::string message) { return with_message(ErrorKind::ffi, std::move(message)); }
 
 namespace {
 
 const char* kind_word(ErrorKind kind) {
     switch (kind) {
-        case ErrorKind::Validation: return "validation";
-        case ErrorKind::Authentication: return "authentication";
-        case ErrorKind::Api: return "api";
-        case ErrorKind::Ambiguous: return "ambiguous";
-        case ErrorKind::Decode: return "decode";
-        case ErrorKind::WebhookAuth: return "webhook_auth";
-        case ErrorKind::Ffi: return "ffi";
+        case ErrorKind::validation: return "validation";
+        case ErrorKind::authentication: return "authentication";
+        case ErrorKind::api: return "api";
+        case ErrorKind::ambiguous: return "ambiguous";
+        case ErrorKind::decode: return "decode";
+        case ErrorKind::webhook_auth: return "webhook_auth";
+        case ErrorKind::ffi: return "ffi";
     }
     return "ffi";
 }
@@ -94,17 +94,17 @@ Value Error::to_value() const {
     obj.set("kind", Value::string(kind_word(kind)));
     obj.set("message", Value::string(message));
     switch (kind) {
-        case ErrorKind::Validation: obj.set("field", Value::string(field)); break;
-        case ErrorKind::Authentication: obj.set("status", Value::number(std::uint64_t{status})); break;
-        case ErrorKind::Api:
+        case ErrorKind::validation: obj.set("field", Value::string(field)); break;
+        case ErrorKind::authentication: obj.set("status", Value::number(std::uint64_t{status})); break;
+        case ErrorKind::api:
             obj.set("status", Value::number(std::uint64_t{status}));
             obj.set("errors", errors_value(errors));
             obj.set("retryable", Value::boolean(retryable));
             break;
-        case ErrorKind::Ambiguous: obj.set("errors", errors_value(errors)); break;
-        case ErrorKind::Decode:
-        case ErrorKind::WebhookAuth:
-        case ErrorKind::Ffi: break;
+        case ErrorKind::ambiguous: obj.set("errors", errors_value(errors)); break;
+        case ErrorKind::decode:
+        case ErrorKind::webhook_auth:
+        case ErrorKind::ffi: break;
     }
     return obj;
 }

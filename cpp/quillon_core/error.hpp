@@ -22,18 +22,18 @@ struct ApiFieldError {
 
 // Declaration order is part of the contract.
 enum class ErrorKind : std::uint8_t {
-    Validation,
-    Authentication,
-    Api,
-    Ambiguous,
-    Decode,
-    WebhookAuth,
-    Ffi,
+    validation,
+    authentication,
+    api,
+    ambiguous,
+    decode,
+    webhook_auth,
+    ffi,
 };
 
 // A tagged union: each kind uses only its own fields (see `to_value`).
 struct Error {
-    ErrorKind kind = ErrorKind::Ffi;
+    ErrorKind kind = ErrorKind::ffi;
     std::string field;                  // Validation
     std::uint16_t status = 0;           // Authentication, Api
     std::string message;                // every kind
@@ -50,7 +50,7 @@ struct Error {
     static Error ffi(std::string message);
 
     // True only for an Api error whose flag is set.
-    bool is_retryable() const { return kind == ErrorKind::Api && retryable; }
+    bool is_retryable() const { return kind == ErrorKind::api && retryable; }
 
     // The kind's members plus "kind"; the protocol adds "retryable".
     json::Value to_value() const;
