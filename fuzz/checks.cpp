@@ -9,6 +9,7 @@
 #include "quillon_accounts/registry.hpp"
 #include "quillon_core/amount.hpp"
 #include "quillon_core/ffi.hpp"
+#include "quillon_core/json_doc.hpp"
 #include "quillon_core/json_reader.hpp"
 #include "quillon_core/json_writer.hpp"
 
@@ -24,11 +25,31 @@ void require(bool ok, std::string_view what, std::string_view op, std::string_vi
     if (!ok) broken(what, op, text);
 }
 
+// A document's value as a tree (objects sorted, the last of repeated keys kept).
+Value tree(const json::Node& node) {
+    switch (node.kind()) {
+        case json::Kind::boolean: return Value::boolean(node.as_bool());
+        case json::Kind::number: return Value::number(std::string(node.text()));
+        case json::Kind::string: return Value::string(std::string(node.text()));
+        case json::Kind::array: {
+            std::vector<Value> items;
+            for (const json::Node& item : node.items()) items.push_back(tree(item));
+            return Value::array(std::move(items));
+        }
+        case json::Kind::object: {
+            std::vector<Value::Member> members;
+            for (const json::Member& m : node.members()) members.emplace_back(std::string(m.key), tree(m.value));
+            return Value::object(std::move(members));
+        }
+        default: return Value::null();
+    }
+}
+
 Value parsed(std::string_view op, std::string_view text) {
     std::string message;
-    auto value = json::parse(text, message);
-    if (!value) broken("not JSON (" + message + ")", op, text);
-    return std::move(*value);
+    const auto doc = json::Doc::parse(text, message);
+    if (!doc) broken("not JSON (" + message + ")", op, text);
+    return tree(doc->root());
 }
 
 std::vector<std::string_view> keys_of(const Value& object) {

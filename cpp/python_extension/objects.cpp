@@ -93,17 +93,17 @@ Ref borrowed(PyObject* p) {
 // The result classes, bound once from Python
 
 enum Kind : int {
-    kAccount,
-    kMerchantAccount,
-    kEstablishment,
-    kMerchantAccounts,
-    kCreatedAccounts,
-    kStatusChanged,
-    kParty,
-    kMovement,
-    kBalance,
-    kReconciliation,
-    kKindCount
+    account_class,
+    merchant_account_class,
+    establishment_class,
+    merchant_accounts_class,
+    created_accounts_class,
+    status_changed_class,
+    party_class,
+    movement_class,
+    balance_class,
+    reconciliation_class,
+    kind_count
 };
 
 struct ClassSpec {
@@ -111,7 +111,7 @@ struct ClassSpec {
     std::vector<const char*> fields;  // in the dataclass's order
 };
 
-const ClassSpec kSpecs[kKindCount] = {
+const ClassSpec SPECS[kind_count] = {
     {"Account", {"number", "alias", "status", "raw_status"}},
     {"MerchantAccount",
      {"nit", "merchant_name", "establishment_id", "establishment_name", "account"}},
@@ -137,16 +137,16 @@ struct Class {
     std::vector<PyObject*> names;  // interned
 };
 
-constexpr int kAccountStatuses = 5;
-constexpr int kPaymentStatuses = 9;
+constexpr int ACCOUNT_STATUSES = 5;
+constexpr int PAYMENT_STATUSES = 9;
 
 struct Bound {
     bool ready = false;
     PyObject* decimal = nullptr;
     PyObject* empty_args = nullptr;
-    PyObject* account_status[kAccountStatuses] = {};
-    PyObject* payment_status[kPaymentStatuses] = {};
-    Class classes[kKindCount];
+    PyObject* account_status[ACCOUNT_STATUSES] = {};
+    PyObject* payment_status[PAYMENT_STATUSES] = {};
+    Class classes[kind_count];
 };
 
 // Set by `bind` and kept for the life of the process (the interpreter lock
@@ -185,7 +185,7 @@ Ref make(Kind kind, std::initializer_list<Ref*> values) {
 // lands on a taken place replaces what was there.
 class Shared {
 public:
-    Shared() : slots_(kSlots) {}
+    Shared() : slots_(SLOTS) {}
     ~Shared() {
         for (Slot& slot : slots_) Py_XDECREF(slot.value);
     }
@@ -195,8 +195,8 @@ public:
     // The object kept for `key`, made by `make(key)` when there is none.
     template <class Make>
     Ref get(std::string_view key, Make&& make) {
-        if (key.size() > kLongest) return make(key);
-        Slot& slot = slots_[hash(key) & (kSlots - 1)];
+        if (key.size() > LONGEST) return make(key);
+        Slot& slot = slots_[hash(key) & (SLOTS - 1)];
         if (slot.value != nullptr && slot.key == key) return borrowed(slot.value);
         Ref out = make(key);
         if (out) {
@@ -214,8 +214,8 @@ private:
         std::string key;
         PyObject* value = nullptr;
     };
-    static constexpr std::size_t kSlots = 1024;  // a power of two
-    static constexpr std::size_t kLongest = 48;
+    static constexpr std::size_t SLOTS = 1024;  // a power of two
+    static constexpr std::size_t LONGEST = 48;
 
     static std::size_t hash(std::string_view key) {
         std::uint64_t h = 14695981039346656037ull;  // FNV-1a
@@ -279,12 +279,12 @@ Ref number(const std::optional<std::uint64_t>& n) { return n ? number(*n) : none
 
 Ref status(model::AccountStatus s) {
     const int i = static_cast<int>(static_cast<model::AccountStatus::Value>(s));
-    return borrowed(bound.account_status[i < kAccountStatuses ? i : kAccountStatuses - 1]);
+    return borrowed(bound.account_status[i < ACCOUNT_STATUSES ? i : ACCOUNT_STATUSES - 1]);
 }
 
 Ref status(quillon_core::status::PaymentStatus s) {
     const int i = static_cast<int>(s);
-    return borrowed(bound.payment_status[i < kPaymentStatuses ? i : kPaymentStatuses - 1]);
+    return borrowed(bound.payment_status[i < PAYMENT_STATUSES ? i : PAYMENT_STATUSES - 1]);
 }
 
 // ---------------------------------------------------------------------------
@@ -298,14 +298,14 @@ public:
     Ref of(const model::Account& r) {
         Ref number = values_.text(r.number), alias = values_.text(r.alias),
             st = status(r.status), raw = values_.shared(r.raw_status);
-        return make(kAccount, {&number, &alias, &st, &raw});
+        return make(account_class, {&number, &alias, &st, &raw});
     }
 
     Ref of(const model::Party& r) {
         Ref account = values_.text(r.account), document = values_.text(r.document_id),
             name = values_.shared(r.name), code = values_.shared(r.bank_code),
             bank = values_.shared(r.bank_name);
-        return make(kParty, {&account, &document, &name, &code, &bank});
+        return make(party_class, {&account, &document, &name, &code, &bank});
     }
 
     Ref of(const model::Movement& r) {
@@ -317,7 +317,7 @@ public:
             origin = of(r.origin), destination = of(r.destination),
             reference = values_.text(r.reference), ach = values_.text(r.ach_order_number),
             recipient = values_.text(r.recipient_order_number);
-        return make(kMovement, {&id, &type, &st, &raw, &message, &at, &amount, &fee, &total,
+        return make(movement_class, {&id, &type, &st, &raw, &message, &at, &amount, &fee, &total,
                                 &currency, &origin, &destination, &reference, &ach, &recipient});
     }
 
@@ -327,39 +327,39 @@ public:
             available = values_.decimal(r.available), booked = values_.decimal(r.booked),
             held = values_.decimal(r.held), credit = values_.text(r.last_credit_at),
             debit = values_.text(r.last_debit_at);
-        return make(kBalance,
+        return make(balance_class,
                     {&number, &st, &raw, &currency, &available, &booked, &held, &credit, &debit});
     }
 
     Ref of(const model::StatusChanged& r) {
         Ref number = values_.text(r.account_number), st = status(r.status),
             raw = values_.shared(r.raw_status);
-        return make(kStatusChanged, {&number, &st, &raw});
+        return make(status_changed_class, {&number, &st, &raw});
     }
 
     Ref of(const model::Establishment& r) {
         Ref id = number(r.id), name = values_.text(r.name), accounts = tuple(r.accounts);
-        return make(kEstablishment, {&id, &name, &accounts});
+        return make(establishment_class, {&id, &name, &accounts});
     }
 
     Ref of(const model::MerchantAccount& r) {
         Ref nit = values_.text(r.nit), merchant = values_.text(r.merchant_name),
             id = number(r.establishment_id), name = values_.text(r.establishment_name),
             account = of(r.account);
-        return make(kMerchantAccount, {&nit, &merchant, &id, &name, &account});
+        return make(merchant_account_class, {&nit, &merchant, &id, &name, &account});
     }
 
     Ref of(const model::MerchantAccounts& r) {
         Ref nit = values_.text(r.nit), merchant = values_.text(r.merchant_name),
             establishments = tuple(r.establishments);
-        return make(kMerchantAccounts, {&nit, &merchant, &establishments});
+        return make(merchant_accounts_class, {&nit, &merchant, &establishments});
     }
 
     Ref of(const model::CreatedAccounts& r) {
         Ref nit = values_.text(r.nit), merchant = values_.text(r.merchant_name),
             id = number(r.establishment_id), name = values_.text(r.establishment_name),
             accounts = tuple(r.accounts);
-        return make(kCreatedAccounts, {&nit, &merchant, &id, &name, &accounts});
+        return make(created_accounts_class, {&nit, &merchant, &id, &name, &accounts});
     }
 
     // A tuple of the records of a list node of W (no node: an empty tuple),
@@ -463,7 +463,7 @@ Ref open_reconciliation(std::uint16_t status, std::string_view body) {
         }
         Ref movements = builder.tuple_of<wire::WMovement>(lists[0], message);
         Ref balances = builder.tuple_of<wire::WBalance>(lists[1], message);
-        if (movements && balances) out.emplace(make(kReconciliation, {&movements, &balances}));
+        if (movements && balances) out.emplace(make(reconciliation_class, {&movements, &balances}));
         return out;
     });
     if (!built) return Ref();
@@ -581,19 +581,19 @@ PyObject* bind_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
     const auto payment_word = [](int i) {
         return quillon_core::status::word(static_cast<quillon_core::status::PaymentStatus>(i));
     };
-    if (bind_statuses(args[1], bound.account_status, kAccountStatuses, account_word) < 0 ||
-        bind_statuses(args[2], bound.payment_status, kPaymentStatuses, payment_word) < 0) {
+    if (bind_statuses(args[1], bound.account_status, ACCOUNT_STATUSES, account_word) < 0 ||
+        bind_statuses(args[2], bound.payment_status, PAYMENT_STATUSES, payment_word) < 0) {
         return nullptr;
     }
-    for (int k = 0; k < kKindCount; ++k) {
-        PyObject* cls = PyDict_GetItemString(args[3], kSpecs[k].name);  // borrowed
+    for (int k = 0; k < kind_count; ++k) {
+        PyObject* cls = PyDict_GetItemString(args[3], SPECS[k].name);  // borrowed
         if (cls == nullptr || !PyType_Check(cls)) {
-            PyErr_Format(PyExc_TypeError, "bind(): no class for %s", kSpecs[k].name);
+            PyErr_Format(PyExc_TypeError, "bind(): no class for %s", SPECS[k].name);
             return nullptr;
         }
         auto* make = reinterpret_cast<newfunc>(PyType_GetSlot(reinterpret_cast<PyTypeObject*>(cls), Py_tp_new));
         if (make == nullptr) {
-            if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "bind(): %s cannot be made", kSpecs[k].name);
+            if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "bind(): %s cannot be made", SPECS[k].name);
             return nullptr;
         }
         Class& c = bound.classes[k];
@@ -601,7 +601,7 @@ PyObject* bind_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
         replace(c.type, cls);
         c.make = make;
         if (c.names.empty()) {
-            for (const char* field : kSpecs[k].fields) {
+            for (const char* field : SPECS[k].fields) {
                 PyObject* name = PyUnicode_InternFromString(field);
                 if (name == nullptr) return nullptr;
                 c.names.push_back(name);
@@ -616,7 +616,7 @@ PyObject* bind_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
 PyObject* fields_of() {
     Ref out(PyDict_New());
     if (!out) return nullptr;
-    for (const ClassSpec& spec : kSpecs) {
+    for (const ClassSpec& spec : SPECS) {
         Ref names(PyTuple_New(static_cast<Py_ssize_t>(spec.fields.size())));
         if (!names) return nullptr;
         for (std::size_t i = 0; i < spec.fields.size(); ++i) {

@@ -89,6 +89,11 @@ struct WBalance {
     std::optional<std::string> fecha_ultimo_debito;
 };
 
+struct WReconciliation {
+    std::vector<WMovement> movimientos;
+    std::vector<WBalance> saldos;
+};
+
 struct Detail {
     std::string nit;
     std::optional<std::string> nombre_comercio;
@@ -111,6 +116,7 @@ bool decode(const quillon_core::json::Node& node, Created& out, std::string& mes
 bool decode(const quillon_core::json::Node& node, Changed& out, std::string& message);
 bool decode(const quillon_core::json::Node& node, WMovement& out, std::string& message);
 bool decode(const quillon_core::json::Node& node, WBalance& out, std::string& message);
+bool decode(const quillon_core::json::Node& node, WReconciliation& out, std::string& message);
 bool decode(const quillon_core::json::Node& node, Detail& out, std::string& message);
 
 // A list of records: a JSON array, each element decoded in order.

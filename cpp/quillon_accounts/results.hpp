@@ -93,8 +93,6 @@ struct Balance {
     std::optional<std::string> last_debit_at;
 };
 
-// The result of a reconciliation, written as JSON text while its lists are
-// decoded (responses.cpp): {"balances":[...],"movements":[...]}.
 struct Reconciliation {
     std::vector<Movement> movements;
     std::vector<Balance> balances;

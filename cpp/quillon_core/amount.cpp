@@ -31,10 +31,10 @@ namespace {
 
 using u128 = UInt128;
 
-constexpr int kMaxScale = 28;
-constexpr u128 kMaxMantissa{0xFFFF'FFFFu, ~std::uint64_t{0}};  // 2^96 - 1
+constexpr int MAX_SCALE = 28;
+constexpr u128 MAX_MANTISSA{0xFFFF'FFFFu, ~std::uint64_t{0}};  // 2^96 - 1
 // 10^29, the first power of ten above the largest mantissa.
-constexpr std::int64_t kDigitsAboveMax = 29;
+constexpr std::int64_t DIGITS_ABOVE_MAX = 29;
 
 struct Decimal {
     u128 mantissa{};
@@ -52,7 +52,7 @@ u128 push_digit(u128 m, int d) { return mul_add(m, 10, static_cast<std::uint32_t
 // together with whether any digit below it was non-zero.
 u128 divide_pow10_rounded(u128 m, std::int64_t k) {
     // Every mantissa lies below 10^29, so below half of any larger power.
-    if (k > kDigitsAboveMax) return u128{};
+    if (k > DIGITS_ABOVE_MAX) return u128{};
     std::uint32_t dropped = 0;
     bool sticky = false;
     for (std::int64_t i = 0; i < k; ++i) {
@@ -95,10 +95,10 @@ const char* read_plain(std::string_view s, Decimal& out) {
         const int d = c - '0';
         if (!point) {
             m = push_digit(m, d);
-            if (m > kMaxMantissa) return "Invalid decimal: overflow from too many digits";
+            if (m > MAX_MANTISSA) return "Invalid decimal: overflow from too many digits";
         } else if (dropping) {
             sticky = sticky || d != 0;
-        } else if (scale < kMaxScale && push_digit(m, d) <= kMaxMantissa) {
+        } else if (scale < MAX_SCALE && push_digit(m, d) <= MAX_MANTISSA) {
             m = push_digit(m, d);
             ++scale;
         } else {
@@ -109,12 +109,12 @@ const char* read_plain(std::string_view s, Decimal& out) {
     if (!any_digit) return "Invalid decimal: no digits found";
     if (dropping && (first_dropped > 5 || (first_dropped == 5 && (sticky || (m.lo & 1) != 0)))) {
         m = increment(m);
-        if (m > kMaxMantissa) {
+        if (m > MAX_MANTISSA) {
             // The kept digits were the largest mantissa (ending in 5) and the
             // dropped ones at least a half: one digit fewer rounds up exactly.
             if (scale == 0) return "Invalid decimal: overflow from mantissa after rounding";
             std::uint32_t rest = 0;
-            m = increment(div_small(kMaxMantissa, 10, rest));
+            m = increment(div_small(MAX_MANTISSA, 10, rest));
             --scale;
         }
     }
@@ -160,15 +160,15 @@ bool read_scientific(std::string_view s, bool strict, Decimal& out, std::string&
     if (exponent < 0) {
         const std::int64_t magnitude = -exponent;
         const std::int64_t scale = out.scale + magnitude;
-        if (scale > kMaxScale) {
+        if (scale > MAX_SCALE) {
             if (strict) {
                 reason = "Scale exceeds the maximum precision allowed: " +
-                         std::to_string(magnitude > kMaxScale ? magnitude : scale) + " > " +
-                         std::to_string(kMaxScale);
+                         std::to_string(magnitude > MAX_SCALE ? magnitude : scale) + " > " +
+                         std::to_string(MAX_SCALE);
                 return false;
             }
-            out.mantissa = divide_pow10_rounded(out.mantissa, scale - kMaxScale);
-            out.scale = kMaxScale;
+            out.mantissa = divide_pow10_rounded(out.mantissa, scale - MAX_SCALE);
+            out.scale = MAX_SCALE;
         } else {
             out.scale = scale;
         }
@@ -177,9 +177,9 @@ bool read_scientific(std::string_view s, bool strict, Decimal& out, std::string&
     } else {
         // The strict reading refuses an exponent above the largest scale
         // before it tries to scale the mantissa up.
-        if (strict && exponent > kMaxScale) {
+        if (strict && exponent > MAX_SCALE) {
             reason = "Scale exceeds the maximum precision allowed: " + std::to_string(exponent) + " > " +
-                     std::to_string(kMaxScale);
+                     std::to_string(MAX_SCALE);
             return false;
         }
         const std::int64_t k = exponent - out.scale;
@@ -189,7 +189,7 @@ bool read_scientific(std::string_view s, bool strict, Decimal& out, std::string&
             // steps, so the loop is short whatever k is.
             for (std::int64_t i = 0; i < k; ++i) {
                 out.mantissa = mul_add(out.mantissa, 10, 0);
-                if (out.mantissa > kMaxMantissa) {
+                if (out.mantissa > MAX_MANTISSA) {
                     reason = "Number exceeds maximum value that can be represented.";
                     return false;
                 }
@@ -228,17 +228,12 @@ std::optional<Amount> from_text(std::string_view text, std::string& message) {
     return std::nullopt;
 }
 
-std::optional<Amount> from_value(const json::Value& value, std::string& message) {
-    if (value.is_number()) return from_text(value.text(), message);
-    if (value.is_string()) return from_text(text::trim(value.text()), message);
-    message = "expected a number, got " + json::to_text(value);
-    return std::nullopt;
-}
-
 std::optional<Amount> from_node(const json::Node& value, std::string& message) {
     if (value.is_number()) return from_text(value.text(), message);
     if (value.is_string()) return from_text(text::trim(value.text()), message);
-    return from_value(value.to_value(), message);
+    message = "expected a number, got ";
+    json::write(value, message);
+    return std::nullopt;
 }
 
 void append_text(const Amount& amount, std::string& out) {
@@ -287,7 +282,5 @@ std::string to_text(const Amount& amount) {
     append_text(amount, out);
     return out;
 }
-
-json::Value serialize(const Amount& amount) { return json::Value::string(to_text(amount)); }
 
 }  // namespace quillon_core::amount

@@ -9,7 +9,6 @@
 #include <string_view>
 
 #include "json_doc.hpp"
-#include "json_value.hpp"
 
 namespace quillon_core::amount {
 
@@ -22,9 +21,9 @@ struct Amount {
     friend bool operator==(const Amount&, const Amount&) = default;
 };
 
-// Reads an amount from a JSON value; on failure returns nothing and sets
-// `message` to the reader's message.
-std::optional<Amount> from_value(const json::Value& value, std::string& message);
+// Reads an amount from a JSON number or a string (trimmed first); on failure
+// returns nothing and sets `message` ("expected a number, got {json}" for
+// another kind of value).
 std::optional<Amount> from_node(const json::Node& value, std::string& message);
 
 // Reads an amount from text exactly as given (no trimming): plain decimal
@@ -37,8 +36,5 @@ std::optional<Amount> from_text(std::string_view text, std::string& message);
 std::string to_text(const Amount& amount);
 // The same text appended to `out`.
 void append_text(const Amount& amount, std::string& out);
-
-// The amount as a JSON string holding `to_text`.
-json::Value serialize(const Amount& amount);
 
 }  // namespace quillon_core::amount

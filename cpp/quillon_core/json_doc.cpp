@@ -1,8 +1,8 @@
+// Reading a text into a document, and the arena the document keeps.
 #include "json_doc.hpp"
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <limits>
 #include <stdexcept>
 
@@ -15,8 +15,7 @@ namespace {
 constexpr std::size_t FIRST_BLOCK = 16 * 1024;
 constexpr std::size_t LARGEST_BLOCK = 1024 * 1024;
 
-// Reads values into a document, with the same steps (and so the same
-// messages and positions) as `Reader::read_value`. The children of the
+// Reads values into a document. The children of the
 // arrays and objects still open wait on two stacks until their bracket
 // closes; then they move into the document as one block.
 class Builder {
@@ -36,7 +35,7 @@ public:
                 r_.eat();
                 std::string_view s;
                 if (!string(s)) return false;
-                out = Node::scalar(Kind::String, s);
+                out = Node::scalar(Kind::string, s);
                 return true;
             }
             case '[': return array(out);
@@ -45,7 +44,7 @@ public:
                 if (c == '-' || (c >= '0' && c <= '9')) {
                     NumberToken t;
                     if (!r_.scan_number(NumberMode::value, t)) return false;
-                    out = Node::scalar(Kind::Number, t.text);
+                    out = Node::scalar(Kind::number, t.text);
                     return true;
                 }
                 return r_.fail_at("expected value");
@@ -87,7 +86,7 @@ private:
             items_.resize(base);
             block = copy;
         }
-        out = Node::block(Kind::Array, block, checked(n));
+        out = Node::block(Kind::array, block, checked(n));
         return r_.end_seq();
     }
 
@@ -109,7 +108,7 @@ private:
         auto* block = static_cast<Member*>(doc_.allocate(n * sizeof(Member), alignof(Member)));
         std::copy(members_.begin() + static_cast<std::ptrdiff_t>(base), members_.end(), block);
         members_.resize(base);
-        out = Node::block(Kind::Object, block, checked(n));
+        out = Node::block(Kind::object, block, checked(n));
         return r_.end_map();
     }
 
@@ -202,49 +201,6 @@ std::optional<Doc> Doc::parse(std::string_view text, std::string& message) {
     return std::nullopt;
 }
 
-Node Doc::copy(const Value& value) {
-    switch (value.kind()) {
-        case Kind::Null: return Node();
-        case Kind::Bool: return Node::boolean(value.as_bool());
-        case Kind::Number:
-        case Kind::String: return Node::scalar(value.kind(), keep(value.text()));
-        case Kind::Array: {
-            const auto& items = value.items();
-            auto* block = static_cast<Node*>(allocate(items.size() * sizeof(Node), alignof(Node)));
-            for (std::size_t i = 0; i < items.size(); ++i) block[i] = copy(items[i]);
-            return Node::block(Kind::Array, block, items.size());
-        }
-        case Kind::Raw: {
-            // Written by this engine, so it reads back; a document of its own
-            // keeps the text alive.
-            std::string ignored;
-            auto parsed = Doc::parse(keep(value.text()), ignored);
-            if (!parsed) return Node();
-            Node root = parsed->root_;
-            blocks_.insert(blocks_.end(), std::make_move_iterator(parsed->blocks_.begin()),
-                           std::make_move_iterator(parsed->blocks_.end()));
-            adopted_.insert(adopted_.end(), std::make_move_iterator(parsed->adopted_.begin()),
-                            std::make_move_iterator(parsed->adopted_.end()));
-            return root;
-        }
-        case Kind::Object: {
-            const auto& members = value.members();
-            auto* block = static_cast<Member*>(allocate(members.size() * sizeof(Member), alignof(Member)));
-            for (std::size_t i = 0; i < members.size(); ++i) {
-                block[i] = Member{keep(members[i].first), copy(members[i].second)};
-            }
-            return Node::block(Kind::Object, block, members.size());
-        }
-    }
-    return Node();
-}
-
-Doc Doc::from_value(const Value& value) {
-    Doc doc;
-    doc.root_ = doc.copy(value);
-    return doc;
-}
-
 const Node* Node::find(std::string_view key) const {
     const auto list = members();
     for (auto it = list.rbegin(); it != list.rend(); ++it) {
@@ -266,29 +222,6 @@ std::vector<const Member*> sorted_members(const Node& object) {
     }
     out.resize(kept);
     return out;
-}
-
-Value Node::to_value() const {
-    switch (kind_) {
-        case Kind::Null:
-        case Kind::Raw: return Value::null();  // a document holds no raw text
-        case Kind::Bool: return Value::boolean(bool_);
-        case Kind::Number: return Value::number(std::string(text()));
-        case Kind::String: return Value::string(std::string(text()));
-        case Kind::Array: {
-            std::vector<Value> out;
-            out.reserve(size_);
-            for (const Node& item : items()) out.push_back(item.to_value());
-            return Value::array(std::move(out));
-        }
-        case Kind::Object: {
-            std::vector<Value::Member> out;
-            out.reserve(size_);
-            for (const Member& m : members()) out.emplace_back(std::string(m.key), m.value.to_value());
-            return Value::object(std::move(out));
-        }
-    }
-    return Value::null();
 }
 
 }  // namespace quillon_core::json

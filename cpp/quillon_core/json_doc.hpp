@@ -1,13 +1,13 @@
-// A read-only JSON document over a text that outlives it: the form gateway
-// bodies are read into.
+// A read-only JSON document over a text that outlives it: the one form
+// gateway bodies are read into.
 //
 // Unlike `Value`, a document allocates almost nothing per value: strings
 // without escapes and number literals are views into the text, strings with
 // escapes are decoded into the document's own storage, and every array and
 // object is one contiguous block of one arena. Objects keep their members in
 // the order of the text, repeated keys included; `find` gives the last
-// occurrence of a key, and `to_value` gives the sorted, de-duplicated `Value`
-// that `parse` would have read from the same text.
+// occurrence of a key, and `sorted_members` the members in ascending key
+// order with the last of repeated keys winning, as JSON objects are read.
 #pragma once
 
 #include <cstddef>
@@ -32,12 +32,12 @@ public:
     Node() = default;
 
     Kind kind() const { return kind_; }
-    bool is_null() const { return kind_ == Kind::Null; }
-    bool is_bool() const { return kind_ == Kind::Bool; }
-    bool is_number() const { return kind_ == Kind::Number; }
-    bool is_string() const { return kind_ == Kind::String; }
-    bool is_array() const { return kind_ == Kind::Array; }
-    bool is_object() const { return kind_ == Kind::Object; }
+    bool is_null() const { return kind_ == Kind::null; }
+    bool is_bool() const { return kind_ == Kind::boolean; }
+    bool is_number() const { return kind_ == Kind::number; }
+    bool is_string() const { return kind_ == Kind::string; }
+    bool is_array() const { return kind_ == Kind::array; }
+    bool is_object() const { return kind_ == Kind::object; }
 
     bool as_bool() const { return bool_; }
     // The string's content, or the number's literal text.
@@ -49,9 +49,6 @@ public:
     // The value of the last member named `key`, or null.
     const Node* find(std::string_view key) const;
 
-    // An owned copy, members sorted and de-duplicated as `Value` keeps them.
-    Value to_value() const;
-
     // Sizes are kept in 32 bits: a longer text is refused (as a fault of the
     // call), never silently cut short.
     static Node scalar(Kind kind, std::string_view text) {
@@ -61,7 +58,7 @@ public:
         return Node(kind, text.data(), static_cast<std::uint32_t>(text.size()));
     }
     static Node boolean(bool b) {
-        Node n(Kind::Bool, nullptr, 0);
+        Node n(Kind::boolean, nullptr, 0);
         n.bool_ = b;
         return n;
     }
@@ -74,7 +71,7 @@ private:
 
     const void* ptr_ = nullptr;
     std::uint32_t size_ = 0;
-    Kind kind_ = Kind::Null;
+    Kind kind_ = Kind::null;
     bool bool_ = false;
 };
 
@@ -95,13 +92,11 @@ public:
 
     const Node& root() const { return root_; }
 
-    // Reads the whole text as one JSON value (JSON whitespace around it), with
-    // the messages and positions of `json::parse`. The text must outlive the
+    // Reads the whole text as one JSON value (JSON whitespace around it); on
+    // failure sets `message` to the reader's message with its position, as
+    // in "expected value at line 1 column 1". The text must outlive the
     // document.
     static std::optional<Doc> parse(std::string_view text, std::string& message);
-
-    // A document holding a copy of `value` (keys already unique and sorted).
-    static Doc from_value(const Value& value);
 
     // Storage that lives as long as the document.
     void* allocate(std::size_t bytes, std::size_t align);
@@ -116,8 +111,6 @@ private:
         std::unique_ptr<std::byte[]> data;
         std::size_t size;
     };
-    Node copy(const Value& value);
-
     std::vector<Block> blocks_;
     std::vector<std::vector<Node>> adopted_;
     std::byte* next_ = nullptr;
@@ -150,8 +143,8 @@ private:
     std::unique_ptr<Parts> parts_;
 };
 
-// The members of an object as `Value` would hold them: sorted by key, the last
-// of repeated keys kept. For the rare paths that need that order.
+// The members of an object sorted by key, the last of repeated keys kept.
+// For the rare paths that need that order.
 std::vector<const Member*> sorted_members(const Node& object);
 
 }  // namespace quillon_core::json

@@ -1,3 +1,5 @@
+// The pull reader: structure, strings (decoded or skipped), numbers, and the
+// names that "invalid type" messages give found values.
 #include "json_reader.hpp"
 
 #include <algorithm>
@@ -6,7 +8,8 @@
 #include <cstring>
 #include <limits>
 #include <utility>
-#include <vector>
+
+#include "json_scan.hpp"
 
 namespace quillon_core::json {
 
@@ -21,53 +24,9 @@ int hex_value(char c) {
     return -1;
 }
 
-constexpr std::uint64_t ONES = 0x0101010101010101ULL;
-constexpr std::uint64_t HIGHS = 0x8080808080808080ULL;
-
-inline std::uint64_t load8(const char* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// A flag in the high bit of every byte of `v` that is a quotation mark, a
-// backslash or a control character. The lowest flagged byte is such a byte;
-// bytes above it may be flagged falsely, by the borrow of the subtraction.
-inline std::uint64_t special_bytes(std::uint64_t v) {
-    const std::uint64_t q = v ^ (ONES * '"');
-    const std::uint64_t b = v ^ (ONES * '\\');
-    return (((q - ONES) & ~q) | ((b - ONES) & ~b) | ((v - ONES * 0x20) & ~v)) & HIGHS;
-}
-
-inline bool is_special(char ch) {
-    const auto c = static_cast<unsigned char>(ch);
-    return c == '"' || c == '\\' || c < 0x20;
-}
-
-// Eight bytes at a time: the index of the first byte from `i` on that is a
-// quotation mark, a backslash or a control character (or `n` when there is
-// none). `high` is set when a byte of 0x80 or above was passed before it.
-inline std::size_t scan_plain(const char* s, std::size_t i, std::size_t n, bool& high) {
-    std::uint64_t seen = 0;
-    while (i + 8 <= n) {
-        const std::uint64_t v = load8(s + i);
-        const std::uint64_t hit = special_bytes(v);
-        if (hit != 0) {
-            if constexpr (std::endian::native == std::endian::little) {
-                const int at = std::countr_zero(hit) >> 3;
-                const std::uint64_t below = at == 0 ? 0 : (~std::uint64_t{0} >> (64 - 8 * at));
-                high = high || ((seen | (v & below)) & HIGHS) != 0;
-                return i + static_cast<std::size_t>(at);
-            }
-            break;
-        }
-        seen |= v;
-        i += 8;
-    }
-    high = high || (seen & HIGHS) != 0;
-    for (; i < n && !is_special(s[i]); ++i) high = high || static_cast<unsigned char>(s[i]) >= 0x80;
-    return i;
-}
+using scan::HIGHS;
+using scan::is_special;
+using scan::load8;
 
 // The UTF-8 form of a code point written at `dst`; the number of bytes.
 std::size_t put_utf8(std::uint32_t cp, char* dst) {
@@ -244,16 +203,16 @@ void append_debug_escaped(std::string_view s, std::string& out) {
     }
 }
 
-// How a scanned number is named when it is found where something else was
+// How a number's literal is named when it is found where something else was
 // expected: integers that fit 64 bits by their value, everything else "number".
-std::string describe_number(const NumberToken& t) {
-    if (t.integral) {
-        if (!t.negative) {
+std::string describe_number(std::string_view literal) {
+    if (literal.find_first_of(".eE") == std::string_view::npos) {
+        if (literal.front() != '-') {
             std::uint64_t u = 0;
-            if (digits_to_u64(t.text, u)) return "integer `" + std::to_string(u) + "`";
+            if (digits_to_u64(literal, u)) return "integer `" + std::to_string(u) + "`";
         } else {
             std::uint64_t magnitude = 0;
-            if (digits_to_u64(t.text.substr(1), magnitude) && magnitude <= (std::uint64_t{1} << 63)) {
+            if (digits_to_u64(literal.substr(1), magnitude) && magnitude <= (std::uint64_t{1} << 63)) {
                 const std::int64_t i = magnitude == 0 ? 0 : static_cast<std::int64_t>(0 - magnitude);
                 return "integer `" + std::to_string(i) + "`";
             }
@@ -421,7 +380,7 @@ bool Reader::read_string(std::string& out) {
     const std::size_t n = text_.size();
     const std::size_t start = index_;
     bool beyond_ascii = false;
-    std::size_t i = scan_plain(s, start, n, beyond_ascii);
+    std::size_t i = scan::plain_run(s, start, n, beyond_ascii);
     if (i < n && s[i] == '"') {  // no escape: most strings
         out.assign(s + start, i - start);
         index_ = i + 1;
@@ -465,7 +424,7 @@ bool Reader::read_string(std::string& out) {
             }
             const std::uint64_t v = load8(s + index_);
             std::memcpy(dst, &v, sizeof v);
-            const std::uint64_t hit = special_bytes(v);
+            const std::uint64_t hit = scan::special_bytes(v);
             if (hit == 0) {
                 seen |= v;
                 len += 8;
@@ -517,7 +476,7 @@ bool Reader::read_string(std::string& out) {
 bool Reader::read_string_view(std::string_view& out, std::string& storage) {
     const std::size_t start = index_;
     bool beyond_ascii = false;
-    const std::size_t end = scan_plain(text_.data(), start, text_.size(), beyond_ascii);
+    const std::size_t end = scan::plain_run(text_.data(), start, text_.size(), beyond_ascii);
     if (end < text_.size() && text_[end] == '"') {
         index_ = end + 1;
         const std::string_view s = text_.substr(start, end - start);
@@ -535,7 +494,7 @@ bool Reader::skip_string() {
     const std::size_t n = text_.size();
     for (;;) {
         bool ignored = false;
-        index_ = scan_plain(text_.data(), index_, n, ignored);
+        index_ = scan::plain_run(text_.data(), index_, n, ignored);
         if (index_ == n) return fail_after("EOF while parsing a string");
         const char c = text_[index_];
         if (c == '"') {
@@ -549,8 +508,8 @@ bool Reader::skip_string() {
         switch (text_[index_++]) {
             case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': break;
             case 'u': {
-                std::uint32_t ignored = 0;
-                if (!hex4(ignored)) return false;
+                std::uint32_t unused = 0;
+                if (!hex4(unused)) return false;
                 break;
             }
             default: return fail_after("invalid escape");
@@ -687,7 +646,9 @@ bool Reader::skip_map() {
         } else {
             return fail_at("expected `,` or `}`");
         }
-        if (c == -1) return fail_at("EOF while parsing a value");
+        // Unlike a decoded object, the end of the text right after a `,` is
+        // the object's end.
+        if (c == -1) return fail_at("EOF while parsing an object");
         if (c != '"') return fail_at("key must be a string");
         eat();
         if (!skip_string() || !colon() || !skip_value()) return false;
@@ -724,86 +685,27 @@ bool Reader::skip_value() {
     }
 }
 
-bool Reader::read_value(Value& out) {
-    const int c = skip_ws();
-    switch (c) {
-        case -1: return fail_at("EOF while parsing a value");
-        case 'n': eat(); out = Value::null(); return ident("ull");
-        case 't': eat(); out = Value::boolean(true); return ident("rue");
-        case 'f': eat(); out = Value::boolean(false); return ident("alse");
-        case '"': {
-            eat();
-            std::string s;
-            if (!read_string(s)) return false;
-            out = Value::string(std::move(s));
-            return true;
-        }
-        case '[': {
-            if (!enter()) return false;
-            out = Value::array();
-            bool first = true;
-            for (;;) {
-                const int step = next_element(first);
-                if (step < 0) return false;
-                if (step == 0) break;
-                Value item;
-                if (!read_value(item)) return false;
-                out.push(std::move(item));
-            }
-            leave();
-            return end_seq();
-        }
-        case '{': {
-            if (!enter()) return false;
-            std::vector<Value::Member> members;
-            bool first = true;
-            for (;;) {
-                const int step = next_key(first);
-                if (step < 0) return false;
-                if (step == 0) break;
-                eat();
-                std::string key;
-                if (!read_string(key) || !colon()) return false;
-                Value member;
-                if (!read_value(member)) return false;
-                members.emplace_back(std::move(key), std::move(member));
-            }
-            leave();
-            out = Value::object(std::move(members));
-            return end_map();
-        }
-        default: {
-            if (c == '-' || is_digit(c)) {
-                NumberToken t;
-                if (!scan_number(NumberMode::value, t)) return false;
-                out = Value::number(std::string(t.text));
-                return true;
-            }
-            return fail_at("expected value");
-        }
-    }
-}
-
 bool Reader::invalid_type(std::string_view expected) {
-    const auto fail_found = [&](const std::string& found) {
-        return fail_after("invalid type: " + found + ", expected " + std::string(expected));
+    const auto fail_found = [&](Kind kind, bool boolean, std::string_view text) {
+        return fail_after("invalid type: " + describe(kind, boolean, text, Naming::payload) + ", expected " +
+                          std::string(expected));
     };
     const int c = peek();
     switch (c) {
-        case 'n': eat(); return ident("ull") && fail_found("null");
-        case 't': eat(); return ident("rue") && fail_found("boolean `true`");
-        case 'f': eat(); return ident("alse") && fail_found("boolean `false`");
+        case 'n': eat(); return ident("ull") && fail_found(Kind::null, false, {});
+        case 't': eat(); return ident("rue") && fail_found(Kind::boolean, true, {});
+        case 'f': eat(); return ident("alse") && fail_found(Kind::boolean, false, {});
         case '"': {
             eat();
             std::string s;
-            return read_string(s) && fail_found(describe_string(s));
+            return read_string(s) && fail_found(Kind::string, false, s);
         }
-        case '[': return fail_found("sequence");
-        case '{': return fail_found("map");
+        case '[': return fail_found(Kind::array, false, {});
+        case '{': return fail_found(Kind::object, false, {});
         default: {
             if (c == '-' || is_digit(c)) {
                 NumberToken t;
-                return scan_number(NumberMode::value, t) && fail_found(describe_number(t));
+                return scan_number(NumberMode::value, t) && fail_found(Kind::number, false, t.text);
             }
             return fail_at("expected value");
         }
@@ -812,11 +714,20 @@ bool Reader::invalid_type(std::string_view expected) {
 
 // ---- descriptions -----------------------------------------------------
 
-std::string describe_string(std::string_view s) {
-    std::string out = "string \"";
-    append_debug_escaped(s, out);
-    out.push_back('"');
-    return out;
+std::string describe(Kind kind, bool boolean, std::string_view text, Naming naming) {
+    switch (kind) {
+        case Kind::null: return naming == Naming::payload ? "null" : "unit value";
+        case Kind::boolean: return boolean ? "boolean `true`" : "boolean `false`";
+        case Kind::number: return naming == Naming::payload ? describe_number(text) : "number";
+        case Kind::string: {
+            std::string out = "string \"";
+            append_debug_escaped(text, out);
+            out.push_back('"');
+            return out;
+        }
+        case Kind::array: return "sequence";
+        default: return "map";
+    }
 }
 
 std::string format_float(std::string_view literal) {
@@ -873,14 +784,6 @@ std::string format_float(std::string_view literal) {
 
 std::string describe_float(std::string_view literal) {
     return "floating point `" + format_float(literal) + "`";
-}
-
-std::optional<Value> parse(std::string_view text, std::string& message) {
-    Reader reader(text);
-    Value value;
-    if (reader.read_value(value) && reader.finish()) return value;
-    message = reader.error_text();
-    return std::nullopt;
 }
 
 }  // namespace quillon_core::json

@@ -1,6 +1,6 @@
 // The JSON reader: a pull parser over the text with exact byte positions.
 // Payload records are decoded straight from the text through it; gateway
-// bodies are read with it into a value tree.
+// bodies are read with it into a document (json_doc.hpp).
 //
 // Positions. The reader keeps one index, the number of bytes consumed. A
 // failure is reported either *at* the byte the reader is looking at without
@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "json_value.hpp"
+#include "json_value.hpp"  // Kind
 
 namespace quillon_core::json {
 
@@ -128,8 +128,6 @@ public:
     // ---- values ---------------------------------------------------------
     // Skips one value of any kind (an unknown member's value).
     bool skip_value();
-    // Reads one value into a tree.
-    bool read_value(Value& out);
     // The value at the index is not what `expected` names: reads a scalar
     // whole and fails "invalid type: X, expected E" after it; an array or
     // object fails before its bracket; anything else "expected value".
@@ -156,18 +154,18 @@ private:
     std::string scratch_;
 };
 
-// How a found value is named in "invalid type" messages.
-std::string describe_string(std::string_view s);     // string "..."
+// How "invalid type" messages name a found value: "boolean `true`",
+// "string \"...\"" (the decoded text, escaped), "sequence", "map". Payloads
+// name null "null" and a number by its value where it is an integer that
+// fits 64 bits ("integer `5`", else "number"); gateway records name null
+// "unit value" and every number "number". `text` is a string's content or a
+// number's literal.
+enum class Naming : std::uint8_t { payload, gateway };
+std::string describe(Kind kind, bool boolean, std::string_view text, Naming naming);
 // A number read as floating point, named by its literal's digits (at most 17
 // significant ones, rounded half to even) in one of the forms 12.5, 1000.0,
 // 1e20, 1.8446744073709552e19, 1e-7, -0.0.
 std::string describe_float(std::string_view literal);  // floating point `12.5`
 std::string format_float(std::string_view literal);
-
-// Reads the whole text as one JSON value (JSON whitespace allowed around it).
-// Numbers keep their literal text; a repeated object key keeps its last value.
-// On failure returns nothing and sets `message` to the reader's message with
-// its position, as in "expected value at line 1 column 1".
-std::optional<Value> parse(std::string_view text, std::string& message);
 
 }  // namespace quillon_core::json

@@ -19,7 +19,7 @@ namespace quillon_core::json {
 
 // `Raw` is a piece of compact JSON text written elsewhere (a large result
 // written straight to text), written out as it is.
-enum class Kind : std::uint8_t { Null, Bool, Number, String, Array, Object, Raw };
+enum class Kind : std::uint8_t { null, boolean, number, string, array, object, raw };
 
 class Value {
 public:
@@ -29,38 +29,38 @@ public:
 
     static Value null() { return Value(); }
     static Value boolean(bool b) {
-        Value v(Kind::Bool);
+        Value v(Kind::boolean);
         v.bool_ = b;
         return v;
     }
     // `literal` must be valid JSON number text; it is written out unchanged.
     static Value number(std::string literal) {
-        Value v(Kind::Number);
+        Value v(Kind::number);
         v.text_ = std::move(literal);
         return v;
     }
     static Value number(std::uint64_t n) { return number(std::to_string(n)); }
     static Value number(std::int64_t n) { return number(std::to_string(n)); }
     static Value string(std::string s) {
-        Value v(Kind::String);
+        Value v(Kind::string);
         v.text_ = std::move(s);
         return v;
     }
     static Value array(std::vector<Value> items = {}) {
-        Value v(Kind::Array);
+        Value v(Kind::array);
         v.items_ = std::move(items);
         return v;
     }
-    static Value object() { return Value(Kind::Object); }
+    static Value object() { return Value(Kind::object); }
     // `json` must be compact JSON text with sorted keys; written out unchanged.
     static Value raw(std::string json) {
-        Value v(Kind::Raw);
+        Value v(Kind::raw);
         v.text_ = std::move(json);
         return v;
     }
     // Members in any order; a repeated key keeps its last value.
     static Value object(std::vector<Member> members) {
-        Value v(Kind::Object);
+        Value v(Kind::object);
         const auto by_key = [](const Member& a, const Member& b) { return a.first < b.first; };
         // Members are usually written in order already; a few are sorted in
         // place (stable), only many with a buffer.
@@ -87,13 +87,13 @@ public:
     }
 
     Kind kind() const { return kind_; }
-    bool is_null() const { return kind_ == Kind::Null; }
-    bool is_bool() const { return kind_ == Kind::Bool; }
-    bool is_number() const { return kind_ == Kind::Number; }
-    bool is_string() const { return kind_ == Kind::String; }
-    bool is_array() const { return kind_ == Kind::Array; }
-    bool is_object() const { return kind_ == Kind::Object; }
-    bool is_raw() const { return kind_ == Kind::Raw; }
+    bool is_null() const { return kind_ == Kind::null; }
+    bool is_bool() const { return kind_ == Kind::boolean; }
+    bool is_number() const { return kind_ == Kind::number; }
+    bool is_string() const { return kind_ == Kind::string; }
+    bool is_array() const { return kind_ == Kind::array; }
+    bool is_object() const { return kind_ == Kind::object; }
+    bool is_raw() const { return kind_ == Kind::raw; }
 
     bool as_bool() const { return bool_; }
     // The string's content, the number's literal text, or the raw JSON text.
@@ -139,7 +139,7 @@ private:
                                 [](const Member& m, std::string_view k) { return m.first < k; });
     }
 
-    Kind kind_ = Kind::Null;
+    Kind kind_ = Kind::null;
     bool bool_ = false;
     std::string text_;
     std::vector<Value> items_;

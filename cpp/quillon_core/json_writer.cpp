@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "json_scan.hpp"
 
@@ -76,12 +77,12 @@ void write_string(std::string_view text, std::string& out) {
 
 void write(const Value& value, std::string& out) {
     switch (value.kind()) {
-        case Kind::Null: out.append("null"); break;
-        case Kind::Bool: out.append(value.as_bool() ? "true" : "false"); break;
-        case Kind::Number:
-        case Kind::Raw: out.append(value.text()); break;
-        case Kind::String: write_string(value.text(), out); break;
-        case Kind::Array: {
+        case Kind::null: out.append("null"); break;
+        case Kind::boolean: out.append(value.as_bool() ? "true" : "false"); break;
+        case Kind::number:
+        case Kind::raw: out.append(value.text()); break;
+        case Kind::string: write_string(value.text(), out); break;
+        case Kind::array: {
             out.push_back('[');
             bool first = true;
             for (const auto& item : value.items()) {
@@ -92,7 +93,7 @@ void write(const Value& value, std::string& out) {
             out.push_back(']');
             break;
         }
-        case Kind::Object: {
+        case Kind::object: {
             out.push_back('{');
             bool first = true;
             for (const auto& [key, member] : value.members()) {
@@ -101,6 +102,38 @@ void write(const Value& value, std::string& out) {
                 write_string(key, out);
                 out.push_back(':');
                 write(member, out);
+            }
+            out.push_back('}');
+            break;
+        }
+    }
+}
+
+void write(const Node& value, std::string& out) {
+    switch (value.kind()) {
+        case Kind::null: out.append("null"); break;
+        case Kind::boolean: out.append(value.as_bool() ? "true" : "false"); break;
+        case Kind::number:
+        case Kind::raw: out.append(value.text()); break;
+        case Kind::string: write_string(value.text(), out); break;
+        case Kind::array: {
+            out.push_back('[');
+            bool first = true;
+            for (const Node& item : value.items()) {
+                if (!std::exchange(first, false)) out.push_back(',');
+                write(item, out);
+            }
+            out.push_back(']');
+            break;
+        }
+        case Kind::object: {
+            out.push_back('{');
+            bool first = true;
+            for (const Member* m : sorted_members(value)) {
+                if (!std::exchange(first, false)) out.push_back(',');
+                write_string(m->key, out);
+                out.push_back(':');
+                write(m->value, out);
             }
             out.push_back('}');
             break;

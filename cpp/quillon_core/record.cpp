@@ -291,22 +291,11 @@ bool read_array(const Node& v, void* out, std::string_view name, std::span<const
     return true;
 }
 
-// The found value as a gateway record's message names it.
-std::string describe(const Node& v) {
-    switch (v.kind()) {
-        case json::Kind::Null: return "unit value";
-        case json::Kind::Bool: return v.as_bool() ? "boolean `true`" : "boolean `false`";
-        case json::Kind::Number: return "number";
-        case json::Kind::String: return json::describe_string(v.text());
-        case json::Kind::Array: return "sequence";
-        default: return "map";
-    }
-}
-
 }  // namespace
 
 std::string invalid_type(const Node& found, std::string_view expected) {
-    return "invalid type: " + describe(found) + ", expected " + std::string(expected);
+    return "invalid type: " + json::describe(found.kind(), found.as_bool(), found.text(), json::Naming::gateway) +
+           ", expected " + std::string(expected);
 }
 
 bool read_record(const Node& node, void* record, std::string_view name, std::span<const NodeField> fields,

@@ -81,7 +81,7 @@ TEST(one_pass_opening_gives_the_general_outcome_or_declines) {
         {"", true},
     };
     for (const auto& c : cases) {
-        for (const std::uint16_t status : {200, 500}) {
+        for (const std::uint16_t status : {std::uint16_t{200}, std::uint16_t{500}}) {
             const HttpResponse response{status, c.body};
             const auto fast = one_pass(response);
             const std::string label = std::to_string(status) + " " + c.body.substr(0, 70);

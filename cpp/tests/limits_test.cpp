@@ -30,13 +30,13 @@ TEST(a_string_past_four_gigabytes_is_refused_not_cut_short) {
     const std::string_view huge(&byte, (std::size_t{1} << 32) + 5);
     bool refused = false;
     try {
-        (void)Node::scalar(Kind::String, huge);
+        (void)Node::scalar(Kind::string, huge);
     } catch (const std::length_error&) {
         refused = true;
     }
     CHECK(refused);
     const std::string_view largest(&byte, (std::size_t{1} << 32) - 1);
-    CHECK_EQ(Node::scalar(Kind::String, largest).text().size(), largest.size());
+    CHECK_EQ(Node::scalar(Kind::string, largest).text().size(), largest.size());
 }
 
 TEST(nesting_millions_deep_is_refused_at_the_limit) {

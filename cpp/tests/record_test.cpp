@@ -39,13 +39,13 @@ void run(const std::vector<std::pair<std::string, std::string>>& cases) {
 }
 
 // 2^1024 - 2^970, the least integer a double rounds to infinity.
-const std::string kDoubleOverflow =
+const std::string DOUBLE_OVERFLOW =
     "1797693134862315807937289714053034150799341327100378269361737789804449682927647509466490179775872070"
     "9633028641669288791094655554785194040263065748867150582068190890200070838367627385484581771153176447"
     "5730270069855571366959622842914819860834936475292719074168444365510704342711559699508093042880177904"
     "174497792";
 
-const std::string kEnvWords = "expected one of `development`, `sandbox`, `production`";
+const std::string ENV_WORDS = "expected one of `development`, `sandbox`, `production`";
 
 }  // namespace
 
@@ -75,9 +75,9 @@ TEST(enumeration_forms) {
     run<Config>({
         {head + "null}", "expected value at line 1 column 32"},
         {head + "[]}", "expected value at line 1 column 32"},
-        {head + "\"Sandbox\"}", "unknown variant `Sandbox`, " + kEnvWords + " at line 1 column 40"},
+        {head + "\"Sandbox\"}", "unknown variant `Sandbox`, " + ENV_WORDS + " at line 1 column 40"},
         {head + "{}}", "expected value at line 1 column 33"},
-        {head + "{\"x\":null}}", "unknown variant `x`, " + kEnvWords + " at line 1 column 35"},
+        {head + "{\"x\":null}}", "unknown variant `x`, " + ENV_WORDS + " at line 1 column 35"},
         {head + "{1:null}}", "invalid type: integer `1`, expected variant identifier at line 1 column 33"},
         {head + "{[]:null}}", "invalid type: sequence, expected variant identifier at line 1 column 32"},
         {head + "{\"sandbox\" null}}", "expected `:` at line 1 column 43"},
@@ -127,8 +127,8 @@ TEST(integer_fields) {
         {status("0e99999999999"), "invalid type: floating point `0.0`, expected u16" + at + "14"},
         {status("2e308"), "number out of range" + at + "6"},
         // The largest double plus half a unit rounds to infinity; anything below it does not.
-        {status(kDoubleOverflow), "number out of range" + at + "310"},
-        {status(kDoubleOverflow.substr(0, 308) + "1"),
+        {status(DOUBLE_OVERFLOW), "number out of range" + at + "310"},
+        {status(DOUBLE_OVERFLOW.substr(0, 308) + "1"),
          "invalid type: floating point `1.7976931348623158e308`, expected u16" + at + "310"},
         {status("-1" + std::string(400, '0')), "number out of range" + at + "403"},
         {status("1e21474836480"), "number out of range" + at + "13"},
