@@ -98,18 +98,18 @@ Result<HttpRequest> movements_request(const Ctx& ctx, const model::AccountRange&
 
 }  // namespace
 
-Result<HttpRequest> GetAccount::request(const Ctx& ctx, const Input& in) {
+GetAccount::Request GetAccount::request(const Ctx& ctx, const Input& in) {
     if (auto ok = digits("nit", in.nit, NIT_MIN_DIGITS); !ok) return std::move(ok).error();
     if (auto ok = digits("account_number", in.account_number, ACCOUNT_MIN_DIGITS); !ok) return std::move(ok).error();
     return get(ctx, path_of({in.nit, in.account_number}));
 }
 
-Result<HttpRequest> ListAccounts::request(const Ctx& ctx, const Input& in) {
+ListAccounts::Request ListAccounts::request(const Ctx& ctx, const Input& in) {
     if (auto ok = digits("nit", in.nit, NIT_MIN_DIGITS); !ok) return std::move(ok).error();
     return get(ctx, path_of({in.nit}));
 }
 
-Result<HttpRequest> Create::request(const Ctx& ctx, const Input& in) {
+Create::Request Create::request(const Ctx& ctx, const Input& in) {
     if (auto ok = digits("nit", in.nit, NIT_MIN_DIGITS); !ok) return std::move(ok).error();
     if (in.establishment_id == 0) {
         return Error::validation("establishment_id", "must be greater than zero");
@@ -132,7 +132,7 @@ Result<HttpRequest> Create::request(const Ctx& ctx, const Input& in) {
     return send(ctx, Method::post, std::string(BASE_PATH), std::move(body));
 }
 
-Result<HttpRequest> ChangeStatus::request(const Ctx& ctx, const Input& in) {
+ChangeStatus::Request ChangeStatus::request(const Ctx& ctx, const Input& in) {
     if (auto ok = digits("nit", in.nit, NIT_MIN_DIGITS); !ok) return std::move(ok).error();
     if (in.changes.empty()) return Error::validation("changes", "at least one change");
     std::vector<Value> changes;
@@ -151,7 +151,7 @@ Result<HttpRequest> ChangeStatus::request(const Ctx& ctx, const Input& in) {
     return send(ctx, Method::patch, path_of({"estados"}), std::move(body));
 }
 
-Result<HttpRequest> Reconcile::request(const Ctx& ctx, const Input& in) {
+Reconcile::Request Reconcile::request(const Ctx& ctx, const Input& in) {
     if (auto ok = digits("nit", in.nit, NIT_MIN_DIGITS); !ok) return std::move(ok).error();
     if (auto ok = date_range(in.date_from, in.date_to, RECONCILE_MAX_DAYS); !ok) return std::move(ok).error();
     Value body = object_of("fechaFin", str(in.date_to), "fechaInicio", str(in.date_from), "nit",
@@ -159,15 +159,15 @@ Result<HttpRequest> Reconcile::request(const Ctx& ctx, const Input& in) {
     return send(ctx, Method::post, path_of({"transacciones"}), std::move(body));
 }
 
-Result<HttpRequest> Credits::request(const Ctx& ctx, const Input& in) {
+Credits::Request Credits::request(const Ctx& ctx, const Input& in) {
     return movements_request(ctx, in, "creditos", "C");
 }
 
-Result<HttpRequest> Debits::request(const Ctx& ctx, const Input& in) {
+Debits::Request Debits::request(const Ctx& ctx, const Input& in) {
     return movements_request(ctx, in, "debitos", "D");
 }
 
-Result<HttpRequest> Balances::request(const Ctx& ctx, const Input& in) {
+Balances::Request Balances::request(const Ctx& ctx, const Input& in) {
     if (auto ok = digits("nit", in.nit, NIT_MIN_DIGITS); !ok) return std::move(ok).error();
     if (in.account_numbers.empty() || in.account_numbers.size() > MAX_BALANCE_ACCOUNTS) {
         return Error::validation("account_numbers", "between 1 and 10 accounts");

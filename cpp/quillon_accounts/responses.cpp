@@ -35,23 +35,31 @@ Result<Out> open_as(const HttpResponse& response) {
 }
 
 // Decodes, converts and writes each element of a list of W as it is read,
-// into the list's JSON text.
+// into the list's JSON text. Once the first elements of a list of known
+// length show how long one is, room for the whole list is made at once.
 template <class W>
 class ListWriter final : public quillon_core::envelope::ListSink {
 public:
-    ListWriter(std::string& out, std::size_t count) : out_(out), list_(out, count) { out_.push_back('['); }
+    ListWriter(std::string& out, std::size_t count) : out_(out), count_(count) { out_.push_back('['); }
 
     bool element(const Node& item, std::string& message) override {
         if (!wire::decode(item, record_, message)) return false;
-        list_.next();
+        if (done_ == SAMPLE && count_ > 2 * SAMPLE) {
+            const std::size_t per = (out_.size() - start_) / SAMPLE + 1;
+            out_.reserve(out_.size() + per * (count_ - SAMPLE) + per * (count_ - SAMPLE) / 16 + 64);
+        }
+        if (done_++ > 0) out_.push_back(',');
         model::write(model::convert(std::move(record_)), out_);
         return true;
     }
     void finish() { out_.push_back(']'); }
 
 private:
+    static constexpr std::size_t SAMPLE = 64;
     std::string& out_;
-    model::ListText list_;
+    std::size_t count_;
+    std::size_t start_ = out_.size();
+    std::size_t done_ = 0;
     W record_;
 };
 
@@ -141,23 +149,23 @@ bool decode(const Node& node, WrittenReconciliation& out, std::string& message) 
 
 }  // namespace
 
-Result<GetAccount::Output> GetAccount::parse_response(const HttpResponse& response) {
+GetAccount::Parsed GetAccount::parse_response(const Response& response) {
     return open_as<wire::Detail, Output>(response);
 }
 
-Result<ListAccounts::Output> ListAccounts::parse_response(const HttpResponse& response) {
+ListAccounts::Parsed ListAccounts::parse_response(const Response& response) {
     return open_as<wire::List, Output>(response);
 }
 
-Result<Create::Output> Create::parse_response(const HttpResponse& response) {
+Create::Parsed Create::parse_response(const Response& response) {
     return open_as<wire::Created, Output>(response);
 }
 
-Result<ChangeStatus::Output> ChangeStatus::parse_response(const HttpResponse& response) {
+ChangeStatus::Parsed ChangeStatus::parse_response(const Response& response) {
     return open_list<wire::Changed, Output>(response);
 }
 
-Result<Reconcile::Output> Reconcile::parse_response(const HttpResponse& response) {
+Reconcile::Parsed Reconcile::parse_response(const Response& response) {
     auto wire = CodeData::open<WrittenReconciliation>(response);
     if (!wire) return std::move(wire).error();
     WrittenReconciliation& lists = wire.value();
@@ -177,15 +185,15 @@ Result<Reconcile::Output> Reconcile::parse_response(const HttpResponse& response
     return out;
 }
 
-Result<Credits::Output> Credits::parse_response(const HttpResponse& response) {
+Credits::Parsed Credits::parse_response(const Response& response) {
     return open_list<wire::WMovement, Output>(response);
 }
 
-Result<Debits::Output> Debits::parse_response(const HttpResponse& response) {
+Debits::Parsed Debits::parse_response(const Response& response) {
     return open_list<wire::WMovement, Output>(response);
 }
 
-Result<Balances::Output> Balances::parse_response(const HttpResponse& response) {
+Balances::Parsed Balances::parse_response(const Response& response) {
     return open_list<wire::WBalance, Output>(response);
 }
 

@@ -4,8 +4,7 @@
 //
 // Results are written straight into compact JSON text, without building a
 // value tree first; `to_value` hands that text over as a raw value. Long
-// lists are written element by element as they are converted (`Written`,
-// `ListText`).
+// lists are written element by element as they are converted (`Written`).
 #pragma once
 
 #include <string>
@@ -55,28 +54,6 @@ struct Written {
 
     quillon_core::json::Value to_value() && { return quillon_core::json::Value::raw(std::move(json)); }
     quillon_core::json::Value to_value() const& { return quillon_core::json::Value::raw(json); }
-};
-
-// Appends `,` before every element but the first, and, once the first
-// elements show how long one is, makes room for the whole list at once.
-class ListText {
-public:
-    ListText(std::string& out, std::size_t count) : out_(out), count_(count) {}
-
-    void next() {
-        if (done_ == SAMPLE && count_ > 2 * SAMPLE) {
-            const std::size_t per = (out_.size() - start_) / SAMPLE + 1;
-            out_.reserve(out_.size() + per * (count_ - SAMPLE) + per * (count_ - SAMPLE) / 16 + 64);
-        }
-        if (done_++ > 0) out_.push_back(',');
-    }
-
-private:
-    static constexpr std::size_t SAMPLE = 64;
-    std::string& out_;
-    std::size_t count_;
-    std::size_t start_ = out_.size();
-    std::size_t done_ = 0;
 };
 
 }  // namespace quillon_accounts::model

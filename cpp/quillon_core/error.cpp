@@ -5,49 +5,25 @@ namespace quillon_core::error {
 
 using json::Value;
 
+// Every member given, in declaration order: kind, field, status, message,
+// errors, retryable.
 Error Error::validation(std::string field, std::string message) {
-    Error e;
-    e.kind = ErrorKind::validation;
-    e.field = std::move(field);
-    e.message = std::move(message);
-    return e;
+    return {ErrorKind::validation, std::move(field), 0, std::move(message), {}, false};
 }
 
 Error Error::authentication(std::uint16_t status, std::string message) {
-    Error e;
-    e.kind = ErrorKind::authentication;
-    e.status = status;
-    e.message = std::move(message);
-    return e;
+    return {ErrorKind::authentication, {}, status, std::move(message), {}, false};
 }
 
-Error Error::api(std::uint16_t status, std::string message, std::vector<ApiFieldError> errors,
-                 bool retryable) {
-    Error e;
-    e.kind = ErrorKind::api;
-    e.status = status;
-    e.message = std::move(message);
-    e.errors = std::move(errors);
-    e.retryable = retryable;
-    return e;
+Error Error::api(std::uint16_t status, std::string message, std::vector<ApiFieldError> errors, bool retryable) {
+    return {ErrorKind::api, {}, status, std::move(message), std::move(errors), retryable};
 }
 
-Error Error::ambiguous(std::string message, std::vector<ApiFieldError> errors) {
-    Error e;
-    e.kind = ErrorKind::ambiguous;
-    e.message = std::move(message);
-    e.errors = std::move(errors);
-    return e;
-}
+Error Error::decode(std::string message) { return {ErrorKind::decode, {}, 0, std::move(message), {}, false}; }
+
+Error Error::ffi(std::string message) { return {ErrorKind::ffi, {}, 0, std::move(message), {}, false}; }
 
 namespace {
-Error with_message(ErrorKind kind, std::string message) {
-    Error e;
-    e.kind = kind;
-    e.message = std::move(message);
-    return e;
-}
-
 Value optional_text(const std::optional<std::string>& text) {
     return text ? Value::string(*text) : Value::null();
 }
@@ -64,15 +40,6 @@ Value errors_value(const std::vector<ApiFieldError>& errors) {
     }
     return Value::array(std::move(list));
 }
-}  // namespace
-
-Error Error::decode(std::string message) { return with_message(ErrorKind::decode, std::move(message)); }
-Error Error::webhook_auth(std::string message) {
-    return with_message(ErrorKind::webhook_auth, std::move(message));
-}
-Error Error::ffi(std::string message) { return with_message(ErrorKind::ffi, std::move(message)); }
-
-namespace {
 
 const char* kind_word(ErrorKind kind) {
     switch (kind) {

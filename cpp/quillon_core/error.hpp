@@ -31,7 +31,9 @@ enum class ErrorKind : std::uint8_t {
     ffi,
 };
 
-// A tagged union: each kind uses only its own fields (see `to_value`).
+// A tagged union: each kind uses only its own fields (see `to_value`). The
+// engine itself raises no `ambiguous` or `webhook_auth` error; the kinds are
+// part of the shared vocabulary.
 struct Error {
     ErrorKind kind = ErrorKind::ffi;
     std::string field;                  // Validation
@@ -44,9 +46,7 @@ struct Error {
     static Error authentication(std::uint16_t status, std::string message);
     static Error api(std::uint16_t status, std::string message, std::vector<ApiFieldError> errors,
                      bool retryable);
-    static Error ambiguous(std::string message, std::vector<ApiFieldError> errors);
     static Error decode(std::string message);
-    static Error webhook_auth(std::string message);
     static Error ffi(std::string message);
 
     // True only for an Api error whose flag is set.

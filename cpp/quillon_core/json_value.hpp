@@ -40,7 +40,6 @@ public:
         return v;
     }
     static Value number(std::uint64_t n) { return number(std::to_string(n)); }
-    static Value number(std::int64_t n) { return number(std::to_string(n)); }
     static Value string(std::string s) {
         Value v(Kind::string);
         v.text_ = std::move(s);
