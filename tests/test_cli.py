@@ -263,6 +263,7 @@ def test_every_flag_and_command_is_described(capsys: pytest.CaptureFixture[str])
 
     parser = build_parser({})
     commands = parser._subparsers._group_actions[0]  # type: ignore[union-attr]
+    assert isinstance(commands.choices, dict)
     for name, sub in commands.choices.items():
         assert sub.description, name
         for action in sub._actions:

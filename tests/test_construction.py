@@ -140,6 +140,7 @@ def test_raw_response_and_error_details(client: Client, sim: GatewaySimulator) -
     err = info.value
     assert (err.method, err.attempts) == ("GET", 1)
     assert err.url == f"{sim.url}/cuentas-comercios/v1/cuentas/{NIT}/{MAIN}"
+    assert err.response_headers is not None
     assert err.response_headers["content-type"].startswith("application/json")
     assert "Cuenta inexistente" in (err.body_preview or "")
     assert (err.elapsed or 0) > 0

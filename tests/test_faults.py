@@ -89,7 +89,7 @@ def drip(where: str) -> Callable[[socket.socket, bytes], None]:
         if where == "body":
             head += b"Content-Length: 100000\r\n\r\n"
         conn.sendall(head + b"X-Drip: ")
-        for _ in range(40):  # 8 s at most; ends sooner once the client hangs up
+        for _step in range(40):  # 8 s at most; ends sooner once the client hangs up
             conn.sendall(b"a")
             time.sleep(0.2)
 
@@ -103,8 +103,8 @@ def test_a_dripping_server_cannot_hold_a_call_past_its_deadline(where: str, kind
     # (max_elapsed) ends it all the same.
     policy = RetryPolicy(max_attempts=3, initial_backoff=0.01, max_elapsed=1.0)
     with RawServer(drip(where), lifetime=8.0) as server:
-        options = {"client_id": "cid", "token": AccessToken(TOKEN), "base_url": server.url,
-                   "retry": policy, "timeout": 1.0}
+        options: dict[str, Any] = {"client_id": "cid", "token": AccessToken(TOKEN),
+                                   "base_url": server.url, "retry": policy, "timeout": 1.0}
 
         def call() -> None:
             with Client(**options) as c:
@@ -139,7 +139,7 @@ def bomb(conn: socket.socket, _: bytes) -> None:
 def endless(conn: socket.socket, _: bytes) -> None:
     conn.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
     chunk = b"10000\r\n" + b"x" * 0x10000 + b"\r\n"
-    for _ in range(4096):  # 256 MiB at most, far past the limit
+    for _step in range(4096):  # 256 MiB at most, far past the limit
         conn.sendall(chunk)
 
 
