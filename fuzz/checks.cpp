@@ -1,3 +1,5 @@
+// The properties every answer of the engine must have, checked on each
+// fuzzed input: well-formed envelopes, requests and amounts.
 #include "checks.hpp"
 
 #include <array>

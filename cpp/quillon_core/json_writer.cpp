@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "json_scan.hpp"
 
@@ -75,7 +77,23 @@ void write_string(std::string_view text, std::string& out) {
     out.resize(len);
 }
 
-void write(const Value& value, std::string& out) {
+namespace {
+
+// An object's members as (key, value) pairs: a tree's in their (sorted)
+// order, a document's sorted with the last of repeated keys kept.
+const std::vector<Value::Member>& members_of(const Value& value) { return value.members(); }
+
+std::vector<std::pair<std::string_view, const Node*>> members_of(const Node& value) {
+    std::vector<std::pair<std::string_view, const Node*>> out;
+    for (const Member* m : sorted_members(value)) out.emplace_back(m->key, &m->value);
+    return out;
+}
+
+const Value& deref(const Value& v) { return v; }
+const Node& deref(const Node* v) { return *v; }
+
+template <class V>
+void write_any(const V& value, std::string& out) {
     switch (value.kind()) {
         case Kind::null: out.append("null"); break;
         case Kind::boolean: out.append(value.as_bool() ? "true" : "false"); break;
@@ -85,10 +103,9 @@ void write(const Value& value, std::string& out) {
         case Kind::array: {
             out.push_back('[');
             bool first = true;
-            for (const auto& item : value.items()) {
-                if (!first) out.push_back(',');
-                first = false;
-                write(item, out);
+            for (const V& item : value.items()) {
+                if (!std::exchange(first, false)) out.push_back(',');
+                write_any(item, out);
             }
             out.push_back(']');
             break;
@@ -96,12 +113,11 @@ void write(const Value& value, std::string& out) {
         case Kind::object: {
             out.push_back('{');
             bool first = true;
-            for (const auto& [key, member] : value.members()) {
-                if (!first) out.push_back(',');
-                first = false;
+            for (const auto& [key, member] : members_of(value)) {
+                if (!std::exchange(first, false)) out.push_back(',');
                 write_string(key, out);
                 out.push_back(':');
-                write(member, out);
+                write_any(deref(member), out);
             }
             out.push_back('}');
             break;
@@ -109,37 +125,10 @@ void write(const Value& value, std::string& out) {
     }
 }
 
-void write(const Node& value, std::string& out) {
-    switch (value.kind()) {
-        case Kind::null: out.append("null"); break;
-        case Kind::boolean: out.append(value.as_bool() ? "true" : "false"); break;
-        case Kind::number:
-        case Kind::raw: out.append(value.text()); break;
-        case Kind::string: write_string(value.text(), out); break;
-        case Kind::array: {
-            out.push_back('[');
-            bool first = true;
-            for (const Node& item : value.items()) {
-                if (!std::exchange(first, false)) out.push_back(',');
-                write(item, out);
-            }
-            out.push_back(']');
-            break;
-        }
-        case Kind::object: {
-            out.push_back('{');
-            bool first = true;
-            for (const Member* m : sorted_members(value)) {
-                if (!std::exchange(first, false)) out.push_back(',');
-                write_string(m->key, out);
-                out.push_back(':');
-                write(m->value, out);
-            }
-            out.push_back('}');
-            break;
-        }
-    }
-}
+}  // namespace
+
+void write(const Value& value, std::string& out) { write_any(value, out); }
+void write(const Node& value, std::string& out) { write_any(value, out); }
 
 std::string to_text(const Value& value) {
     std::string out;

@@ -1,3 +1,5 @@
+// Amounts read from JSON numbers and strings (plain and scientific, the
+// limits of 96 bits and 28 decimals), and written back normalised.
 #include <cstdint>
 #include <string>
 #include <vector>

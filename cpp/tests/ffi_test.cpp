@@ -1,3 +1,5 @@
+// The call protocol: listing, operation and stage selection, payloads
+// decoded and handed on, and every failure answered as an envelope.
 #include <algorithm>
 #include <new>
 #include <stdexcept>

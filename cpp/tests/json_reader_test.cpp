@@ -1,3 +1,5 @@
+// The reader's messages and positions for every kind of syntax fault, its
+// nesting limit, and the names it gives found values.
 #include <string>
 #include <utility>
 #include <vector>
@@ -111,6 +113,17 @@ TEST(nesting_stops_at_the_128th_level) {
              "recursion limit exceeded at line 1 column " + std::to_string(objects.size() + 1));
     // Levels are given back when a container closes.
     CHECK_EQ(read("[" + nested(126, '[', ']') + "," + nested(126, '[', ']') + "]").substr(0, 3), "[[[");
+}
+
+TEST(long_arrays_read_back_whole) {
+    // The outermost one's buffer is taken over, a nested one copied.
+    std::string zeros = "[0";
+    for (int i = 0; i < 3000; ++i) zeros += ",\"s" + std::to_string(i) + "\"";
+    zeros += "]";
+    for (const std::string& text : {zeros, "{\"data\":" + zeros + ",\"more\":[" + zeros + "," + zeros + "]}",
+                                    "[" + zeros + ",1,{\"x\":" + zeros + "}]"}) {
+        CHECK(read(text) == text);
+    }
 }
 
 TEST(floats_are_named_by_their_digits) {

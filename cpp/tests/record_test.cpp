@@ -1,3 +1,5 @@
+// Payload records through their field tables: forms, defaults, and the
+// messages of the configuration, token and input records.
 #include <cstdint>
 #include <string>
 #include <utility>

@@ -1,3 +1,4 @@
+// Field checks: calendar dates, digits, text lengths and date ranges.
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -1,3 +1,4 @@
+// The gateway's status words read into payment and account statuses.
 #include <string>
 #include <string_view>
 #include <utility>
