@@ -88,8 +88,4 @@ Balance convert(wire::WBalance&& w) {
     return b;
 }
 
-Reconciliation convert(wire::WReconciliation&& w) {
-    return Reconciliation{convert(std::move(w.movimientos)), convert(std::move(w.saldos))};
-}
-
 }  // namespace quillon_accounts::model

@@ -23,7 +23,6 @@ StatusChanged convert(wire::Changed&& w);
 Movement convert(wire::WMovement&& w);
 // A balance; a status word that is absent or blank reads as unknown.
 Balance convert(wire::WBalance&& w);
-Reconciliation convert(wire::WReconciliation&& w);
 
 // Element by element, keeping order and count.
 template <class W>

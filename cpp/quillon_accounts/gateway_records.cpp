@@ -267,15 +267,6 @@ struct Table<WBalance> {
 };
 
 template <>
-struct Table<WReconciliation> {
-    static constexpr std::string_view name = "WReconciliation";
-    static constexpr std::array fields = {
-        field<&WReconciliation::movimientos, OptList>("movimientos"),
-        field<&WReconciliation::saldos, OptList>("saldos"),
-    };
-};
-
-template <>
 struct Table<Detail> {
     static constexpr std::string_view name = "Detail";
     static constexpr std::array fields = {
@@ -301,7 +292,6 @@ bool decode(const Node& v, Created& out, std::string& m) { return read(v, out, m
 bool decode(const Node& v, Changed& out, std::string& m) { return read(v, out, m); }
 bool decode(const Node& v, WMovement& out, std::string& m) { return read(v, out, m); }
 bool decode(const Node& v, WBalance& out, std::string& m) { return read(v, out, m); }
-bool decode(const Node& v, WReconciliation& out, std::string& m) { return read(v, out, m); }
 bool decode(const Node& v, Detail& out, std::string& m) { return read(v, out, m); }
 
 std::optional<std::string> non_empty(const std::optional<std::string>& text) {

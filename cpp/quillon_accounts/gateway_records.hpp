@@ -21,7 +21,9 @@
 
 namespace quillon_accounts::wire {
 
-// Field order is the order of the array form and part of the contract.
+// Field order is the order of the array form and part of the contract. (The
+// reconciliation, two lists of these records, is read where it is written:
+// responses.cpp.)
 struct WAccount {
     std::string numero_cuenta;
     std::optional<std::string> alias;
@@ -89,11 +91,6 @@ struct WBalance {
     std::optional<std::string> fecha_ultimo_debito;
 };
 
-struct WReconciliation {
-    std::vector<WMovement> movimientos;
-    std::vector<WBalance> saldos;
-};
-
 struct Detail {
     std::string nit;
     std::optional<std::string> nombre_comercio;
@@ -116,7 +113,6 @@ bool decode(const quillon_core::json::Node& node, Created& out, std::string& mes
 bool decode(const quillon_core::json::Node& node, Changed& out, std::string& message);
 bool decode(const quillon_core::json::Node& node, WMovement& out, std::string& message);
 bool decode(const quillon_core::json::Node& node, WBalance& out, std::string& message);
-bool decode(const quillon_core::json::Node& node, WReconciliation& out, std::string& message);
 bool decode(const quillon_core::json::Node& node, Detail& out, std::string& message);
 
 // A list of records: a JSON array, each element decoded in order.

@@ -93,6 +93,8 @@ struct Balance {
     std::optional<std::string> last_debit_at;
 };
 
+// The result of a reconciliation; the "parse" stage writes it as JSON text
+// while the gateway's lists are decoded (responses.cpp).
 struct Reconciliation {
     std::vector<Movement> movements;
     std::vector<Balance> balances;
