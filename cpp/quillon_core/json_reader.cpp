@@ -346,7 +346,7 @@ bool Reader::hex4(std::uint32_t& out) {
     }
     out = 0;
     bool ok = true;
-    for (int k = 0; k < 4; ++k) {
+    for (std::size_t k = 0; k < 4; ++k) {
         const int h = hex_value(text_[index_ + k]);
         ok = ok && h >= 0;
         out = (out << 4) | static_cast<std::uint32_t>(h & 0xF);
