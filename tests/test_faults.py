@@ -97,7 +97,7 @@ def drip(where: str) -> Callable[[socket.socket, bytes], None]:
 
 
 @pytest.mark.parametrize("where", ["headers", "body"])
-@pytest.mark.parametrize("kind", ["sync", "async"])
+@pytest.mark.parametrize("kind", ["sync", "async", "lent", "lent async"])
 def test_a_dripping_server_cannot_hold_a_call_past_its_deadline(where: str, kind: str) -> None:
     # Each read gets a byte well within the 1 s timeout; the call's deadline
     # (max_elapsed) ends it all the same.
@@ -107,16 +107,20 @@ def test_a_dripping_server_cannot_hold_a_call_past_its_deadline(where: str, kind
                                    "base_url": server.url, "retry": policy, "timeout": 1.0}
 
         def call() -> None:
-            with Client(**options) as c:
+            with httpx.Client() as http, Client(
+                **options, http_client=http if "lent" in kind else None
+            ) as c:
                 c.list_accounts(nit=NIT)
 
         async def call_async() -> None:
-            async with AsyncClient(**options) as c:
+            async with httpx.AsyncClient() as http, AsyncClient(
+                **options, http_client=http if "lent" in kind else None
+            ) as c:
                 await c.list_accounts(nit=NIT)
 
         started = time.monotonic()
         with pytest.raises(TransportError) as raised:
-            call() if kind == "sync" else asyncio.run(call_async())
+            asyncio.run(call_async()) if "async" in kind else call()
         took = time.monotonic() - started
     assert "deadline" in raised.value.message
     assert took < 2.0, took
