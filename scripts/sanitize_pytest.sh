@@ -24,10 +24,14 @@ CXX=${CXX:-g++}
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" \
     -DQUILLON_SANITIZE=ON -DQUILLON_BUILD_TESTS=OFF -DQUILLON_BUILD_EXTENSION=ON \
     -DPython_EXECUTABLE="$PYTHON" > /dev/null
-"$CMAKE" --build "$SANITIZE_BUILD" -j "$JOBS" --target _native
+"$CMAKE" --build "$SANITIZE_BUILD" -j "$JOBS" --target _native _objects
 
-so=$(find "$SANITIZE_BUILD" -maxdepth 1 -name '_native*.so' | head -n 1)
-[ -n "$so" ] || { echo "sanitize: the extension was not built" >&2; exit 1; }
+modules=()
+for name in _native _objects; do
+    so=$(find "$SANITIZE_BUILD" -maxdepth 1 -name "$name*.so" | head -n 1)
+    [ -n "$so" ] || { echo "sanitize: the extension $name was not built" >&2; exit 1; }
+    modules+=("$so")
+done
 
 # The package from the source tree with the sanitized extension beside it,
 # placed ahead of any installed copy.
@@ -35,7 +39,7 @@ site="$(cd "$SANITIZE_BUILD" && pwd)/site"
 rm -rf "$site"
 mkdir -p "$site/quillon/accounts"
 for f in python/quillon/accounts/*; do ln -s "$(pwd)/$f" "$site/quillon/accounts/"; done
-cp "$so" "$site/quillon/accounts/"
+cp "${modules[@]}" "$site/quillon/accounts/"
 
 libasan=$("$CXX" -print-file-name=libasan.so)
 [ -e "$libasan" ] || { echo "sanitize: $CXX has no libasan.so" >&2; exit 1; }
@@ -51,7 +55,9 @@ export QUILLON_SANITIZED=1
 "$PYTHON" - "$site" <<'PY'
 import sys
 import quillon.accounts._native as native
-assert native.__file__.startswith(sys.argv[1]), f"not the sanitized build: {native.__file__}"
-print(f"sanitize: testing {native.__file__}")
+import quillon.accounts._objects as objects
+for module in (native, objects):
+    assert module.__file__.startswith(sys.argv[1]), f"not the sanitized build: {module.__file__}"
+    print(f"sanitize: testing {module.__file__}")
 PY
 exec "$PYTHON" -m pytest -q -p no:cacheprovider "$@"
