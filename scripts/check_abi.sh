@@ -5,6 +5,8 @@
 #
 #   scripts/check_abi.sh path/to/quillon_accounts-*.whl   (or path/to/_native.abi3.so)
 #
+# A wheel holds both extension modules; both are loaded and exercised.
+#
 # Interpreters: ~/.pyenv/versions/3.*, python3.N on PATH, and $QUILLON_PYTHONS
 # (space-separated paths). Missing versions are reported and skipped; the
 # check fails if fewer than one interpreter was found or any of them fails.
@@ -25,14 +27,16 @@ case "$artifact" in
 import sys, zipfile
 wheel, dest = sys.argv[1], sys.argv[2]
 with zipfile.ZipFile(wheel) as zf:
-    names = [n for n in zf.namelist() if n.endswith("/_native.abi3.so")]
-    if names != ["quillon/accounts/_native.abi3.so"]:
+    names = sorted(n for n in zf.namelist() if n.endswith(".so"))
+    expected = ["quillon/accounts/_native.abi3.so", "quillon/accounts/_objects.abi3.so"]
+    if names != expected:
         sys.exit(f"unexpected extension files in {wheel}: {names}")
-    with zf.open(names[0]) as src, open(f"{dest}/_native.abi3.so", "wb") as out:
-        out.write(src.read())
+    for name in names:
+        with zf.open(name) as src, open(f"{dest}/{name.rsplit('/', 1)[1]}", "wb") as out:
+            out.write(src.read())
 EOF
         ;;
-    *.so) cp "$artifact" "$pkg/_native.abi3.so" ;;
+    *.so) cp "$artifact" "$pkg/$(basename "$artifact")" ;;
     *) echo "check_abi.sh: expected a .whl or .so, got $artifact" >&2; exit 2 ;;
 esac
 : > "$pkg/__init__.py"
@@ -72,6 +76,42 @@ except TypeError as exc:
         assert notes is None, notes
 else:
     raise AssertionError("an int op was accepted")
+
+# The result objects module, when it is there: bound to stand-in classes of
+# the same fields, it makes frozen records with the answer's values.
+try:
+    from quillon.accounts import _objects as o
+except ImportError:
+    o = None
+if o is not None:
+    import dataclasses
+    import decimal
+    import enum
+    import gc
+
+    classes = {
+        name: dataclasses.make_dataclass(name, fields, frozen=True)
+        for name, fields in o.FIELDS.items()
+    }
+    words = ["active", "blocked", "suspended", "closed", "unknown"]
+    Account = enum.Enum("Account", {w.upper(): w for w in words}, type=str)
+    pay = ["pending", "processing", "paid", "cancelled", "expired", "rejected", "reversed",
+           "error", "unknown"]
+    Payment = enum.Enum("Payment", {w.upper(): w for w in pay}, type=str)
+    o.bind(decimal.Decimal, Account, Payment, classes)
+    record = {"tipoOperacion": "DEBITO", "estado": " pagado ", "importe": "10.50",
+              "nombreBancoOrigen": " Banco \u00danico ", "numeroReferencia": "N/A"}
+    body = json.dumps({"code": "00", "data": [record, record]}).encode()
+    gc.enable()
+    got = o.parse("accounts.debits", 200, body)
+    assert gc.isenabled()
+    assert [type(m).__name__ for m in got] == ["Movement", "Movement"], got
+    m = got[0]
+    assert (m.status, m.raw_status, m.amount, m.reference) == (
+        Payment.PAID, " pagado ", decimal.Decimal("10.5"), None), m
+    assert m.origin.bank_name == "Banco \u00danico" and m.fee is None, m
+    assert o.parse("accounts.debits", 503, body) is None
+    assert o.parse("accounts.debits", 200, b"[") is None
 
 print(f"ok {sys.version.split()[0]}")
 EOF
