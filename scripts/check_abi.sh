@@ -7,9 +7,9 @@
 #
 # A wheel holds both extension modules; both are loaded and exercised.
 #
-# Interpreters: ~/.pyenv/versions/3.*, python3.N on PATH, and $QUILLON_PYTHONS
-# (space-separated paths). Missing versions are reported and skipped; the
-# check fails if fewer than one interpreter was found or any of them fails.
+# Interpreters: those scripts/find_pythons.sh finds. Missing versions are
+# reported and skipped; the check fails if fewer than one interpreter was
+# found or any of them fails.
 set -euo pipefail
 
 artifact=${1:?usage: check_abi.sh WHEEL_OR_SO}
@@ -117,34 +117,17 @@ print(f"ok {sys.version.split()[0]}")
 EOF
 
 declare -A seen=()
-candidates=()
-for py in "$HOME"/.pyenv/versions/3.*/bin/python3 ${QUILLON_PYTHONS:-}; do
-    candidates+=("$py")
-done
-for minor in $(seq 10 20); do
-    if command -v "python3.$minor" > /dev/null; then
-        candidates+=("$(command -v "python3.$minor")")
-    fi
-done
-
 passed=0
 failed=0
-for py in "${candidates[@]}"; do
-    [ -x "$py" ] || continue
-    real=$(readlink -f "$py")
-    # Interpreters reached through several paths (pyenv shims, symlinks)
-    # count once, keyed by the version they report.
-    ver=$("$py" -c 'import sys; print("%d.%d.%d" % sys.version_info[:3]) if sys.version_info >= (3, 10) else print("")' 2> /dev/null || true)
-    [ -n "$ver" ] || continue
-    [ -z "${seen[$ver]:-}" ] || continue
-    seen[$ver]=$real
-    if (cd "$work" && PYTHONPATH="$work/site" "$py" -s "$work/probe.py"); then
+while read -r ver py; do
+    seen[$ver]=$py
+    if (cd "$work" && PYTHONPATH="$work/site" "$py" -s "$work/probe.py" < /dev/null); then
         passed=$((passed + 1))
     else
         echo "FAILED under $py ($ver)" >&2
         failed=$((failed + 1))
     fi
-done
+done < <("$(dirname "$0")/find_pythons.sh")
 
 for want in 3.10 3.11 3.12 3.13; do
     found=no

@@ -10,6 +10,7 @@ callers with their own HTTP stack; the gateway simulator lives in
 :mod:`quillon.accounts.pytest_plugin`.
 """
 
+from quillon.accounts._version import __version__
 from quillon.accounts.client import AsyncClient, Client
 from quillon.accounts.config import AccessToken, ClientConfig, Environment
 from quillon.accounts.errors import (
@@ -70,8 +71,6 @@ from quillon.accounts.protocol import (
 )
 from quillon.accounts.responses import Exchange, RawResponse
 from quillon.accounts.retry import NO_RETRY, RetryPolicy
-
-__version__ = "0.1.0"
 
 __all__ = [
     "BALANCES",
