@@ -85,6 +85,7 @@ from quillon.accounts.protocol import (
 )
 from quillon.accounts.ranges import batches
 from quillon.accounts.responses import Exchange, RawResponse, raw_response, raw_response_async
+from quillon.accounts.responses import collecting as collecting_exchanges
 from quillon.accounts.responses import record as record_exchange
 from quillon.accounts.retry import MAYBE_SENT, NOT_SENT, Attempts, RetryPolicy
 
@@ -317,6 +318,8 @@ class _Base:
     def _record(
         self, request: HttpRequest, resp: httpx.Response, started: float, run: Attempts
     ) -> None:
+        if not collecting_exchanges():
+            return
         record_exchange(
             Exchange(
                 method=request.method,

@@ -95,6 +95,12 @@ def record(exchange: Exchange) -> None:
         seen.append(exchange)
 
 
+def collecting() -> bool:
+    """Whether a ``with_raw_response`` call in progress collects the exchanges
+    (the clients make an :class:`Exchange` only then)."""
+    return _SEEN.get() is not None
+
+
 def raw_response(method: Callable[P, R]) -> Callable[P, RawResponse[R]]:
     """``method`` (a :class:`~quillon.accounts.Client` method) made to return a
     :class:`RawResponse` around its result."""
