@@ -48,10 +48,9 @@ Value tree(const json::Node& node) {
 }
 
 Value parsed(std::string_view op, std::string_view text) {
-    std::string message;
-    const auto doc = json::Doc::parse(text, message);
-    if (!doc) broken("not JSON (" + message + ")", op, text);
-    return tree(doc->root());
+    const auto doc = json::Doc::parse(text);
+    if (!doc) broken("not JSON (" + doc.error().message + ")", op, text);
+    return tree(doc.value().root());
 }
 
 std::vector<std::string_view> keys_of(const Value& object) {
@@ -281,10 +280,9 @@ void walk_amounts(std::string_view op, std::string_view text, const Value& v) {
         bool is_amount = false;
         for (std::string_view k : AMOUNT_KEYS) is_amount |= key == k;
         if (is_amount && member.is_string()) {
-            std::string message;
-            const auto amount = quillon_core::amount::from_text(member.text(), message);
-            require(amount.has_value(), "a written amount does not read back", op, text);
-            require(quillon_core::amount::to_text(*amount) == member.text(),
+            const auto amount = quillon_core::amount::from_text(member.text());
+            require(amount.ok(), "a written amount does not read back", op, text);
+            require(quillon_core::amount::to_text(amount.value()) == member.text(),
                     "a written amount is not in normal form", op, text);
         } else {
             walk_amounts(op, text, member);
@@ -395,23 +393,26 @@ std::optional<std::string> reencode(std::string_view text, Style style) {
 }
 
 bool is_invalid_payload(std::string_view text) {
-    std::string message;
-    const auto v = json::parse(text, message);
-    if (!v) return false;
-    const Value* e = v->find("error");
-    if (e == nullptr) return false;
-    const Value* m = e->find("message");
+    const auto doc = json::Doc::parse(text);
+    if (!doc || !doc.value().root().is_object()) return false;
+    const json::Node* e = doc.value().root().find("error");
+    if (e == nullptr || !e->is_object()) return false;
+    const json::Node* m = e->find("message");
     return m != nullptr && m->is_string() && m->text().starts_with("invalid payload: ");
 }
 
 std::string without_position(std::string_view text) {
-    std::string message;
-    auto v = json::parse(text, message);
-    if (!v) return std::string(text);
-    if (Value* e = v->find("error")) {
-        if (Value* m = e->find("message"); m != nullptr && m->is_string()) m->text() = strip_position(m->text());
+    const auto doc = json::Doc::parse(text);
+    if (!doc) return std::string(text);
+    Value v = tree(doc.value().root());
+    if (const Value* e = v.is_object() ? v.find("error") : nullptr; e != nullptr && e->is_object()) {
+        if (const Value* m = e->find("message"); m != nullptr && m->is_string()) {
+            Value error = *e;
+            error.set("message", Value::string(strip_position(m->text())));
+            v.set("error", std::move(error));
+        }
     }
-    return json::to_text(*v);
+    return json::to_text(v);
 }
 
 void check_stable(std::string_view op, std::string_view payload, std::string_view text) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "checks.hpp"
+#include "quillon_core/json_doc.hpp"
 #include "quillon_core/json_reader.hpp"
 #include "quillon_core/json_writer.hpp"
 
@@ -60,8 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string kind = fuzz::check_envelope(op, text);
     const bool success = status >= 200 && status <= 299;
     const bool refused = status == 401 || status == 403;
-    std::string ignored;
-    const bool body_is_json = quillon_core::json::parse(body, ignored).has_value();
+    const bool body_is_json = quillon_core::json::Doc::parse(body).ok();
 
     if (kind == "ffi") fuzz::broken("a well-formed payload was refused", op, text);
     if ((kind == "authentication") != refused) fuzz::broken("authentication failure misclassified", op, text);

@@ -365,7 +365,7 @@ public:
     // A tuple of the records of a list node of W (no node: an empty tuple),
     // each decoded, converted and built in turn; nothing when one fails.
     template <class W>
-    Ref tuple_of(const Node* list, std::string& message) {
+    Ref tuple_of(const Node* list) {
         if (list == nullptr) return Ref(PyTuple_New(0));
         if (!list->is_array()) return Ref();
         Ref out(PyTuple_New(static_cast<Py_ssize_t>(list->items().size())));
@@ -373,7 +373,7 @@ public:
         Py_ssize_t i = 0;
         W record;
         for (const Node& item : list->items()) {
-            if (!wire::decode(item, record, message)) return Ref();
+            if (!wire::decode(item, record)) return Ref();
             Ref built = of(model::convert(std::move(record)));
             if (!built) return Ref();
             PyTuple_SetItem(out.get(), i++, built.release());  // steals
@@ -408,14 +408,14 @@ class ListBuilder final : public quillon_core::envelope::ListSink {
 public:
     ListBuilder() : list_(PyList_New(0)), builder_(false) {}
 
-    bool element(const Node& item, std::string& message) override {
-        if (!list_) return true;
-        if (!wire::decode(item, record_, message)) return false;
+    quillon_core::error::Result<void> element(const Node& item) override {
+        if (!list_) return {};
+        if (auto read = wire::decode(item, record_); !read) return read;
         Ref obj = builder_.of(model::convert(std::move(record_)));
         if (!obj || PyList_Append(list_.get(), obj.get()) < 0) list_.reset();
         // A second record makes a list whose values may repeat.
         if (++count_ == 1) builder_.share();
-        return true;
+        return {};
     }
 
     Ref finish() { return std::move(list_); }
@@ -449,22 +449,23 @@ Ref open_record(std::uint16_t status, std::string_view body) {
 // two lists. Anything else is left to the engine.
 Ref open_reconciliation(std::uint16_t status, std::string_view body) {
     Builder builder(true);
-    auto built = CodeData::open_with(HttpResponse{status, std::string(body)},
-                                     [&](const Node& node, std::string& message) {
+    // What does not build is given up: its error is never seen.
+    const auto given_up = [] { return quillon_core::error::Error::decode({}); };
+    auto built = CodeData::open_with<Ref>(HttpResponse{status, std::string(body)},
+                                          [&](const Node& node) -> quillon_core::error::Result<Ref> {
         const Node* lists[2] = {nullptr, nullptr};
-        std::optional<Ref> out;
         if (node.is_object()) {
             lists[0] = node.find("movimientos");
             lists[1] = node.find("saldos");
         } else if (node.is_array() && node.items().size() <= 2) {
             for (std::size_t i = 0; i < node.items().size(); ++i) lists[i] = &node.items()[i];
         } else {
-            return out;
+            return given_up();
         }
-        Ref movements = builder.tuple_of<wire::WMovement>(lists[0], message);
-        Ref balances = builder.tuple_of<wire::WBalance>(lists[1], message);
-        if (movements && balances) out.emplace(make(reconciliation_class, {&movements, &balances}));
-        return out;
+        Ref movements = builder.tuple_of<wire::WMovement>(lists[0]);
+        Ref balances = builder.tuple_of<wire::WBalance>(lists[1]);
+        if (!movements || !balances) return given_up();
+        return make(reconciliation_class, {&movements, &balances});
     });
     if (!built) return Ref();
     return std::move(built).value();

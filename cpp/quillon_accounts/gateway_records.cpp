@@ -13,13 +13,10 @@ namespace quillon_accounts::wire {
 namespace {
 
 using quillon_core::amount::Amount;
+using quillon_core::error::Error;
+using quillon_core::error::Result;
 using quillon_core::json::Node;
 using quillon_core::record::invalid_type;
-
-bool fail(std::string& message, std::string text) {
-    message = std::move(text);
-    return false;
-}
 
 void assign(std::optional<std::string>& slot, std::string_view text) {
     if (slot) {
@@ -31,21 +28,20 @@ void assign(std::optional<std::string>& slot, std::string_view text) {
 
 // Decimal text to an unsigned 64-bit number: an optional "+" then ASCII
 // digits only, leading zeros allowed.
-bool parse_id(std::string_view text, std::uint64_t& out, std::string& message) {
-    if (text.empty()) return fail(message, "cannot parse integer from empty string");
+Result<std::uint64_t> parse_id(std::string_view text) {
+    if (text.empty()) return Error::decode("cannot parse integer from empty string");
     std::string_view digits = text;
     if (digits.front() == '+' && digits.size() > 1) digits.remove_prefix(1);
     std::uint64_t n = 0;
     for (char ch : digits) {
-        if (ch < '0' || ch > '9') return fail(message, "invalid digit found in string");
+        if (ch < '0' || ch > '9') return Error::decode("invalid digit found in string");
         const auto d = static_cast<std::uint64_t>(ch - '0');
         if (n > (std::numeric_limits<std::uint64_t>::max() - d) / 10) {
-            return fail(message, "number too large to fit in target type");
+            return Error::decode("number too large to fit in target type");
         }
         n = n * 10 + d;
     }
-    out = n;
-    return true;
+    return n;
 }
 
 // ---- field kinds ----------------------------------------------------------
@@ -56,92 +52,90 @@ bool parse_id(std::string_view text, std::uint64_t& out, std::string& message) {
 // A text the gateway may also write as a number.
 struct ReqText {
     static constexpr bool required = true;
-    static bool read(const Node& v, std::string& slot, std::string& m) {
-        if (!v.is_string() && !v.is_number()) return fail(m, "expected a string or number");
+    static Result<void> read(const Node& v, std::string& slot) {
+        if (!v.is_string() && !v.is_number()) return Error::decode("expected a string or number");
         slot.assign(v.text());
-        return true;
+        return {};
     }
 };
 
 // As ReqText, optional; a value of any other type is dropped.
 struct OptText {
     static constexpr bool required = false;
-    static bool read(const Node& v, std::optional<std::string>& slot, std::string&) {
+    static Result<void> read(const Node& v, std::optional<std::string>& slot) {
         if (v.is_string() || v.is_number()) {
             assign(slot, v.text());
         } else {
             slot.reset();
         }
-        return true;
+        return {};
     }
 };
 
 struct OptString {
     static constexpr bool required = false;
-    static bool read(const Node& v, std::optional<std::string>& slot, std::string& m) {
+    static Result<void> read(const Node& v, std::optional<std::string>& slot) {
         if (v.is_null()) {
             slot.reset();
-            return true;
+            return {};
         }
-        if (!v.is_string()) return fail(m, invalid_type(v, "a string"));
+        if (!v.is_string()) return Error::decode(invalid_type(v, "a string"));
         assign(slot, v.text());
-        return true;
+        return {};
     }
 };
 
 struct ReqString {
     static constexpr bool required = true;
-    static bool read(const Node& v, std::string& slot, std::string& m) {
-        if (!v.is_string()) return fail(m, invalid_type(v, "a string"));
+    static Result<void> read(const Node& v, std::string& slot) {
+        if (!v.is_string()) return Error::decode(invalid_type(v, "a string"));
         slot.assign(v.text());
-        return true;
+        return {};
     }
 };
 
 // An identifier: absent for what OptText drops, else the text parsed.
 struct OptId {
     static constexpr bool required = false;
-    static bool read(const Node& v, std::optional<std::uint64_t>& slot, std::string& m) {
-        if (!v.is_string() && !v.is_number()) {
-            slot.reset();
-            return true;
-        }
-        std::uint64_t n = 0;
-        if (!parse_id(v.text(), n, m)) return false;
-        slot = n;
-        return true;
+    static Result<void> read(const Node& v, std::optional<std::uint64_t>& slot) {
+        slot.reset();
+        if (!v.is_string() && !v.is_number()) return {};
+        auto id = parse_id(v.text());
+        if (!id) return std::move(id).error();
+        slot = id.value();
+        return {};
     }
 };
 
 struct ReqId {
     static constexpr bool required = true;
-    static bool read(const Node& v, std::uint64_t& slot, std::string& m) {
+    static Result<void> read(const Node& v, std::uint64_t& slot) {
         std::optional<std::uint64_t> id;
-        if (!OptId::read(v, id, m)) return false;
-        if (!id) return fail(m, "expected an id");
+        if (auto read = OptId::read(v, id); !read) return read;
+        if (!id) return Error::decode("expected an id");
         slot = *id;
-        return true;
+        return {};
     }
 };
 
 struct ReqAmount {
     static constexpr bool required = true;
-    static bool read(const Node& v, Amount& slot, std::string& m) {
-        auto a = quillon_core::amount::from_node(v, m);
-        if (!a) return false;
-        slot = *a;
-        return true;
+    static Result<void> read(const Node& v, Amount& slot) {
+        auto a = quillon_core::amount::from_node(v);
+        if (!a) return std::move(a).error();
+        slot = a.value();
+        return {};
     }
 };
 
 struct OptAmount {
     static constexpr bool required = false;
-    static bool read(const Node& v, std::optional<Amount>& slot, std::string& m) {
+    static Result<void> read(const Node& v, std::optional<Amount>& slot) {
         if (v.is_null()) {
             slot.reset();
-            return true;
+            return {};
         }
-        return ReqAmount::read(v, slot.emplace(), m);
+        return ReqAmount::read(v, slot.emplace());
     }
 };
 
@@ -149,8 +143,8 @@ struct OptAmount {
 struct OptList {
     static constexpr bool required = false;
     template <class R>
-    static bool read(const Node& v, std::vector<R>& slot, std::string& m) {
-        return decode(v, slot, m);
+    static Result<void> read(const Node& v, std::vector<R>& slot) {
+        return decode(v, slot);
     }
 };
 
@@ -158,8 +152,8 @@ struct OptList {
 struct ReqRecord {
     static constexpr bool required = true;
     template <class R>
-    static bool read(const Node& v, R& slot, std::string& m) {
-        return decode(v, slot, m);
+    static Result<void> read(const Node& v, R& slot) {
+        return decode(v, slot);
     }
 };
 
@@ -285,14 +279,16 @@ namespace quillon_accounts::wire {
 using quillon_core::json::Node;
 using quillon_core::record::read;
 
-bool decode(const Node& v, WAccount& out, std::string& m) { return read(v, out, m); }
-bool decode(const Node& v, WEstablishment& out, std::string& m) { return read(v, out, m); }
-bool decode(const Node& v, List& out, std::string& m) { return read(v, out, m); }
-bool decode(const Node& v, Created& out, std::string& m) { return read(v, out, m); }
-bool decode(const Node& v, Changed& out, std::string& m) { return read(v, out, m); }
-bool decode(const Node& v, WMovement& out, std::string& m) { return read(v, out, m); }
-bool decode(const Node& v, WBalance& out, std::string& m) { return read(v, out, m); }
-bool decode(const Node& v, Detail& out, std::string& m) { return read(v, out, m); }
+using quillon_core::error::Result;
+
+Result<void> decode(const Node& v, WAccount& out) { return read(v, out); }
+Result<void> decode(const Node& v, WEstablishment& out) { return read(v, out); }
+Result<void> decode(const Node& v, List& out) { return read(v, out); }
+Result<void> decode(const Node& v, Created& out) { return read(v, out); }
+Result<void> decode(const Node& v, Changed& out) { return read(v, out); }
+Result<void> decode(const Node& v, WMovement& out) { return read(v, out); }
+Result<void> decode(const Node& v, WBalance& out) { return read(v, out); }
+Result<void> decode(const Node& v, Detail& out) { return read(v, out); }
 
 std::optional<std::string> non_empty(const std::optional<std::string>& text) {
     if (!text) return std::nullopt;

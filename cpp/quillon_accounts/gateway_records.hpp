@@ -101,38 +101,35 @@ struct Detail {
 
 // ---- decoding -------------------------------------------------------------
 //
-// Each decoder reads a node of a gateway body's document and fills `out`; on
-// failure it returns false, sets `message` and leaves `out` at its defaults.
-// A failure anywhere inside a record or list fails the whole with the inner
-// message unchanged.
+// Each decoder reads a node of a gateway body's document and fills `out`; a
+// failure is a "decode" error, and leaves `out` at its defaults. A failure
+// anywhere inside a record or list fails the whole with the inner message
+// unchanged.
 
-bool decode(const quillon_core::json::Node& node, WAccount& out, std::string& message);
-bool decode(const quillon_core::json::Node& node, WEstablishment& out, std::string& message);
-bool decode(const quillon_core::json::Node& node, List& out, std::string& message);
-bool decode(const quillon_core::json::Node& node, Created& out, std::string& message);
-bool decode(const quillon_core::json::Node& node, Changed& out, std::string& message);
-bool decode(const quillon_core::json::Node& node, WMovement& out, std::string& message);
-bool decode(const quillon_core::json::Node& node, WBalance& out, std::string& message);
-bool decode(const quillon_core::json::Node& node, Detail& out, std::string& message);
+quillon_core::error::Result<void> decode(const quillon_core::json::Node& node, WAccount& out);
+quillon_core::error::Result<void> decode(const quillon_core::json::Node& node, WEstablishment& out);
+quillon_core::error::Result<void> decode(const quillon_core::json::Node& node, List& out);
+quillon_core::error::Result<void> decode(const quillon_core::json::Node& node, Created& out);
+quillon_core::error::Result<void> decode(const quillon_core::json::Node& node, Changed& out);
+quillon_core::error::Result<void> decode(const quillon_core::json::Node& node, WMovement& out);
+quillon_core::error::Result<void> decode(const quillon_core::json::Node& node, WBalance& out);
+quillon_core::error::Result<void> decode(const quillon_core::json::Node& node, Detail& out);
 
 // A list of records: a JSON array, each element decoded in order.
 template <class R>
-bool decode(const quillon_core::json::Node& node, std::vector<R>& out, std::string& message) {
+quillon_core::error::Result<void> decode(const quillon_core::json::Node& node, std::vector<R>& out) {
     out.clear();
-    if (!node.is_array()) {
-        message = quillon_core::record::invalid_type(node, "a sequence");
-        return false;
-    }
+    if (!node.is_array()) return quillon_core::error::Error::decode(quillon_core::record::invalid_type(node, "a sequence"));
     // Element by element: room for a record is taken only once the elements
     // before it decoded, so a long array that fails early costs little (a
     // million zeros would otherwise ask for a million records up front).
     for (const quillon_core::json::Node& item : node.items()) {
-        if (!decode(item, out.emplace_back(), message)) {
+        if (auto read = decode(item, out.emplace_back()); !read) {
             out.clear();
-            return false;
+            return read;
         }
     }
-    return true;
+    return {};
 }
 
 // The text trimmed of Unicode white space; absent when nothing is left.

@@ -22,6 +22,7 @@ namespace quillon_accounts::ops {
 namespace {
 
 using quillon_core::envelope::CodeData;
+using quillon_core::error::Error;
 using quillon_core::error::Result;
 using quillon_core::http::HttpResponse;
 using quillon_core::json::Node;
@@ -41,15 +42,15 @@ class ListWriter final : public quillon_core::envelope::ListSink {
 public:
     ListWriter(std::string& out, std::size_t count) : out_(out), count_(count) { out_.push_back('['); }
 
-    bool element(const Node& item, std::string& message) override {
-        if (!wire::decode(item, record_, message)) return false;
+    Result<void> element(const Node& item) override {
+        if (auto read = wire::decode(item, record_); !read) return read;
         if (done_ == SAMPLE && count_ > 2 * SAMPLE) {
             const std::size_t per = (out_.size() - start_) / SAMPLE + 1;
             out_.reserve(out_.size() + per * (count_ - SAMPLE) + per * (count_ - SAMPLE) / 16 + 64);
         }
         if (done_++ > 0) out_.push_back(',');
         model::write(model::convert(std::move(record_)), out_);
-        return true;
+        return {};
     }
     void finish() { out_.push_back(']'); }
 
@@ -64,17 +65,14 @@ private:
 
 // A list of W in a body's document, written element by element.
 template <class W>
-bool write_list(const Node& node, std::string& out, std::string& message) {
-    if (!node.is_array()) {
-        message = quillon_core::record::invalid_type(node, "a sequence");
-        return false;
-    }
+Result<void> write_list(const Node& node, std::string& out) {
+    if (!node.is_array()) return Error::decode(quillon_core::record::invalid_type(node, "a sequence"));
     ListWriter<W> writer(out, node.items().size());
     for (const Node& item : node.items()) {
-        if (!writer.element(item, message)) return false;
+        if (auto written = writer.element(item); !written) return written;
     }
     writer.finish();
-    return true;
+    return {};
 }
 
 template <class W, class Out>
@@ -93,9 +91,9 @@ Result<Out> open_list(const HttpResponse& response) {
             return out;
         }
     }
-    return CodeData::open_with(response, [](const Node& node, std::string& message) {
-        std::optional<Out> out(std::in_place);
-        if (!write_list<W>(node, out->json, message)) out.reset();
+    return CodeData::open_with<Out>(response, [](const Node& node) -> Result<Out> {
+        Out out;
+        if (auto written = write_list<W>(node, out.json); !written) return std::move(written).error();
         return out;
     });
 }
@@ -105,9 +103,9 @@ Result<Out> open_list(const HttpResponse& response) {
 template <class W>
 struct WrittenList {
     static constexpr bool required = false;
-    static bool read(const Node& node, std::string& slot, std::string& message) {
+    static Result<void> read(const Node& node, std::string& slot) {
         slot.clear();
-        return write_list<W>(node, slot, message);
+        return write_list<W>(node, slot);
     }
 };
 
@@ -142,9 +140,7 @@ namespace quillon_accounts::ops {
 
 namespace {
 
-bool decode(const Node& node, WrittenReconciliation& out, std::string& message) {
-    return quillon_core::record::read(node, out, message);
-}
+Result<void> decode(const Node& node, WrittenReconciliation& out) { return quillon_core::record::read(node, out); }
 
 }  // namespace
 

@@ -210,7 +210,7 @@ Amount to_amount(const Decimal& d) {
 
 }  // namespace
 
-std::optional<Amount> from_text(std::string_view text, std::string& message) {
+error::Result<Amount> from_text(std::string_view text) {
     Decimal d;
     if (read_plain(text, d) == nullptr) return to_amount(d);
     std::string reason;
@@ -221,19 +221,15 @@ std::optional<Amount> from_text(std::string_view text, std::string& message) {
     // The lenient reading accepts all that the strict one does; the strict
     // one runs only for its message.
     if (read_scientific(text, true, d, reason)) return to_amount(d);
-    message = "invalid amount `";
-    message.append(text);
-    message += "`: ";
-    message += reason;
-    return std::nullopt;
+    return error::Error::decode("invalid amount `" + std::string(text) + "`: " + reason);
 }
 
-std::optional<Amount> from_node(const json::Node& value, std::string& message) {
-    if (value.is_number()) return from_text(value.text(), message);
-    if (value.is_string()) return from_text(text::trim(value.text()), message);
-    message = "expected a number, got ";
+error::Result<Amount> from_node(const json::Node& value) {
+    if (value.is_number()) return from_text(value.text());
+    if (value.is_string()) return from_text(text::trim(value.text()));
+    std::string message = "expected a number, got ";
     json::write(value, message);
-    return std::nullopt;
+    return error::Error::decode(std::move(message));
 }
 
 void append_text(const Amount& amount, std::string& out) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "error.hpp"
 #include "json_doc.hpp"
 
 namespace quillon_core::amount {
@@ -21,15 +22,13 @@ struct Amount {
     friend bool operator==(const Amount&, const Amount&) = default;
 };
 
-// Reads an amount from a JSON number or a string (trimmed first); on failure
-// returns nothing and sets `message` ("expected a number, got {json}" for
-// another kind of value).
-std::optional<Amount> from_node(const json::Node& value, std::string& message);
+// Reads an amount from a JSON number or a string (trimmed first); another
+// kind of value fails "expected a number, got {json}".
+error::Result<Amount> from_node(const json::Node& value);
 
 // Reads an amount from text exactly as given (no trimming): plain decimal
-// first, then scientific notation. On failure returns nothing and sets
-// `message` to "invalid amount `{text}`: {reason}".
-std::optional<Amount> from_text(std::string_view text, std::string& message);
+// first, then scientific notation; fails "invalid amount `{text}`: {reason}".
+error::Result<Amount> from_text(std::string_view text);
 
 // Normalised plain decimal text: trailing fractional zeros removed, zero
 // without sign ("10.5", "1500", "0", "-5.1").

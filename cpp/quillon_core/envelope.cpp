@@ -60,9 +60,9 @@ Result<json::Doc> json_body(const http::HttpResponse& response) {
     if (response.status == 401 || response.status == 403) {
         return Error::authentication(response.status, message_from_body(response.body));
     }
-    std::string message;
-    if (auto doc = json::Doc::parse(response.body, message)) return std::move(*doc);
-    if (response.is_success()) return Error::decode("invalid JSON body: " + message);
+    auto doc = json::Doc::parse(response.body);
+    if (doc) return doc;
+    if (response.is_success()) return Error::decode("invalid JSON body: " + doc.error().message);
     return Error::api(response.status, preview(response.body), {}, retryable_status(response.status));
 }
 
@@ -87,9 +87,8 @@ std::vector<std::string> string_list(const json::Node* value) {
 }
 
 std::string message_from_body(std::string_view body) {
-    std::string ignored;
-    if (auto doc = json::Doc::parse(body, ignored)) {
-        if (auto text = text_field(doc->root(), {"error_description", "message", "error"})) return *text;
+    if (const auto doc = json::Doc::parse(body)) {
+        if (auto text = text_field(doc.value().root(), {"error_description", "message", "error"})) return *text;
     }
     return preview(body);
 }
@@ -123,6 +122,11 @@ Result<const json::Node*> CodeData::payload(const http::HttpResponse& response, 
     return &root;
 }
 
+Error CodeData::shape_error(Error&& decoding) {
+    decoding.message.insert(0, "unexpected payload shape: ");
+    return std::move(decoding);
+}
+
 Result<bool> CodeData::open_list(std::uint16_t status, std::string_view body, ListSink& sink) {
     // Failed answers, authentication failures included, go the general way.
     if (status < 200 || status > 299) return false;
@@ -131,7 +135,7 @@ Result<bool> CodeData::open_list(std::uint16_t status, std::string_view body, Li
     // differs.
     json::Reader r(body);
     json::ValueReader values(r);
-    std::optional<std::string> shape;  // the first element that did not decode
+    std::optional<Error> shape;  // the first element that did not decode
     const auto list = [&]() {
         if (!r.enter()) return false;
         bool first = true;
@@ -141,8 +145,8 @@ Result<bool> CodeData::open_list(std::uint16_t status, std::string_view body, Li
             if (step == 0) break;
             json::Node item;
             if (!values.next(item)) return false;
-            std::string message;
-            if (!shape && !sink.element(item, message)) shape = std::move(message);
+            if (shape) continue;
+            if (auto kept = sink.element(item); !kept) shape = std::move(kept).error();
         }
         r.leave();
         return r.end_seq();
@@ -194,7 +198,7 @@ Result<bool> CodeData::open_list(std::uint16_t status, std::string_view body, Li
     if (ok) ok = r.finish();
     if (!ok) return Error::decode("invalid JSON body: " + r.error_text());
     if (general) return false;
-    if (shape) return Error::decode("unexpected payload shape: " + *shape);
+    if (shape) return shape_error(std::move(*shape));
     return true;
 }
 

@@ -43,18 +43,13 @@ std::string preview(std::string_view body);
 // "request failed with HTTP {status}".
 std::string failed(const http::HttpResponse& response);
 
-// A payload type is anything with a `decode(const json::Node&, T&, std::string&)`
-// found by overload: it reads the payload's node, and returns false with a
-// message when the node does not have the payload's shape.
+// A payload type is anything with a `decode(const json::Node&, T&)` found by
+// overload: it reads the payload's node, and fails (a "decode" error whose
+// message says what was wrong) when the node does not have the payload's
+// shape.
 template <class T>
-concept Payload = std::default_initializable<T> && requires(const json::Node& v, T& out, std::string& m) {
-    { decode(v, out, m) } -> std::same_as<bool>;
-};
-
-// An envelope kind: opens a response to a payload type.
-template <class E, class T>
-concept Envelope = Payload<T> && requires(const http::HttpResponse& r) {
-    { E::template open<T>(r) } -> std::same_as<error::Result<T>>;
+concept Payload = std::default_initializable<T> && requires(const json::Node& v, T& out) {
+    { decode(v, out) } -> std::same_as<error::Result<void>>;
 };
 
 // Receives the elements of a list payload one at a time (see
@@ -62,9 +57,9 @@ concept Envelope = Payload<T> && requires(const http::HttpResponse& r) {
 class ListSink {
 public:
     virtual ~ListSink() = default;
-    // Decodes one element and keeps what it makes of it; false with the
-    // decoder's message when the element does not have the list's shape.
-    virtual bool element(const json::Node& item, std::string& message) = 0;
+    // Decodes one element and keeps what it makes of it; the decoder's error
+    // when the element does not have the list's shape.
+    virtual error::Result<void> element(const json::Node& item) = 0;
 };
 
 // The code-and-data envelope of the accounts gateway.
@@ -90,29 +85,30 @@ struct CodeData {
     // response.
     static error::Result<const json::Node*> payload(const http::HttpResponse& response, json::Doc& doc);
 
-    // Hands the payload's node to `use(node, message)`, which returns a
-    // result or nothing with a message when the node does not have the
-    // payload's shape.
-    template <class F>
-    static auto open_with(const http::HttpResponse& response, F&& use)
-        -> error::Result<typename std::invoke_result_t<F, const json::Node&, std::string&>::value_type> {
+    // Hands the payload's node to `use(node)`, which returns the result or
+    // the error of a node that does not have the payload's shape (reported
+    // as "unexpected payload shape: {its message}").
+    template <class T, class F>
+    static error::Result<T> open_with(const http::HttpResponse& response, F&& use) {
         json::Doc doc;
         auto node = payload(response, doc);
         if (!node) return std::move(node).error();
-        std::string message;
-        auto out = use(*node.value(), message);
-        if (!out) return error::Error::decode("unexpected payload shape: " + message);
-        return std::move(*out);
+        error::Result<T> out = use(*node.value());
+        if (!out) return shape_error(std::move(out).error());
+        return out;
     }
 
     template <Payload T>
     static error::Result<T> open(const http::HttpResponse& response) {
-        return open_with(response, [](const json::Node& node, std::string& message) -> std::optional<T> {
+        return open_with<T>(response, [](const json::Node& node) -> error::Result<T> {
             T out{};
-            if (!decode(node, out, message)) return std::nullopt;
+            if (auto read = decode(node, out); !read) return std::move(read).error();
             return out;
         });
     }
+
+    // "unexpected payload shape: {message}", a "decode" error.
+    static error::Error shape_error(error::Error&& decoding);
 };
 
 }  // namespace quillon_core::envelope

@@ -187,7 +187,7 @@ std::string_view Doc::keep(std::string_view text) {
     return {p, text.size()};
 }
 
-std::optional<Doc> Doc::parse(std::string_view text, std::string& message) {
+error::Result<Doc> Doc::parse(std::string_view text) {
     if (text.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("JSON text too large");
     Doc doc;
     Reader reader(text);
@@ -197,8 +197,7 @@ std::optional<Doc> Doc::parse(std::string_view text, std::string& message) {
         doc.root_ = root;
         return doc;
     }
-    message = reader.error_text();
-    return std::nullopt;
+    return error::Error::decode(reader.error_text());
 }
 
 const Node* Node::find(std::string_view key) const {

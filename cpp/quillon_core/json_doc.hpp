@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "error.hpp"
 #include "json_value.hpp"
 
 namespace quillon_core::json {
@@ -92,11 +93,11 @@ public:
 
     const Node& root() const { return root_; }
 
-    // Reads the whole text as one JSON value (JSON whitespace around it); on
-    // failure sets `message` to the reader's message with its position, as
+    // Reads the whole text as one JSON value (JSON whitespace around it); a
+    // failure is a "decode" error with the reader's message and position, as
     // in "expected value at line 1 column 1". The text must outlive the
     // document.
-    static std::optional<Doc> parse(std::string_view text, std::string& message);
+    static error::Result<Doc> parse(std::string_view text);
 
     // Storage that lives as long as the document.
     void* allocate(std::size_t bytes, std::size_t align);

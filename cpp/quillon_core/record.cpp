@@ -200,10 +200,7 @@ namespace {
 using NodeField = Field<NodeRead>;
 using json::Node;
 
-bool fail(std::string& message, std::string text) {
-    message = std::move(text);
-    return false;
-}
+error::Result<void> fail(std::string message) { return error::Error::decode(std::move(message)); }
 
 void reset_all(void* record, std::span<const NodeField> fields) {
     for (const NodeField& f : fields) f.reset(record);
@@ -226,7 +223,7 @@ std::size_t field_index(std::span<const NodeField> fields, std::string_view key,
 // field read as met; then the first required field not seen, in declaration
 // order. This is the decoding as defined; `read_object` gets the same result
 // faster whenever it can.
-bool read_sorted(const Node& v, void* out, std::span<const NodeField> fields, std::string& m) {
+error::Result<void> read_sorted(const Node& v, void* out, std::span<const NodeField> fields) {
     reset_all(out, fields);
     std::uint32_t seen = 0;
     for (const json::Member* member : json::sorted_members(v)) {
@@ -234,23 +231,23 @@ bool read_sorted(const Node& v, void* out, std::span<const NodeField> fields, st
         while (i < fields.size() && !fields[i].named(member->key)) ++i;
         if (i == fields.size()) continue;  // unknown key: not examined
         const std::uint32_t bit = std::uint32_t{1} << i;
-        if (seen & bit) return fail(m, "duplicate field `" + std::string(fields[i].name) + "`");
+        if (seen & bit) return fail("duplicate field `" + std::string(fields[i].name) + "`");
         seen |= bit;
-        if (!fields[i].read(member->value, out, m)) return false;
+        if (auto read = fields[i].read(member->value, out); !read) return read;
     }
     for (std::size_t i = 0; i < fields.size(); ++i) {
         if (fields[i].presence == Presence::required && !(seen & (std::uint32_t{1} << i))) {
-            return fail(m, "missing field `" + std::string(fields[i].name) + "`");
+            return fail("missing field `" + std::string(fields[i].name) + "`");
         }
     }
-    return true;
+    return {};
 }
 
 // Object form, in the order of the text. Reading a field does not depend on
 // the other fields, so while no key repeats (or meets its alias) and no field
 // fails, this order gives what the sorted order gives. Otherwise the record
 // is read again by `read_sorted`, which settles the outcome and the message.
-bool read_object(const Node& v, void* out, std::span<const NodeField> fields, KeyOrder& order, std::string& m) {
+error::Result<void> read_object(const Node& v, void* out, std::span<const NodeField> fields, KeyOrder& order) {
     std::uint32_t seen = 0;
     std::size_t previous = KeyOrder::MAX_FIELDS;
     for (const json::Member& member : v.members()) {
@@ -258,37 +255,36 @@ bool read_object(const Node& v, void* out, std::span<const NodeField> fields, Ke
         if (i == fields.size()) continue;
         previous = i;
         const std::uint32_t bit = std::uint32_t{1} << i;
-        if ((seen & bit) || !fields[i].read(member.value, out, m)) return read_sorted(v, out, fields, m);
+        if ((seen & bit) || !fields[i].read(member.value, out)) return read_sorted(v, out, fields);
         seen |= bit;
     }
     for (std::size_t i = 0; i < fields.size(); ++i) {
         if (seen & (std::uint32_t{1} << i)) continue;
         if (fields[i].presence == Presence::required) {
-            return fail(m, "missing field `" + std::string(fields[i].name) + "`");
+            return fail("missing field `" + std::string(fields[i].name) + "`");
         }
         fields[i].reset(out);
     }
-    return true;
+    return {};
 }
 
 // Array form: element i is field i; a short array leaves optional fields at
 // their defaults and fails at the first required one; a long one fails.
-bool read_array(const Node& v, void* out, std::string_view name, std::span<const NodeField> fields,
-                std::string& m) {
+error::Result<void> read_array(const Node& v, void* out, std::string_view name, std::span<const NodeField> fields) {
     reset_all(out, fields);
     const auto items = v.items();
     for (std::size_t i = 0; i < fields.size(); ++i) {
         if (i < items.size()) {
-            if (!fields[i].read(items[i], out, m)) return false;
+            if (auto read = fields[i].read(items[i], out); !read) return read;
         } else if (fields[i].presence == Presence::required) {
-            return fail(m, "invalid length " + std::to_string(i) + ", expected struct " + std::string(name) +
-                               " with " + std::to_string(fields.size()) + " elements");
+            return fail("invalid length " + std::to_string(i) + ", expected struct " + std::string(name) + " with " +
+                        std::to_string(fields.size()) + " elements");
         }
     }
     if (items.size() > fields.size()) {
-        return fail(m, "invalid length " + std::to_string(items.size()) + ", expected fewer elements in array");
+        return fail("invalid length " + std::to_string(items.size()) + ", expected fewer elements in array");
     }
-    return true;
+    return {};
 }
 
 }  // namespace
@@ -298,18 +294,13 @@ std::string invalid_type(const Node& found, std::string_view expected) {
            ", expected " + std::string(expected);
 }
 
-bool read_record(const Node& node, void* record, std::string_view name, std::span<const NodeField> fields,
-                 KeyOrder& order, std::string& message) {
-    bool ok = false;
-    if (node.is_object()) {
-        ok = read_object(node, record, fields, order, message);
-    } else if (node.is_array()) {
-        ok = read_array(node, record, name, fields, message);
-    } else {
-        message = invalid_type(node, "struct " + std::string(name));
-    }
-    if (!ok) reset_all(record, fields);
-    return ok;
+error::Result<void> read_record(const Node& node, void* record, std::string_view name,
+                                std::span<const NodeField> fields, KeyOrder& order) {
+    auto read = node.is_object()  ? read_object(node, record, fields, order)
+                : node.is_array() ? read_array(node, record, name, fields)
+                                  : fail(invalid_type(node, "struct " + std::string(name)));
+    if (!read) reset_all(record, fields);
+    return read;
 }
 
 }  // namespace quillon_core::record

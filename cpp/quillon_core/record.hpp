@@ -47,6 +47,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "error.hpp"
 #include "json_doc.hpp"
 #include "json_reader.hpp"
 
@@ -60,9 +61,9 @@ enum class Presence : std::uint8_t {
 
 // Reads a field's value from the payload text at the reader into the record.
 using TextRead = bool (*)(json::Reader&, void* record);
-// Reads a field's value from a gateway document node into the record; false
-// with a message when the value does not fit.
-using NodeRead = bool (*)(const json::Node&, void* record, std::string& message);
+// Reads a field's value from a gateway document node into the record; a
+// "decode" error when the value does not fit.
+using NodeRead = error::Result<void> (*)(const json::Node&, void* record);
 
 // One field of a record, type-erased so that one engine serves all records.
 template <class Read>
@@ -222,33 +223,31 @@ struct KeyOrder {
     }();
 };
 
-bool read_record(const json::Node& node, void* record, std::string_view name,
-                 std::span<const Field<NodeRead>> fields, KeyOrder& order, std::string& message);
+error::Result<void> read_record(const json::Node& node, void* record, std::string_view name,
+                                std::span<const Field<NodeRead>> fields, KeyOrder& order);
 
 // "invalid type: {found}, expected {expected}", the found value named as in
 // "unit value", "boolean `true`", "number", "string \"x\"", "sequence", "map".
 std::string invalid_type(const json::Node& found, std::string_view expected);
 
-// The gateway field of the member `Member`, read by `Kind::read(node, member,
-// message)`; `Kind::required` says whether the field must be present.
+// The gateway field of the member `Member`, read by `Kind::read(node,
+// member)`; `Kind::required` says whether the field must be present.
 template <auto Member, class Kind>
 constexpr Field<NodeRead> field(std::string_view name, std::string_view alias = {}) {
     using R = typename MemberOf<Member>::Record;
     using T = typename MemberOf<Member>::Type;
     return {name,
-            [](const json::Node& node, void* record, std::string& message) {
-                return Kind::read(node, static_cast<R*>(record)->*Member, message);
-            },
+            [](const json::Node& node, void* record) { return Kind::read(node, static_cast<R*>(record)->*Member); },
             Kind::required ? Presence::required : Presence::optional, alias,
             [](void* record) { static_cast<R*>(record)->*Member = T{}; }};
 }
 
 // Decodes a gateway record from a document node.
 template <NodeDescribed R>
-bool read(const json::Node& node, R& out, std::string& message) {
+error::Result<void> read(const json::Node& node, R& out) {
     static_assert(Table<R>::fields.size() <= KeyOrder::MAX_FIELDS);
     thread_local KeyOrder order;
-    return read_record(node, &out, Table<R>::name, Table<R>::fields, order, message);
+    return read_record(node, &out, Table<R>::name, Table<R>::fields, order);
 }
 
 }  // namespace quillon_core::record

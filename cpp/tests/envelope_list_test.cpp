@@ -33,11 +33,11 @@ std::string general(const HttpResponse& response) {
 
 struct Collect final : envelope::ListSink {
     std::vector<model::StatusChanged> items;
-    bool element(const quillon_core::json::Node& item, std::string& message) override {
+    quillon_core::error::Result<void> element(const quillon_core::json::Node& item) override {
         wire::Changed c;
-        if (!wire::decode(item, c, message)) return false;
+        if (auto read = wire::decode(item, c); !read) return read;
         items.push_back(model::convert(std::move(c)));
-        return true;
+        return {};
     }
 };
 

@@ -16,10 +16,10 @@ namespace {
 // "ok", or the decoder's message.
 template <class R>
 std::string decode(const std::string& text, R& out) {
-    std::string message;
-    auto doc = json::Doc::parse(text, message);
-    if (!doc) return "not JSON: " + message;
-    return wire::decode(doc->root(), out, message) ? "ok" : message;
+    const auto doc = json::Doc::parse(text);
+    if (!doc) return "not JSON: " + doc.error().message;
+    const auto read = wire::decode(doc.value().root(), out);
+    return read ? "ok" : read.error().message;
 }
 
 }  // namespace

@@ -15,11 +15,10 @@ namespace {
 
 // The document written back compactly (members sorted), or the reader's message.
 std::string read(const std::string& text) {
-    std::string message;
-    const auto doc = json::Doc::parse(text, message);
-    if (!doc) return message;
+    const auto doc = json::Doc::parse(text);
+    if (!doc) return doc.error().message;
     std::string out;
-    json::write(doc->root(), out);
+    json::write(doc.value().root(), out);
     return out;
 }
 
