@@ -29,15 +29,13 @@ namespace quillon_core::amount {
 
 namespace {
 
-using u128 = UInt128;
-
 constexpr int MAX_SCALE = 28;
-constexpr u128 MAX_MANTISSA{0xFFFF'FFFFu, ~std::uint64_t{0}};  // 2^96 - 1
+constexpr UInt128 MAX_MANTISSA{0xFFFF'FFFFu, ~std::uint64_t{0}};  // 2^96 - 1
 // 10^29, the first power of ten above the largest mantissa.
 constexpr std::int64_t DIGITS_ABOVE_MAX = 29;
 
 struct Decimal {
-    u128 mantissa{};
+    UInt128 mantissa{};
     std::int64_t scale = 0;
     bool negative = false;
 };
@@ -45,14 +43,14 @@ struct Decimal {
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // m * 10 + d.
-u128 push_digit(u128 m, int d) { return mul_add(m, 10, static_cast<std::uint32_t>(d)); }
+UInt128 push_digit(UInt128 m, int d) { return mul_add(m, 10, static_cast<std::uint32_t>(d)); }
 
 // Divides by 10^k rounding half to even; k >= 1. The digits are dropped one
 // at a time (k is at most 29 here): the last one dropped decides the rounding
 // together with whether any digit below it was non-zero.
-u128 divide_pow10_rounded(u128 m, std::int64_t k) {
+UInt128 divide_pow10_rounded(UInt128 m, std::int64_t k) {
     // Every mantissa lies below 10^29, so below half of any larger power.
-    if (k > DIGITS_ABOVE_MAX) return u128{};
+    if (k > DIGITS_ABOVE_MAX) return UInt128{};
     std::uint32_t dropped = 0;
     bool sticky = false;
     for (std::int64_t i = 0; i < k; ++i) {
@@ -75,7 +73,7 @@ const char* read_plain(std::string_view s, Decimal& out) {
     if (i < s.size() && !is_digit(s[i]) && s[i] != '.') {
         return "Invalid decimal: must start lead with a number";
     }
-    u128 m{};
+    UInt128 m{};
     std::int64_t scale = 0;
     bool point = false;
     bool any_digit = false;
@@ -184,7 +182,7 @@ bool read_scientific(std::string_view s, bool strict, Decimal& out, std::string&
         }
         const std::int64_t k = exponent - out.scale;
         out.scale = 0;
-        if (out.mantissa != u128{}) {
+        if (out.mantissa != UInt128{}) {
             // A mantissa of at least 1 passes the largest after at most 29
             // steps, so the loop is short whatever k is.
             for (std::int64_t i = 0; i < k; ++i) {
@@ -251,13 +249,13 @@ void append_text(const Amount& amount, std::string& out) {
         }
         for (; m != 0; m /= 10) *--p = static_cast<char>('0' + m % 10);
     } else {
-        u128 m{amount.hi, amount.lo};
+        UInt128 m{amount.hi, amount.lo};
         std::uint32_t digit = 0;
-        for (u128 q = div_small(m, 10, digit); scale > 0 && digit == 0; q = div_small(m, 10, digit)) {
+        for (UInt128 q = div_small(m, 10, digit); scale > 0 && digit == 0; q = div_small(m, 10, digit)) {
             m = q;
             --scale;
         }
-        while (m != u128{}) {
+        while (m != UInt128{}) {
             m = div_small(m, 10, digit);
             *--p = static_cast<char>('0' + digit);
         }
