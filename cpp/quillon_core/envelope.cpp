@@ -137,19 +137,13 @@ Result<bool> CodeData::open_list(std::uint16_t status, std::string_view body, Li
     json::ValueReader values(r);
     std::optional<Error> shape;  // the first element that did not decode
     const auto list = [&]() {
-        if (!r.enter()) return false;
-        bool first = true;
-        for (;;) {
-            const int step = r.next_element(first);
-            if (step < 0) return false;
-            if (step == 0) break;
+        return r.each_element([&] {
             json::Node item;
             if (!values.next(item)) return false;
-            if (shape) continue;
+            if (shape) return true;
             if (auto kept = sink.element(item); !kept) shape = std::move(kept).error();
-        }
-        r.leave();
-        return r.end_seq();
+            return true;
+        });
     };
 
     bool general = false;  // decided once the body has been read

@@ -60,18 +60,14 @@ public:
 
 private:
     bool array(Node& out) {
-        if (!r_.enter()) return false;
         const std::size_t base = items_.size();
-        bool first = true;
-        for (;;) {
-            const int step = r_.next_element(first);
-            if (step < 0) return false;
-            if (step == 0) break;
+        const bool read = r_.each_element([&] {
             Node item;
             if (!value(item)) return false;
             items_.push_back(item);
-        }
-        r_.leave();
+            return true;
+        });
+        if (!read) return false;
         const std::size_t n = items_.size() - base;
         const Node* block = nullptr;
         if (base == 0 && n >= ADOPT) {
@@ -87,7 +83,7 @@ private:
             block = copy;
         }
         out = Node::block(Kind::array, block, checked(n));
-        return r_.end_seq();
+        return true;
     }
 
     bool object(Node& out) {

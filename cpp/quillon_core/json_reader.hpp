@@ -102,6 +102,21 @@ public:
     bool colon();
     // The closing "]" after the last element that was asked for.
     bool end_seq();
+    // A whole array whose "[" is at the index: `element()` is called at the
+    // start of each element and reads it; then the closing "]".
+    template <class F>
+    bool each_element(F&& element) {
+        if (!enter()) return false;
+        bool first = true;
+        for (;;) {
+            const int step = next_element(first);
+            if (step < 0) return false;
+            if (step == 0) break;
+            if (!element()) return false;
+        }
+        leave();
+        return end_seq();
+    }
     // The closing "}" after the last member.
     bool end_map();
     // Only JSON whitespace may follow the document.

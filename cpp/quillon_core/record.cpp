@@ -181,16 +181,7 @@ bool read_list(Reader& r, void* list, bool (*element)(Reader&, void* list)) {
     const int c = r.skip_ws();
     if (c == -1) return r.fail_at("EOF while parsing a value");
     if (c != '[') return r.invalid_type("a sequence");
-    if (!r.enter()) return false;
-    bool first = true;
-    for (;;) {
-        const int step = r.next_element(first);
-        if (step < 0) return false;
-        if (step == 0) break;
-        if (!element(r, list)) return false;
-    }
-    r.leave();
-    return r.end_seq();
+    return r.each_element([&] { return element(r, list); });
 }
 
 // ---- gateway records ---------------------------------------------------------
