@@ -142,6 +142,9 @@ constexpr int PAYMENT_STATUSES = 9;
 
 struct Bound {
     bool ready = false;
+    // The interpreter whose objects these are: another interpreter of the
+    // process (a subinterpreter) gets no results here, only None.
+    PyInterpreterState* interpreter = nullptr;
     PyObject* decimal = nullptr;
     PyObject* empty_args = nullptr;
     PyObject* account_status[ACCOUNT_STATUSES] = {};
@@ -150,7 +153,8 @@ struct Bound {
 };
 
 // Set by `bind` and kept for the life of the process (the interpreter lock
-// guards it, as every entry holds it throughout).
+// guards it, as every entry holds it throughout); bound in the first
+// interpreter that binds.
 Bound bound;
 
 // A new instance of a result class with its fields set in order. The
@@ -513,6 +517,7 @@ PyObject* parse_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
         PyErr_SetString(PyExc_RuntimeError, "parse() before bind()");
         return nullptr;
     }
+    if (PyInterpreterState_Get() != bound.interpreter) Py_RETURN_NONE;
     Py_ssize_t op_size = 0;
     const char* op_text = PyUnicode_Check(args[0]) ? PyUnicode_AsUTF8AndSize(args[0], &op_size) : nullptr;
     if (op_text == nullptr) {
@@ -566,12 +571,16 @@ int bind_statuses(PyObject* cls, PyObject** out, int count, std::string_view (*w
 
 // bind(decimal, account_status, payment_status, classes): the types the
 // results are made of; `classes` maps each result class's name to the class.
+// False (nothing bound) in another interpreter than the one that bound first.
 PyObject* bind_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
     if (nargs != 4 || !PyDict_Check(args[3])) {
         PyErr_SetString(PyExc_TypeError,
                         "bind(decimal, account_status, payment_status, classes: dict)");
         return nullptr;
     }
+    PyInterpreterState* here = PyInterpreterState_Get();
+    if (bound.interpreter != nullptr && bound.interpreter != here) Py_RETURN_FALSE;
+    bound.interpreter = here;
     bound.ready = false;
     if (bound.empty_args == nullptr && (bound.empty_args = PyTuple_New(0)) == nullptr) return nullptr;
     Py_INCREF(args[0]);
@@ -610,7 +619,7 @@ PyObject* bind_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
         }
     }
     bound.ready = true;
-    Py_RETURN_NONE;
+    Py_RETURN_TRUE;
 }
 
 // {class name: field names in order}: what `bind` expects of each class.

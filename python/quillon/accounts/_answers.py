@@ -25,8 +25,8 @@ def _bind() -> bool:
             return False
         if tuple(f.name for f in dataclasses.fields(cls)) != _objects.FIELDS[name]:
             return False
-    _objects.bind(Decimal, models.AccountStatus, models.PaymentStatus, classes)
-    return True
+    # False in a subinterpreter when another interpreter bound the module first.
+    return _objects.bind(Decimal, models.AccountStatus, models.PaymentStatus, classes)
 
 
 READY = _bind()
