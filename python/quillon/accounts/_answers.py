@@ -21,7 +21,11 @@ from quillon.accounts import _objects, models
 def _bind() -> bool:
     classes = {name: getattr(models, name, None) for name in _objects.FIELDS}
     for name, cls in classes.items():
+        # The objects are made without __init__: a class that does more
+        # there than store its fields is left to the engine's call.
         if not (isinstance(cls, type) and dataclasses.is_dataclass(cls)):
+            return False
+        if hasattr(cls, "__post_init__"):
             return False
         if tuple(f.name for f in dataclasses.fields(cls)) != _objects.FIELDS[name]:
             return False
