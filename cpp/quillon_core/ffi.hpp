@@ -9,16 +9,13 @@
 #include <utility>
 
 #include "config.hpp"
-#include "config_json.hpp"
 #include "error.hpp"
 #include "http.hpp"
-#include "http_json.hpp"
 #include "json_reader.hpp"
 #include "json_value.hpp"
 #include "operation.hpp"
 #include "record.hpp"
 #include "token.hpp"
-#include "token_json.hpp"
 
 namespace quillon_core::ffi {
 

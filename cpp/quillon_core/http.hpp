@@ -1,7 +1,8 @@
 // The HTTP exchange the engine describes: the request the caller sends and
-// the response it hands back.
+// the response it hands back (read from the "parse" payload).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "json_value.hpp"
+#include "record.hpp"
 
 namespace quillon_core::http {
 
@@ -37,3 +39,16 @@ struct HttpResponse {
 };
 
 }  // namespace quillon_core::http
+
+namespace quillon_core::record {
+
+template <>
+struct Table<http::HttpResponse> {
+    static constexpr std::string_view name = "HttpResponse";
+    static constexpr std::array fields = {
+        field<&http::HttpResponse::status>("status"),
+        field<&http::HttpResponse::body>("body"),
+    };
+};
+
+}  // namespace quillon_core::record

@@ -1,9 +1,14 @@
-// The bearer token the caller obtained and passes with a "build" call.
+// The bearer token the caller obtained and passes with a "build" call, and
+// how it is read from the payload.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+
+#include "record.hpp"
 
 namespace quillon_core::token {
 
@@ -15,3 +20,20 @@ struct AccessToken {
 };
 
 }  // namespace quillon_core::token
+
+namespace quillon_core::record {
+
+// The scope may be missing or null in an object, but an array must hold all
+// four elements.
+template <>
+struct Table<token::AccessToken> {
+    static constexpr std::string_view name = "AccessToken";
+    static constexpr std::array fields = {
+        field<&token::AccessToken::access_token>("access_token"),
+        field<&token::AccessToken::token_type>("token_type"),
+        field<&token::AccessToken::expires_at>("expires_at"),
+        field<&token::AccessToken::scope>("scope", Presence::optional),
+    };
+};
+
+}  // namespace quillon_core::record

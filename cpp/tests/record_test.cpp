@@ -7,9 +7,9 @@
 
 #include "check.hpp"
 #include "quillon_accounts/inputs.hpp"
-#include "quillon_core/config_json.hpp"
-#include "quillon_core/http_json.hpp"
-#include "quillon_core/token_json.hpp"
+#include "quillon_core/config.hpp"
+#include "quillon_core/http.hpp"
+#include "quillon_core/token.hpp"
 
 namespace json = quillon_core::json;
 namespace record = quillon_core::record;
