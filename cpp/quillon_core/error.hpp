@@ -1,6 +1,9 @@
 // The one failure type and the one way it travels: every function that can
 // fail returns a `Result<T>` (`Result<void>` for a check), holding either
-// its value or the `Error` that stopped it; nothing is thrown for it.
+// its value or the `Error` that stopped it; nothing is thrown for it. Only
+// the JSON reader, whose messages need its position, keeps its first
+// failure in itself and answers bool; `ffi::parse` and `json::Doc::parse`
+// turn that into a Result.
 #pragma once
 
 #include <cstdint>
