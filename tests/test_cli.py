@@ -141,11 +141,19 @@ def test_describe_and_version_need_no_configuration() -> None:
     assert json.loads(out)["protocol"] == 2
 
 
+def interruptible() -> None:
+    # A shell that starts a job in the background makes it ignore SIGINT, and
+    # Python then keeps ignoring it; the commands under test run as a user's
+    # terminal would start them.
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 def test_simulator_command_serves_until_interrupted() -> None:
     proc = subprocess.Popen(
         [sys.executable, "-m", "quillon.accounts", "simulator", "--port", "0"],
         stdout=subprocess.PIPE,
         text=True,
+        preexec_fn=interruptible,
     )
     try:
         assert proc.stdout is not None
@@ -232,7 +240,7 @@ def test_a_busy_port_is_one_line() -> None:
 
 def cli(*argv: str, **options: Any) -> subprocess.Popen[str]:
     return subprocess.Popen([sys.executable, "-m", "quillon.accounts", *argv], text=True,
-                            stderr=subprocess.PIPE, **options)
+                            stderr=subprocess.PIPE, preexec_fn=interruptible, **options)
 
 
 def test_ctrl_c_during_a_request_exits_130_quietly() -> None:
