@@ -83,6 +83,11 @@ async def test_async_zero_config_with_basic_token(
         ({}, {"token": "t0ken", "token_url": "http://127.0.0.1/t"}, TypeError, "no use"),
         ({}, {"token_url": "http://127.0.0.1/t"}, TypeError, "client_secret or basic_token"),
         ({}, {"token": 42}, TypeError, "token must be a str"),
+        # Options no request could use fail here, not as a raw error at the first call.
+        ({}, {"timeout": "20"}, TypeError, "timeout must be a number of seconds"),
+        ({}, {"timeout": -1}, ValueError, "timeout must be above 0"),
+        ({}, {"timeout": (5.0, float("nan"), 5.0, 5.0)}, ValueError, "above 0 seconds, not nan"),
+        ({}, {"retry": 3}, TypeError, "retry must be a RetryPolicy, not int"),
     ],
 )
 def test_unusable_settings_are_refused_clearly(
@@ -123,6 +128,8 @@ def test_with_options_shares_the_pool(client: Client, sim: GatewaySimulator) -> 
     assert "x-request-tag" not in sim.requests[-1].headers
     with pytest.raises(ValueError, match="Authorization"):
         client.with_options(headers={"Authorization": "Bearer other"})
+    with pytest.raises(ValueError, match="timeout must be above 0"):
+        client.with_options(timeout=0)
 
 
 def test_raw_response_and_error_details(client: Client, sim: GatewaySimulator) -> None:

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import json
 from decimal import Decimal
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 import pytest
 
@@ -21,6 +21,9 @@ from quillon.accounts import (
     StatusChanged,
 )
 from quillon.accounts.export import from_data, from_dict, to_data, to_dict
+
+if TYPE_CHECKING:
+    from typing_extensions import assert_type
 
 
 def _results(client: Client) -> list[tuple[Any, Any]]:
@@ -52,6 +55,16 @@ def test_every_result_round_trips_through_json_text(client: Client) -> None:
         assert from_data(tp, json.loads(text)) == result
         if not isinstance(result, list):
             assert from_dict(tp, json.loads(text)) == result
+
+
+def test_loaded_data_has_the_type_asked_for(client: Client) -> None:
+    week = {"date_from": "2024-01-01", "date_to": "2024-01-07"}
+    movements = client.debits(nit=NIT, account_number=MAIN, **week)
+    loaded = from_data(list[Movement], to_data(movements))
+    if TYPE_CHECKING:  # what mypy infers for the caller, not Any
+        assert_type(loaded, list[Movement])
+    assert loaded == movements
+    assert isinstance(loaded[0].amount, Decimal)
 
 
 def test_amounts_are_exact_decimal_text_and_statuses_words(client: Client) -> None:

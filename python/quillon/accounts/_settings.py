@@ -18,13 +18,17 @@ Empty variables count as unset. An explicit argument wins over its variable.
 
 from __future__ import annotations
 
+import math
 import os
 from collections.abc import Callable, Mapping
 from dataclasses import dataclass
 from typing import Any
 
+import httpx
+
 from quillon.accounts.config import AccessToken, ClientConfig, Environment, check_base_url
 from quillon.accounts.errors import ValidationError
+from quillon.accounts.retry import RetryPolicy
 
 ENV_CLIENT_ID = "QUILLON_CLIENT_ID"
 ENV_ACCESS_TOKEN = "QUILLON_ACCESS_TOKEN"
@@ -147,3 +151,33 @@ def _config_from(given: Mapping[str, Any], env: Mapping[str, str]) -> ClientConf
         basic_token=given.get("basic_token") or env_value(env, ENV_BASIC_TOKEN),
     )
 
+
+
+def check_call_options(timeout: Any, retry: Any) -> None:
+    """Refuses a ``timeout`` or ``retry`` that no call could use, when the client is made
+    rather than at its first request: a ``TypeError`` for the wrong kind of value, a
+    ``ValueError`` for a limit that is not above 0 (an infinite one means no limit)."""
+    if retry is not None and not isinstance(retry, RetryPolicy):
+        raise TypeError(f"retry must be a RetryPolicy, not {type(retry).__name__}")
+    if timeout is None:
+        return
+    limits = timeout if isinstance(timeout, httpx.Timeout) else None
+    if limits is None:
+        try:
+            limits = httpx.Timeout(timeout)
+        except (TypeError, ValueError):
+            raise TypeError(
+                "timeout must be a number of seconds or an httpx.Timeout, "
+                f"not {type(timeout).__name__}"
+            ) from None
+    for name in ("connect", "read", "write", "pool"):
+        value = getattr(limits, name)
+        if value is None:
+            continue
+        if isinstance(value, bool) or not isinstance(value, (int, float)):
+            raise TypeError(
+                "timeout must be a number of seconds or an httpx.Timeout, "
+                f"not {type(value).__name__}"
+            )
+        if math.isnan(value) or value <= 0:
+            raise ValueError(f"timeout must be above 0 seconds, not {value!r}")

@@ -30,7 +30,7 @@ from quillon.accounts._inputs import check_input, coerce
 from quillon.accounts._iterate import AsyncRanges, SyncRanges
 from quillon.accounts._logging import Redactor, logger, mask_headers
 from quillon.accounts._requests import RequestMaker
-from quillon.accounts._settings import resolve
+from quillon.accounts._settings import check_call_options, resolve
 from quillon.accounts.config import (
     AccessToken,
     AsyncTokenProvider,
@@ -190,6 +190,7 @@ class _Base:
         clock: Callable[[], float],
         max_response_bytes: int,
     ) -> None:
+        check_call_options(timeout, retry)
         if isinstance(max_response_bytes, bool) or not isinstance(max_response_bytes, int):
             raise TypeError("max_response_bytes must be an int")
         if max_response_bytes < 1:
@@ -217,6 +218,7 @@ class _Base:
     def _derive(
         self, timeout: Any, retry: RetryPolicy | None, headers: Mapping[str, str] | None
     ) -> Any:
+        check_call_options(timeout, retry)
         clone = copy.copy(self)
         clone._owns_http = False  # type: ignore[attr-defined]
         if timeout is not None:

@@ -23,7 +23,7 @@ import typing
 from collections.abc import Mapping
 from decimal import Decimal, InvalidOperation
 from enum import Enum
-from typing import Any, TypeVar, Union, cast
+from typing import Any, TypeVar, Union, cast, overload
 
 __all__ = ["from_data", "from_dict", "to_data", "to_dict"]
 
@@ -62,6 +62,10 @@ def from_dict(cls: type[T], data: Mapping[str, Any]) -> T:
     return cast(T, _load(cls, data, cls.__name__))
 
 
+@overload
+def from_data(tp: type[T], data: Any) -> T: ...
+@overload
+def from_data(tp: Any, data: Any) -> Any: ...
 def from_data(tp: Any, data: Any) -> Any:
     """The typed value of type ``tp`` (such as ``list[Movement]``) that :func:`to_data` gave
     ``data`` for. Raises ``ValueError`` naming the member that does not fit."""
