@@ -201,8 +201,8 @@ def build_parser(environ: Mapping[str, str] | None = None) -> argparse.ArgumentP
         prog="quillon-accounts",
         description="Merchant accounts at the Quillon gateway. Settings come from flags or "
         "from QUILLON_* variables; `COMMAND --help` lists them.",
-        epilog="exit status: 0 ok, 2 usage, 3 validation, 4 authentication, 5 api, 6 decode, "
-        "7 transport, 8 engine",
+        epilog="exit status: 0 ok, 1 other, 2 usage, 3 validation, 4 authentication, 5 api, "
+        "6 decode, 7 transport, 8 engine, 130 Ctrl-C, 141 output closed early",
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {_package_version()}")
     sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
