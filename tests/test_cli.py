@@ -238,6 +238,14 @@ def test_a_busy_port_is_one_line() -> None:
     assert err.count("\n") == 1
 
 
+@pytest.mark.parametrize("port", ["65536", "-1", "http"])
+def test_a_port_out_of_range_is_a_usage_error(
+    port: str, capsys: pytest.CaptureFixture[str]
+) -> None:
+    assert run(["simulator", "--port", port], {})[0] == 2
+    assert "expected a whole number from 0 to 65535" in capsys.readouterr().err
+
+
 def cli(*argv: str, **options: Any) -> subprocess.Popen[str]:
     return subprocess.Popen([sys.executable, "-m", "quillon.accounts", *argv], text=True,
                             stderr=subprocess.PIPE, preexec_fn=interruptible, **options)

@@ -299,7 +299,10 @@ def build_parser(environ: Mapping[str, str] | None = None) -> argparse.ArgumentP
     )
     p.add_argument("--host", default="127.0.0.1", help="address to listen on, default 127.0.0.1")
     p.add_argument(
-        "--port", type=int, default=8780, help="port to listen on (0: any free one), default 8780"
+        "--port",
+        type=_whole(0, 65535),
+        default=8780,
+        help="port to listen on (0: any free one), default 8780",
     )
     p.add_argument("--prefix", default="", help="path segment before the API path, e.g. /sandbox")
     p.add_argument(
