@@ -17,8 +17,13 @@ HEADERS = {"Authorization": "Bearer t", "Content-Type": "application/json", "cli
     {"cookies": {"session": "s1"}},
     {"params": {"debug": "1"}},
     {"base_url": "https://other.test/base"},
+    {"headers": {"Host": "front.test", "Accept-Encoding": "br"}},
+    {"headers": {"Content-Length": "3"}},
+    {"headers": {"X-Name": "café".encode()}},
 ])
-@pytest.mark.parametrize(("method", "content"), [("POST", b'{"nit":"1"}'), ("GET", None)])
+@pytest.mark.parametrize(("method", "content"), [
+    ("POST", b'{"nit":"1"}'), ("GET", None), ("POST", None), ("GET", b"x"), ("POST", "é".encode())
+])
 def test_the_same_request_as_build_request(
     options: dict[str, object], method: str, content: bytes | None
 ) -> None:
@@ -26,12 +31,13 @@ def test_the_same_request_as_build_request(
     maker = RequestMaker()
     timeout = httpx.Timeout(3.0, connect=1.0)
     for headers in (HEADERS, {**HEADERS, "Authorization": "Bearer new"}, HEADERS):
-        made = maker.make(http, method, URL, headers, content, timeout)
+        made = maker.make(http, method, URL, headers, content, timeout.as_dict())
         expected = http.build_request(method, URL, headers=headers, content=content,
                                       timeout=timeout)
         assert made.method == expected.method
         assert made.url == expected.url
         assert made.headers.raw == expected.headers.raw
+        assert made.headers.encoding == httpx.Headers(made.headers.raw).encoding
         assert made.read() == expected.read()
         assert made.extensions == expected.extensions
     http.close()

@@ -1,12 +1,15 @@
 """The httpx request of one attempt, put together from pieces kept between calls.
 
-``httpx.Client.build_request`` parses the URL text and merges the client's
-headers and cookies on every call, which costs more than the rest of a small
-call. The result is the same request each time for the same URL, client
-headers and engine headers, so the parsed URL and the merged headers are kept
-here (keyed by what they were made from) and the request is made directly,
-exactly as ``build_request`` would make it. A client with default query
-parameters goes the general way.
+``httpx.Client.build_request`` parses the URL text, merges the client's
+headers and cookies, then adds Host and Content-Length by looking each header
+up again, on every call; that costs more than the rest of a small call. For
+the same URL, client headers and engine headers the outcome is the same each
+time, so the parsed URL and the headers up to the body's length (Host
+included) are kept here, keyed by what they were made from, and each request
+is made from them with its body as a ready stream: exactly the request
+``build_request`` would make. A client with default query parameters or
+headers that say where the body ends goes the general way, as does a POST
+without a body.
 """
 
 from __future__ import annotations
@@ -17,15 +20,31 @@ import httpx
 
 _MOST_URLS = 256
 
+# Client headers after which httpx settles the body's headers otherwise.
+_BODY_HEADERS = frozenset({b"content-length", b"transfer-encoding"})
+
+
+class _Kept:
+    """The headers of a request up to its body's length, and their encoding."""
+
+    __slots__ = ("ascii", "headers", "key")
+
+    def __init__(self, key: object, headers: httpx.Headers | None) -> None:
+        self.key = key
+        self.headers = headers
+        # The encoding httpx would settle on for the request's headers, when
+        # nothing but ASCII is added: set at once instead of found again.
+        self.ascii = headers is not None and headers.encoding == "ascii"
+
 
 class RequestMaker:
     """Makes the httpx requests of one client (safe to share between threads)."""
 
     def __init__(self) -> None:
         self._urls: dict[str, httpx.URL] = {}
-        # (what the headers were merged from, the merged headers), replaced
-        # as one value so that threads sharing the client never mix them.
-        self._headers: tuple[object, httpx.Headers] = ((), httpx.Headers())
+        # Replaced as one value, so that threads sharing the client never mix
+        # the headers of one key with another.
+        self._kept = _Kept((), None)
 
     def _url(self, text: str) -> httpx.URL:
         url = self._urls.get(text)
@@ -36,15 +55,26 @@ class RequestMaker:
             self._urls[text] = url
         return url
 
-    def _merged(self, http: httpx.Client | httpx.AsyncClient,
-                headers: Mapping[str, str]) -> httpx.Headers:
-        key = (tuple(http.headers.raw), tuple(headers.items()))
-        made_from, merged = self._headers
-        if made_from != key:
-            merged = httpx.Headers(http.headers)
-            merged.update(headers)
-            self._headers = (key, merged)
-        return merged  # copied by the request
+    def _headers(
+        self, http: httpx.Client | httpx.AsyncClient, url: httpx.URL, headers: Mapping[str, str]
+    ) -> _Kept:
+        client = http.headers
+        key = (url.netloc, tuple(client.raw), tuple(headers.items()))
+        kept = self._kept
+        if kept.key == key:
+            return kept
+        merged = httpx.Headers(client)
+        merged.update(headers)
+        names = {name.lower() for name, _ in merged.raw}
+        if names & _BODY_HEADERS:
+            kept = _Kept(key, None)
+        else:
+            raw = merged.raw
+            if b"host" not in names:
+                raw = [(b"Host", url.netloc), *raw]
+            kept = _Kept(key, httpx.Headers(raw))
+        self._kept = kept
+        return kept
 
     def make(
         self,
@@ -53,19 +83,34 @@ class RequestMaker:
         url: str,
         headers: Mapping[str, str],
         content: bytes | None,
-        timeout: httpx.Timeout,
+        timeout: Mapping[str, float | None],
     ) -> httpx.Request:
-        """What ``http.build_request(method, url, headers=..., content=..., timeout=...)`` gives."""
+        """What ``http.build_request(method, url, headers=..., content=..., timeout=...)``
+        gives; ``timeout`` in the form of ``httpx.Timeout.as_dict()``."""
         parsed = self._url(url)
-        if http.params or parsed.is_relative_url:
+        kept = None
+        if not (http.params or parsed.is_relative_url or not parsed.host):
+            kept = self._headers(http, parsed, headers)
+        if kept is None or kept.headers is None or (not content and method.upper() in _BODIED):
             return http.build_request(method, url, headers=headers, content=content,
-                                      timeout=timeout)
+                                      timeout=httpx.Timeout(**timeout))
         cookies = http.cookies
-        return httpx.Request(
+        request = httpx.Request(
             method,
             parsed,
-            content=content,
-            headers=self._merged(http, headers),
+            headers=kept.headers,
             cookies=cookies if cookies else None,
-            extensions={"timeout": timeout.as_dict()},
+            stream=httpx.ByteStream(content or b""),
+            extensions={"timeout": dict(timeout)},
         )
+        made = request.headers
+        if content:
+            made["Content-Length"] = str(len(content))
+        if kept.ascii and not cookies:
+            made.encoding = "ascii"
+        request.read()
+        return request
+
+
+# Methods for which httpx adds "Content-Length: 0" when there is no body.
+_BODIED = frozenset({"POST", "PUT", "PATCH"})

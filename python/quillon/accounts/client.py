@@ -125,6 +125,11 @@ def _transport_error(
     return TransportError(detail, sent=sent, retryable=retryable)
 
 
+def _cut(value: float | None, left: float) -> float:
+    """A timeout of httpx's cut to the ``left`` seconds of the call's deadline."""
+    return left if value is None or value > left else value
+
+
 class _Wait(NamedTuple):
     """Another attempt is due after ``seconds``."""
 
@@ -198,7 +203,7 @@ class _Base:
         self.config = config
         self.retry = retry if retry is not None else RetryPolicy()
         self.max_response_bytes = max_response_bytes
-        self._timeout = timeout
+        self._timeout = None if timeout is None else httpx.Timeout(timeout)
         self._clock = clock
         self._redactor = Redactor(config.secrets())
         self._requests = RequestMaker()
@@ -222,7 +227,7 @@ class _Base:
         clone = copy.copy(self)
         clone._owns_http = False  # type: ignore[attr-defined]
         if timeout is not None:
-            clone._timeout = timeout
+            clone._timeout = httpx.Timeout(timeout)
         if retry is not None:
             clone.retry = retry
         if headers:
@@ -384,24 +389,23 @@ class _Base:
         self, http: httpx.Client | httpx.AsyncClient, request: HttpRequest, run: Attempts
     ) -> httpx.Request:
         """The httpx request of one attempt, its timeouts cut to what is left of the deadline."""
-        configured = http.timeout if self._timeout is None else httpx.Timeout(self._timeout)
-        left = max(0.0, run.remaining())
-
-        def cut(value: float | None) -> float:
-            return left if value is None else min(value, left)
-
-        timeout = httpx.Timeout(
-            connect=cut(configured.connect),
-            read=cut(configured.read),
-            write=cut(configured.write),
-            pool=cut(configured.pool),
-        )
+        configured = http.timeout if self._timeout is None else self._timeout
+        left = run.deadline - time.monotonic()
+        if left < 0.0:
+            left = 0.0
+        timeout = {
+            "connect": _cut(configured.connect, left),
+            "read": _cut(configured.read, left),
+            "write": _cut(configured.write, left),
+            "pool": _cut(configured.pool, left),
+        }
+        body = request.body
         return self._requests.make(
             http,
             request.method,
             request.url,
             {**self._headers, **request.headers, "Accept-Encoding": ACCEPT_ENCODING},
-            None if request.body is None else request.body.encode("utf-8"),
+            None if body is None else body.encode("utf-8"),
             timeout,
         )
 
