@@ -12,7 +12,16 @@ import httpx
 import pytest
 
 from engine_cases import DATA, OPS, VALID
-from quillon.accounts import OPERATIONS, RECONCILE, AccessToken, Client, _answers, _objects, models
+from quillon.accounts import (
+    OPERATIONS,
+    RECONCILE,
+    AccessToken,
+    Client,
+    _answers,
+    _body,
+    _objects,
+    models,
+)
 from quillon.accounts.errors import ResponseTooLargeError
 from quillon.accounts.protocol import HttpResponse, build, parse
 from quillon.accounts.simulator import GatewaySimulator
@@ -113,6 +122,16 @@ def test_only_utf8_bodies_are_taken() -> None:
     assert _answers.from_bytes("accounts.debits", 200, body, "latin-1") is None
     assert _answers.from_bytes("accounts.debits", 200, body, "UTF8") is not None
     assert _answers.from_bytes("accounts.debits", 200, body, "no-such-codec") is not None
+
+
+@pytest.mark.parametrize("content_type", [
+    None, "application/json", "application/json; charset=latin-1", "text/plain;CHARSET=\"utf-8\"",
+    "application/json; charset*=utf-8''latin-1", "application/json; foo=charset",
+])
+def test_the_charset_is_httpx_s(content_type: str | None) -> None:
+    headers = {} if content_type is None else {"content-type": content_type}
+    resp = httpx.Response(200, headers=headers, content=b"{}")
+    assert _body.charset(resp) == resp.charset_encoding
 
 
 @pytest.mark.parametrize("enabled", [True, False])

@@ -39,6 +39,22 @@ FAILURES = (httpx.HTTPError, httpx.InvalidURL, httpx.StreamError, UnicodeError, 
 _STEP = 1 << 20
 
 
+def _too_large(limit: int) -> ResponseTooLargeError:
+    return ResponseTooLargeError(
+        f"the answer is larger than the client's limit of {limit} bytes "
+        "(max_response_bytes); reading stopped there",
+        limit=limit,
+    )
+
+
+def _late() -> TransportError:
+    return TransportError(
+        "the answer was still arriving at the call's deadline (RetryPolicy.max_elapsed)",
+        sent=True,
+        retryable=True,
+    )
+
+
 class _Inflater:
     def __init__(self, encoding: str) -> None:
         self.encoding = encoding
@@ -100,11 +116,7 @@ class BodyReader:
         self._size = 0
 
     def _too_large(self) -> ResponseTooLargeError:
-        return ResponseTooLargeError(
-            f"the answer is larger than the client's limit of {self._limit} bytes "
-            "(max_response_bytes); reading stopped there",
-            limit=self._limit,
-        )
+        return _too_large(self._limit)
 
     def feed(self, chunk: bytes) -> None:
         self._wire += len(chunk)
@@ -123,11 +135,7 @@ class BodyReader:
             if self._size > self._limit:
                 raise self._too_large()
         if time.monotonic() > self._deadline:
-            raise TransportError(
-                "the answer was still arriving at the call's deadline (RetryPolicy.max_elapsed)",
-                sent=True,
-                retryable=True,
-            )
+            raise _late()
 
     def _bad_encoding(self, exc: zlib.error) -> TransportError:
         assert self._inflater is not None
@@ -164,9 +172,12 @@ def _held(resp: httpx.Response, limit: int, deadline: float) -> bytes | None:
     """
     if not resp.is_stream_consumed:
         return None
-    reader = BodyReader(None, limit, deadline)
-    reader.feed(resp.content)
-    return reader.finish()
+    content = resp.content
+    if len(content) > limit:
+        raise _too_large(limit)
+    if time.monotonic() > deadline:
+        raise _late()
+    return content
 
 
 def read(resp: httpx.Response, limit: int, deadline: float) -> bytes:
@@ -197,11 +208,22 @@ async def aread(resp: httpx.Response, limit: int, deadline: float) -> bytes:
         await resp.aclose()
 
 
+def charset(resp: httpx.Response) -> str | None:
+    """The charset ``resp``'s Content-Type names, as ``resp.charset_encoding`` gives it.
+
+    Most answers name none; for them the header's parameters are not parsed.
+    """
+    content_type = resp.headers.get("content-type")
+    if content_type is None or "charset" not in content_type.lower():
+        return None
+    return resp.charset_encoding
+
+
 def text(body: bytes, resp: httpx.Response) -> str:
     """``body`` decoded by the charset ``resp`` names (UTF-8 if none or unknown)."""
-    charset = resp.charset_encoding or "utf-8"
+    name = resp.charset_encoding or "utf-8"
     try:
-        codecs.lookup(charset)
+        codecs.lookup(name)
     except LookupError:
-        charset = "utf-8"
-    return body.decode(charset, "replace")
+        name = "utf-8"
+    return body.decode(name, "replace")

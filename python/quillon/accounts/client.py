@@ -274,7 +274,7 @@ class _Base:
         """The result of an answer, or the wait before another attempt; raises when none is left."""
         self._log_answer(operation, resp.status_code, started)
         self._record(request, resp, started, run)
-        result = from_bytes(operation.name, resp.status_code, body, resp.charset_encoding)
+        result = from_bytes(operation.name, resp.status_code, body, _body.charset(resp))
         if result is not None:
             return cast(R, result)
         response = _response(resp, body)
