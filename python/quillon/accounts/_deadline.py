@@ -10,12 +10,11 @@ httpx asked for, and fails with httpx's own timeout once it has passed.
 
 from __future__ import annotations
 
-import contextlib
 import contextvars
 import ssl
 import time
 import typing
-from collections.abc import Iterable, Iterator
+from collections.abc import Iterable
 
 import httpcore
 import httpx
@@ -33,20 +32,33 @@ SocketOptions = (
 )
 
 
-@contextlib.contextmanager
-def deadline(at: float) -> Iterator[float]:
+class _Within:
+    """The context of :func:`deadline`."""
+
+    __slots__ = ("_at", "_token")
+
+    def __init__(self, at: float) -> None:
+        self._at = at
+        self._token: contextvars.Token[float | None] | None = None
+
+    def __enter__(self) -> float:
+        outer = _DEADLINE.get()
+        at = self._at if outer is None or self._at < outer else outer
+        self._token = _DEADLINE.set(at)
+        return at
+
+    def __exit__(self, *exc_info: object) -> None:
+        assert self._token is not None
+        _DEADLINE.reset(self._token)
+
+
+def deadline(at: float) -> _Within:
     """Every socket operation of a guarded pool within the block ends by ``at`` (monotonic).
 
     Within an earlier deadline (a token fetched during a call, say), the
     earlier one holds. Gives the deadline in force.
     """
-    outer = _DEADLINE.get()
-    at = at if outer is None else min(at, outer)
-    token = _DEADLINE.set(at)
-    try:
-        yield at
-    finally:
-        _DEADLINE.reset(token)
+    return _Within(at)
 
 
 def left() -> float | None:

@@ -121,11 +121,15 @@ class OpInfo:
     timeout_secs: int | None = None
 
 
+# What json.loads(text, parse_float=Decimal) makes, without a new decoder per call.
+_DECODER = json.JSONDecoder(parse_float=Decimal)
+
+
 def call(op: str, payload: str = "") -> Any:
     """Runs ``op`` in the engine and gives its value, or raises the error it answered with."""
     text = _native.call(op, payload)
     try:
-        envelope = json.loads(text, parse_float=Decimal)
+        envelope = _DECODER.decode(text)
     except ValueError as exc:  # the engine always writes JSON; this is a defect
         raise FfiError(f"the engine answered {op} with text that is not JSON: {exc}") from None
     if envelope.get("ok") is True:
@@ -168,7 +172,7 @@ class Operation(Generic[In, R]):
                 return entry
         raise FfiError(f"the engine does not offer the operation {self.name}")
 
-    @property
+    @functools.cached_property
     def idempotent(self) -> bool:
         """Whether sending the request twice is harmless (as the engine describes it)."""
         return self.info.idempotent
