@@ -234,3 +234,12 @@ def test_other_header_values_copied_unchanged() -> None:
 ])
 def test_base_urls(config: dict[str, Any], url: str) -> None:
     assert ok("list", config=config)["url"] == f"{url}{PATH}/{NIT}"
+
+
+@pytest.mark.parametrize("value", [
+    VALID["create"], {**VALID["set_status"], "reason": "caf\u00e9 \"x\"\n\ud83d\ude00"},
+    {"n": [2**70, -1.5e300, 0.1, None, True, {}]},
+])
+def test_payload_text_as_json_dumps_writes_it(value: Any) -> None:
+    from quillon.accounts import protocol
+    assert protocol._dumps(value) == json.dumps(value)

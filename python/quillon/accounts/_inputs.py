@@ -8,6 +8,7 @@ words that are accepted.
 from __future__ import annotations
 
 import dataclasses
+import functools
 from collections.abc import Mapping
 from typing import Any, TypeVar
 
@@ -44,21 +45,36 @@ def _check_value(name: str, field: str, value: object) -> None:
         raise ValidationError(f"must be a text, not {type(value).__name__}", field=field)
 
 
+@functools.lru_cache(maxsize=64)
+def _field_names(kind: type) -> tuple[str, ...] | None:
+    """The fields of a record class, None for any other class."""
+    if not dataclasses.is_dataclass(kind):
+        return None
+    return tuple(f.name for f in dataclasses.fields(kind))
+
+
+# Fields whose values are checked for more than being texts.
+_SPECIAL = frozenset({"establishment_id", "status"})
+
+
 def check_input(record: Any, prefix: str = "") -> None:
     """Raises ValidationError for a field of ``record`` of the wrong type or an unknown word."""
-    if not dataclasses.is_dataclass(record):
+    names = _field_names(type(record))
+    if names is None:
         return
-    for f in dataclasses.fields(record):
-        value = getattr(record, f.name)
-        field = prefix + f.name
+    for name in names:
+        value = getattr(record, name)
+        if type(value) is str and name not in _SPECIAL:
+            continue
+        field = prefix + name
         if isinstance(value, (tuple, list)):
             for item in value:
                 if dataclasses.is_dataclass(item):
                     check_input(item, field + ".")
                 else:
-                    _check_value(f.name, field, item)
+                    _check_value(name, field, item)
         else:
-            _check_value(f.name, field, value)
+            _check_value(name, field, value)
 
 
 def coerce(kind: type[Record], value: Record | Mapping[str, Any], field: str) -> Record:

@@ -121,15 +121,43 @@ class OpInfo:
     timeout_secs: int | None = None
 
 
-# What json.loads(text, parse_float=Decimal) makes, without a new decoder per call.
+# What json.loads(text, parse_float=Decimal) makes, without a new decoder per call
+# (the engine writes no white space around its answer).
 _DECODER = json.JSONDecoder(parse_float=Decimal)
+
+
+def _kept_encoder() -> Callable[[Any], str]:
+    """What ``json.dumps`` writes, without a new encoder per call.
+
+    Input records hold no cycles, so the encoder need not look for them.
+    Where the C encoder is missing or writes otherwise, ``json.dumps`` itself.
+    """
+    make = getattr(json.encoder, "c_make_encoder", None)
+    if make is None:
+        return json.dumps
+    try:
+        encode = make(None, json.JSONEncoder().default, json.encoder.encode_basestring_ascii,
+                      None, ": ", ", ", False, False, True)
+    except TypeError:
+        return json.dumps
+
+    def dumps(value: Any) -> str:
+        return "".join(encode(value, 0))
+
+    sample = {"a": ["\u00e9\n", 1, 2.5, None, True, {"b": -0.0}], "c": 10**30}
+    return dumps if dumps(sample) == json.dumps(sample) else json.dumps
+
+
+_dumps = _kept_encoder()
 
 
 def call(op: str, payload: str = "") -> Any:
     """Runs ``op`` in the engine and gives its value, or raises the error it answered with."""
     text = _native.call(op, payload)
     try:
-        envelope = _DECODER.decode(text)
+        envelope, end = _DECODER.raw_decode(text)
+        if end != len(text):
+            raise ValueError(f"extra data at {end}")
     except ValueError as exc:  # the engine always writes JSON; this is a defect
         raise FfiError(f"the engine answered {op} with text that is not JSON: {exc}") from None
     if envelope.get("ok") is True:
@@ -161,6 +189,7 @@ class Operation(Generic[In, R]):
 
     def __init__(self, name: str, input_type: type[In], result: Callable[[Any], R]) -> None:
         self.name = name
+        self._build_op = name + ".build"
         self.input_type = input_type
         self._result = result
 
@@ -249,9 +278,9 @@ def build(
     _check_input(operation, input)
     payload = (
         f'{{"config":{_json_of(config, 0)},"token":{_json_of(token, 1)},'
-        f'"input":{json.dumps(input.to_json())}}}'
+        f'"input":{_dumps(input.to_json())}}}'
     )
-    value = call(f"{operation.name}.build", payload)
+    value = call(operation._build_op, payload)
     return HttpRequest.from_json(value)
 
 
