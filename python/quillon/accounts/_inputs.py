@@ -59,7 +59,8 @@ _SPECIAL = frozenset({"establishment_id", "status"})
 
 def check_input(record: Any, prefix: str = "") -> None:
     """Raises ValidationError for a field of ``record`` of the wrong type or an unknown word."""
-    names = _field_names(type(record))
+    kind: type = type(record)
+    names = _field_names(kind)
     if names is None:
         return
     for name in names:
