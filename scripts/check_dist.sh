@@ -24,7 +24,7 @@ echo "== sdist"
 sdist=$(ls "$OUT"/quillon_accounts-*.tar.gz)
 listing=$(tar -tzf "$sdist")
 for need in CMakeLists.txt cmake/cxx_compiler.cmake LICENSE README.md pyproject.toml \
-            python/quillon/accounts/_version.py cpp/quillon_core/amount.cpp; do
+            python/quillon/accounts/_version.py $(git ls-files 'cpp/*.cpp' 'cpp/*.hpp'); do
     grep -q "^[^/]*/$need\$" <<< "$listing" || { echo "sdist lacks $need" >&2; exit 1; }
 done
 if grep -qE '^[^/]*/(\.ci|\.github|build|\.venv)/' <<< "$listing"; then

@@ -43,7 +43,9 @@ fi
 
 echo "== zig clang: engine sources compiled for macOS and Windows"
 targets=(x86_64-macos.10.15 aarch64-macos.11.0 x86_64-windows-gnu)
-sources=(cpp/quillon_core/*.cpp cpp/quillon_accounts/*.cpp)
+# The engine: every C++ source but the tests and the Python extension modules.
+mapfile -t sources < <(find cpp -name '*.cpp' -not -path 'cpp/tests/*' -not -path 'cpp/python_extension/*' | sort)
+[ ${#sources[@]} -gt 0 ] || { echo "no engine sources found under cpp/" >&2; exit 1; }
 out="$BUILD_DIR/cross"
 mkdir -p "$out"
 "$PYTHON" -m ziglang version > /dev/null
