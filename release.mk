@@ -31,7 +31,7 @@ portable: $(STAMP_DEPS)
 	    BUILD_DIR=$(BUILD)/portable scripts/check_portable.sh
 
 cibuildwheel-check: $(STAMP_DEPS)
-	$(PIP) install -q "cibuildwheel>=3.1"
+	$(PIP) install -q "cibuildwheel==4.3.5"  # the release workflow's version
 	CIBUILDWHEEL=$(VBIN)/cibuildwheel scripts/check_cibuildwheel.sh
 
 dist-check: $(STAMP_DEPS)
