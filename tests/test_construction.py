@@ -153,6 +153,21 @@ def test_raw_response_and_error_details(client: Client, sim: GatewaySimulator) -
     assert (err.elapsed or 0) > 0
 
 
+@pytest.mark.asyncio
+async def test_raw_response_refuses_the_lazy_iterators(
+    client: Client, sim: GatewaySimulator
+) -> None:
+    # Their requests would be sent after the wrapper returned, with none recorded.
+    week = {"nit": NIT, "account_number": MAIN, "date_from": "2024-01-01", "date_to": "2024-01-07"}
+    with pytest.raises(TypeError, match="cannot wrap iter_debits"):
+        client.with_raw_response(client.iter_debits)(**week)
+    async with AsyncClient(client_id="c", token=sim.token, base_url=sim.url) as aclient:
+        with pytest.raises(TypeError, match="cannot wrap iter_credits"):
+            await aclient.with_raw_response(aclient.iter_credits)(**week)  # type: ignore[arg-type]
+        raw = await aclient.with_raw_response(aclient.debits)(**week)
+    assert raw.status == 200
+
+
 def test_network_errors_name_host_and_attempts() -> None:
     with GatewaySimulator() as gone:
         url = gone.url

@@ -1,6 +1,6 @@
 """The HTTP side of a call: status, headers and timing along with the typed result.
 
-Wrap any client method with the client's ``with_raw_response`` and call it
+Wrap a client method with the client's ``with_raw_response`` and call it
 with the method's own arguments; the answer is a :class:`RawResponse` holding
 the result and every HTTP exchange the call made (more than one after a retry,
 or for ``balances`` of more than ten accounts)::
@@ -8,6 +8,10 @@ or for ``balances`` of more than ten accounts)::
     raw = client.with_raw_response(client.get_account)(nit="1234567", account_number="10000001")
     raw.status, raw.headers["content-type"], raw.elapsed, raw.attempts
     account = raw.parsed
+
+The ``iter_*`` methods send their requests as the caller iterates, after the
+wrapped call has returned, so they cannot be wrapped (``TypeError``); wrap
+``debits``, ``credits`` or ``reconcile`` per window instead.
 
 The exchanges are collected per thread and per asyncio task, so concurrent
 calls never see each other's.
@@ -18,14 +22,22 @@ from __future__ import annotations
 import contextvars
 import functools
 import time
-from collections.abc import Awaitable, Callable, Mapping
+from collections.abc import AsyncIterator, Awaitable, Callable, Iterator, Mapping
 from dataclasses import dataclass, field
-from typing import Generic, ParamSpec, TypeVar
+from typing import Generic, NoReturn, ParamSpec, TypeVar
 
 __all__ = ["Exchange", "RawResponse", "raw_response", "raw_response_async"]
 
 P = ParamSpec("P")
 R = TypeVar("R")
+
+
+def _refuse_lazy(method: Callable[..., object]) -> NoReturn:
+    name = getattr(method, "__name__", "the method")
+    raise TypeError(
+        f"with_raw_response cannot wrap {name}: it sends its requests as you iterate, "
+        "after the wrapped call has returned; wrap debits, credits or reconcile instead"
+    )
 
 
 @dataclass(frozen=True)
@@ -114,6 +126,8 @@ def raw_response(method: Callable[P, R]) -> Callable[P, RawResponse[R]]:
             result = method(*args, **kwargs)
         finally:
             _SEEN.reset(reset)
+        if isinstance(result, Iterator):
+            _refuse_lazy(method)
         return RawResponse(result, tuple(seen), time.monotonic() - started)
 
     return run
@@ -131,7 +145,10 @@ def raw_response_async(
         reset = _SEEN.set(seen)
         started = time.monotonic()
         try:
-            result = await method(*args, **kwargs)
+            call = method(*args, **kwargs)
+            if isinstance(call, AsyncIterator):
+                _refuse_lazy(method)
+            result = await call
         finally:
             _SEEN.reset(reset)
         return RawResponse(result, tuple(seen), time.monotonic() - started)
