@@ -86,6 +86,11 @@ def test_balances_of_any_number_of_accounts(
     assert [n for s in sent for n in s] == numbers
 
 
+def test_balances_of_no_account_are_refused_as_such(client: Client) -> None:
+    with pytest.raises(ValidationError, match="account_numbers: give at least one account number"):
+        client.balances(nit=NIT, account_numbers=[])
+
+
 @pytest.mark.asyncio
 async def test_async_ranges_and_batches(sim: GatewaySimulator) -> None:
     with Client(client_id="c", token=sim.token, base_url=sim.url) as sync_client:

@@ -45,6 +45,7 @@ from quillon.accounts.errors import (
     AuthenticationError,
     QuillonError,
     TransportError,
+    ValidationError,
 )
 from quillon.accounts.models import (
     AccountRange,
@@ -469,11 +470,13 @@ class _Base:
 
     @staticmethod
     def _balances_inputs(nit: str, account_numbers: Sequence[str]) -> list[BalancesQuery]:
-        # Ten accounts at most per request; no account at all is left to the
-        # engine to refuse.
+        # Ten accounts at most per request. No account at all is refused here:
+        # the engine's refusal speaks of one request's limit of ten.
         if isinstance(account_numbers, str):
             raise TypeError("account_numbers must be a list of account numbers, not one text")
-        groups = list(batches(account_numbers)) or [()]
+        groups = list(batches(account_numbers))
+        if not groups:
+            raise ValidationError("give at least one account number", field="account_numbers")
         return [BalancesQuery(nit=nit, account_numbers=group) for group in groups]
 
     def __repr__(self) -> str:
