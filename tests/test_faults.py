@@ -374,3 +374,26 @@ def test_the_token_endpoint_is_held_to_the_same_bounds(
                               client_secret="sec-12345", http_client=lent) as tokens, \
             pytest.raises(error):
         tokens()
+
+
+@pytest.mark.parametrize("lent", [False, True])
+def test_the_http_client_s_cookies_and_hooks_keep_working(lent: bool) -> None:
+    # A load balancer's affinity cookie goes back with the next request; a lent
+    # client's event hooks see every request.
+    def answer(conn: socket.socket, _: bytes) -> None:
+        conn.sendall(response(200, LISTING, "Set-Cookie: affinity=node-2; Path=/",
+                              "Connection: close"))
+
+    seen: list[str | None] = []
+    hooks = {"request": [lambda request: seen.append(request.headers.get("client_id"))]}
+    with RawServer(answer) as server:
+        http = httpx.Client(event_hooks=hooks) if lent else None
+        with client(server.url, http_client=http) as c:
+            for _ in range(2):
+                assert c.list_accounts(nit=NIT).nit == NIT
+        if http is not None:
+            http.close()
+    first, second = (request.lower() for request in server.requests)
+    assert b"\r\ncookie:" not in first
+    assert b"\r\ncookie: affinity=node-2\r\n" in second
+    assert seen == (["cid", "cid"] if lent else [])
