@@ -185,6 +185,9 @@ def test_the_package_masks_secrets_the_gateway_echoes(
     with caplog.at_level(logging.DEBUG, logger="quillon.accounts"), \
             pytest.raises(QuillonError) as raised:
         client.get_account(nit=NIT, account_number=MAIN)
+    logged = [r.getMessage() for r in caplog.records]
+    assert any(m.startswith("sending accounts.get") for m in logged)
+    assert any(m.startswith("accounts.get answered HTTP") for m in logged)
     config = ClientConfig(client_id="cid", client_secret=client_secret, basic_token=basic_token)
     request = build(GET_ACCOUNT, config, AccessToken(access_token), AccountRef(NIT, MAIN))
     assert request.headers["Authorization"] == f"Bearer {access_token}"

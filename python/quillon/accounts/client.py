@@ -14,6 +14,7 @@ from __future__ import annotations
 import asyncio
 import copy
 import inspect
+import logging
 import ssl
 import threading
 import time
@@ -258,7 +259,8 @@ class _Base:
         run.refused = None
         request = self._build(operation, token, input)
         run.begin()
-        self._log_send(operation, request, run.attempts)
+        if logger.isEnabledFor(logging.DEBUG):
+            self._log_send(operation, request, run.attempts)
         return request
 
     def _settle(
@@ -273,7 +275,8 @@ class _Base:
         started: float,
     ) -> R | _Wait:
         """The result of an answer, or the wait before another attempt; raises when none is left."""
-        self._log_answer(operation, resp.status_code, started)
+        if logger.isEnabledFor(logging.DEBUG):
+            self._log_answer(operation, resp.status_code, started)
         self._record(request, resp, started, run)
         result = from_bytes(operation.name, resp.status_code, body, _body.charset(resp))
         if result is not None:
