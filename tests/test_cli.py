@@ -321,6 +321,14 @@ def test_long_periods_retries_and_fetched_tokens(
     assert code == 0
     assert len(sim.requests_to("/debitos")) == 3
     assert len(json.loads(out)) > 0
+    # A mistyped year would mean a request per 31 days for centuries: refused
+    # before anything is sent.
+    code, _, err = run(
+        ["debits", *RANGE[:4], "--date-from", "2024-01-01", "--date-to", "2204-01-01"], env
+    )
+    assert code == 2
+    assert "--date-from and --date-to" in err
+    assert len(sim.requests_to("/debitos")) == 3
 
     sim.fail_next(503, count=2)
     assert run(["list", "--nit", NIT, "--max-attempts", "2"], env)[0] == 5

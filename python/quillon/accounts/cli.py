@@ -23,6 +23,7 @@ import math
 import os
 import sys
 from collections.abc import Callable, Mapping, Sequence
+from datetime import date
 from typing import Any, TextIO
 
 from quillon.accounts import protocol
@@ -260,7 +261,7 @@ def build_parser(environ: Mapping[str, str] | None = None) -> argparse.ArgumentP
         p = op(
             name,
             f"the {name} ({what}) of an account over a period",
-            "Any period: it is asked for in windows of 31 days, in date order.",
+            f"Up to {MAX_SPAN_DAYS} days: asked for in windows of 31 days, in date order.",
         )
         nit(p)
         p.add_argument("--account-number", required=True, metavar="NUMBER", help=ACCOUNT_HELP)
@@ -334,6 +335,24 @@ def _period(p: argparse.ArgumentParser, limit: str = "") -> None:
         metavar="YYYY-MM-DD",
         help=f"last day, included, not before --date-from{limit}",
     )
+
+
+# The longest period the CLI asks for in one run: a year (twelve requests).
+# A mistyped year would otherwise send a request per 31 days for centuries;
+# the library's iter_debits/iter_credits take any period.
+MAX_SPAN_DAYS = 366
+
+
+def _check_span(date_from: str, date_to: str) -> None:
+    try:
+        days = (date.fromisoformat(date_to) - date.fromisoformat(date_from)).days
+    except ValueError:
+        return  # the library refuses the date itself, naming the field
+    if days > MAX_SPAN_DAYS:
+        raise _UsageError(
+            f"--date-from and --date-to are {days} days apart; the command asks for at most "
+            f"{MAX_SPAN_DAYS} days in one run (split the period, or use iter_debits/iter_credits)"
+        )
 
 
 def _package_version() -> str:
@@ -423,6 +442,7 @@ def _run_operation(args: argparse.Namespace, environ: Mapping[str, str]) -> Any:
             ]
             return client.set_status(nit=args.nit, changes=changes)
         if command in ("debits", "credits"):
+            _check_span(args.date_from, args.date_to)
             method = client.iter_debits if command == "debits" else client.iter_credits
             return list(
                 method(
