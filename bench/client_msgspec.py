@@ -88,36 +88,67 @@ def text(v: Any) -> str | None:
 def movement(w: WMovement) -> Movement:
     reference = text(w.numero_referencia)
     return Movement(
-        text(w.transaction_id), w.tipo_operacion, PaymentStatus(c.payout(w.estado)), w.estado,
-        c.non_empty(w.mensaje), c.non_empty(w.fecha_hora_transaccion), w.importe,
-        w.importe_comision, w.importe_total, c.non_empty(w.moneda),
-        Party(text(w.cuenta_origen), text(w.ci_cliente_origen),
-              c.non_empty(w.nombre_cliente_origen), text(w.codigo_banco_origen),
-              c.non_empty(w.nombre_banco_origen)),
-        Party(text(w.cuenta_destino), text(w.ci_cliente_destino),
-              c.non_empty(w.nombre_cliente_destino), text(w.codigo_banco_destino),
-              c.non_empty(w.nombre_banco_destino)),
-        None if reference == "N/A" else reference, text(w.num_orden_ach),
-        text(w.num_orden_destinatario))
+        text(w.transaction_id),
+        w.tipo_operacion,
+        PaymentStatus(c.payout(w.estado)),
+        w.estado,
+        c.non_empty(w.mensaje),
+        c.non_empty(w.fecha_hora_transaccion),
+        w.importe,
+        w.importe_comision,
+        w.importe_total,
+        c.non_empty(w.moneda),
+        Party(
+            text(w.cuenta_origen),
+            text(w.ci_cliente_origen),
+            c.non_empty(w.nombre_cliente_origen),
+            text(w.codigo_banco_origen),
+            c.non_empty(w.nombre_banco_origen),
+        ),
+        Party(
+            text(w.cuenta_destino),
+            text(w.ci_cliente_destino),
+            c.non_empty(w.nombre_cliente_destino),
+            text(w.codigo_banco_destino),
+            c.non_empty(w.nombre_banco_destino),
+        ),
+        None if reference == "N/A" else reference,
+        text(w.num_orden_ach),
+        text(w.num_orden_destinatario),
+    )
 
 
 def balance(w: WBalance) -> Balance:
     raw = c.non_empty(w.estado)
     return Balance(
-        str(w.numero_cuenta), AccountStatus(c.account_status(raw, "unknown")), raw,
-        c.non_empty(w.moneda if w.moneda is not None else w.tipo_moneda), w.saldo_disponible,
-        w.saldo_contable, w.saldo_retenido, c.non_empty(w.fecha_ultimo_credito),
-        c.non_empty(w.fecha_ultimo_debito))
+        str(w.numero_cuenta),
+        AccountStatus(c.account_status(raw, "unknown")),
+        raw,
+        c.non_empty(w.moneda if w.moneda is not None else w.tipo_moneda),
+        w.saldo_disponible,
+        w.saldo_contable,
+        w.saldo_retenido,
+        c.non_empty(w.fecha_ultimo_credito),
+        c.non_empty(w.fecha_ultimo_debito),
+    )
 
 
 def merchant_account(d: Detail) -> MerchantAccount:
     ident = c.opt_text(d.id_establecimiento)
     raw = c.non_empty(d.cuenta.estado)
-    account = Account(str(d.cuenta.numero_cuenta), c.non_empty(d.cuenta.alias),
-                      AccountStatus(c.account_status(raw, "active")), raw)
-    return MerchantAccount(str(d.nit), c.non_empty(d.nombre_comercio),
-                           None if ident is None else c.parse_id(ident),
-                           c.non_empty(d.nombre_establecimiento), account)
+    account = Account(
+        str(d.cuenta.numero_cuenta),
+        c.non_empty(d.cuenta.alias),
+        AccountStatus(c.account_status(raw, "active")),
+        raw,
+    )
+    return MerchantAccount(
+        str(d.nit),
+        c.non_empty(d.nombre_comercio),
+        None if ident is None else c.parse_id(ident),
+        c.non_empty(d.nombre_establecimiento),
+        account,
+    )
 
 
 def data_of(resp: httpx.Response, decoder: msgspec.json.Decoder[Any]) -> Any:
@@ -128,8 +159,9 @@ def data_of(resp: httpx.Response, decoder: msgspec.json.Decoder[Any]) -> Any:
 
 
 def reconciliation(data: WReconciliation) -> Reconciliation:
-    return Reconciliation(tuple(movement(w) for w in data.movimientos),
-                          tuple(balance(w) for w in data.saldos))
+    return Reconciliation(
+        tuple(movement(w) for w in data.movimientos), tuple(balance(w) for w in data.saldos)
+    )
 
 
 class MsgspecClient(_Requests):
@@ -137,8 +169,9 @@ class MsgspecClient(_Requests):
         super().__init__(base_url, client_id, token)
         self.http = http
 
-    def debits(self, *, nit: str, account_number: str, date_from: str,
-               date_to: str) -> list[Movement]:
+    def debits(
+        self, *, nit: str, account_number: str, date_from: str, date_to: str
+    ) -> list[Movement]:
         body = self.range_body(nit, account_number, date_from, date_to, "D")
         resp = self.http.post(self.base + "/debitos", content=body, headers=self.headers)
         return [movement(w) for w in data_of(resp, MOVEMENTS)]
@@ -154,21 +187,22 @@ class MsgspecClient(_Requests):
 
 
 class AsyncMsgspecClient(_Requests):
-    def __init__(self, http: httpx.AsyncClient, base_url: str, client_id: str,
-                 token: str) -> None:
+    def __init__(self, http: httpx.AsyncClient, base_url: str, client_id: str, token: str) -> None:
         super().__init__(base_url, client_id, token)
         self.http = http
 
-    async def debits(self, *, nit: str, account_number: str, date_from: str,
-                     date_to: str) -> list[Movement]:
+    async def debits(
+        self, *, nit: str, account_number: str, date_from: str, date_to: str
+    ) -> list[Movement]:
         body = self.range_body(nit, account_number, date_from, date_to, "D")
         resp = await self.http.post(self.base + "/debitos", content=body, headers=self.headers)
         return [movement(w) for w in data_of(resp, MOVEMENTS)]
 
     async def reconcile(self, *, nit: str, date_from: str, date_to: str) -> Reconciliation:
         body = self.range_body(nit, None, date_from, date_to, "")
-        resp = await self.http.post(self.base + "/transacciones", content=body,
-                                    headers=self.headers)
+        resp = await self.http.post(
+            self.base + "/transacciones", content=body, headers=self.headers
+        )
         return reconciliation(data_of(resp, RECONCILIATION))
 
     async def get_account(self, *, nit: str, account_number: str) -> MerchantAccount:

@@ -104,6 +104,7 @@ class MerchantAccount:
 
 # ---- conversion ---------------------------------------------------------------
 
+
 def text(value: Any) -> str | None:
     return c.non_empty(c.opt_text(value))
 
@@ -117,41 +118,69 @@ def amount(value: Any) -> Decimal | None:
 
 
 def party(w: dict[str, Any], side: str) -> Party:
-    return Party(text(w.get("cuenta" + side)), text(w.get("ciCliente" + side)),
-                 string(w.get("nombreCliente" + side)), text(w.get("codigoBanco" + side)),
-                 string(w.get("nombreBanco" + side)))
+    return Party(
+        text(w.get("cuenta" + side)),
+        text(w.get("ciCliente" + side)),
+        string(w.get("nombreCliente" + side)),
+        text(w.get("codigoBanco" + side)),
+        string(w.get("nombreBanco" + side)),
+    )
 
 
 def movement(w: dict[str, Any]) -> Movement:
     estado = w["estado"]
     reference = text(w.get("numeroReferencia"))
     return Movement(
-        text(w.get("transactionId")), w["tipoOperacion"], PaymentStatus(c.payout(estado)), estado,
-        string(w.get("mensaje")), string(w.get("fechaHoraTransaccion")),
-        c.amount_from(w["importe"]), amount(w.get("importeComision")),
-        amount(w.get("importeTotal")), string(w.get("moneda")),
-        party(w, "Origen"), party(w, "Destino"), None if reference == "N/A" else reference,
-        text(w.get("numOrdenAch")), text(w.get("numOrdenDestinatario")))
+        text(w.get("transactionId")),
+        w["tipoOperacion"],
+        PaymentStatus(c.payout(estado)),
+        estado,
+        string(w.get("mensaje")),
+        string(w.get("fechaHoraTransaccion")),
+        c.amount_from(w["importe"]),
+        amount(w.get("importeComision")),
+        amount(w.get("importeTotal")),
+        string(w.get("moneda")),
+        party(w, "Origen"),
+        party(w, "Destino"),
+        None if reference == "N/A" else reference,
+        text(w.get("numOrdenAch")),
+        text(w.get("numOrdenDestinatario")),
+    )
 
 
 def balance(w: dict[str, Any]) -> Balance:
     raw = string(w.get("estado"))
     return Balance(
-        c.opt_text(w["numeroCuenta"]) or "", AccountStatus(c.account_status(raw, "unknown")), raw,
-        string(w.get("moneda", w.get("tipoMoneda"))), c.amount_from(w["saldoDisponible"]),
-        c.amount_from(w["saldoContable"]), c.amount_from(w["saldoRetenido"]),
-        string(w.get("fechaUltimoCredito")), string(w.get("fechaUltimoDebito")))
+        c.opt_text(w["numeroCuenta"]) or "",
+        AccountStatus(c.account_status(raw, "unknown")),
+        raw,
+        string(w.get("moneda", w.get("tipoMoneda"))),
+        c.amount_from(w["saldoDisponible"]),
+        c.amount_from(w["saldoContable"]),
+        c.amount_from(w["saldoRetenido"]),
+        string(w.get("fechaUltimoCredito")),
+        string(w.get("fechaUltimoDebito")),
+    )
 
 
 def merchant_account(w: dict[str, Any]) -> MerchantAccount:
     ident = c.opt_text(w.get("idEstablecimiento"))
     a = w["cuenta"]
     raw = string(a.get("estado"))
-    account = Account(c.opt_text(a["numeroCuenta"]) or "", string(a.get("alias")),
-                      AccountStatus(c.account_status(raw, "active")), raw)
-    return MerchantAccount(c.opt_text(w["nit"]) or "", string(w.get("nombreComercio")),
-                           None if ident is None else c.parse_id(ident),
-                           string(w.get("nombreEstablecimiento")), account)
+    account = Account(
+        c.opt_text(a["numeroCuenta"]) or "",
+        string(a.get("alias")),
+        AccountStatus(c.account_status(raw, "active")),
+        raw,
+    )
+    return MerchantAccount(
+        c.opt_text(w["nit"]) or "",
+        string(w.get("nombreComercio")),
+        None if ident is None else c.parse_id(ident),
+        string(w.get("nombreEstablecimiento")),
+        account,
+    )
 
 
 def data_of(resp: httpx.Response) -> Any:
@@ -166,13 +195,13 @@ def data_of(resp: httpx.Response) -> Any:
 
 # ---- requests -------------------------------------------------------------------
 
+
 class _Requests:
     def __init__(self, base_url: str, client_id: str, access_token: str) -> None:
         self.base = base_url.rstrip("/") + "/" + c.BASE_PATH
         self.headers = c.headers(client_id, access_token)
 
-    def range_body(self, nit: str, account: str | None, first: str, last: str,
-                   kind: str) -> bytes:
+    def range_body(self, nit: str, account: str | None, first: str, last: str, kind: str) -> bytes:
         c.digits("nit", nit, 7)
         if account is not None:
             c.digits("account_number", account, 8)
@@ -197,8 +226,9 @@ class PlainClient(_Requests):
         super().__init__(base_url, client_id, token)
         self.http = http
 
-    def debits(self, *, nit: str, account_number: str, date_from: str,
-               date_to: str) -> list[Movement]:
+    def debits(
+        self, *, nit: str, account_number: str, date_from: str, date_to: str
+    ) -> list[Movement]:
         body = self.range_body(nit, account_number, date_from, date_to, "D")
         resp = self.http.post(self.base + "/debitos", content=body, headers=self.headers)
         return [movement(w) for w in data_of(resp)]
@@ -207,8 +237,10 @@ class PlainClient(_Requests):
         body = self.range_body(nit, None, date_from, date_to, "")
         resp = self.http.post(self.base + "/transacciones", content=body, headers=self.headers)
         data = data_of(resp)
-        return Reconciliation(tuple(movement(w) for w in data.get("movimientos", [])),
-                              tuple(balance(w) for w in data.get("saldos", [])))
+        return Reconciliation(
+            tuple(movement(w) for w in data.get("movimientos", [])),
+            tuple(balance(w) for w in data.get("saldos", [])),
+        )
 
     def get_account(self, *, nit: str, account_number: str) -> MerchantAccount:
         resp = self.http.get(self.get_url(nit, account_number), headers=self.headers)
@@ -216,24 +248,27 @@ class PlainClient(_Requests):
 
 
 class AsyncPlainClient(_Requests):
-    def __init__(self, http: httpx.AsyncClient, base_url: str, client_id: str,
-                 token: str) -> None:
+    def __init__(self, http: httpx.AsyncClient, base_url: str, client_id: str, token: str) -> None:
         super().__init__(base_url, client_id, token)
         self.http = http
 
-    async def debits(self, *, nit: str, account_number: str, date_from: str,
-                     date_to: str) -> list[Movement]:
+    async def debits(
+        self, *, nit: str, account_number: str, date_from: str, date_to: str
+    ) -> list[Movement]:
         body = self.range_body(nit, account_number, date_from, date_to, "D")
         resp = await self.http.post(self.base + "/debitos", content=body, headers=self.headers)
         return [movement(w) for w in data_of(resp)]
 
     async def reconcile(self, *, nit: str, date_from: str, date_to: str) -> Reconciliation:
         body = self.range_body(nit, None, date_from, date_to, "")
-        resp = await self.http.post(self.base + "/transacciones", content=body,
-                                    headers=self.headers)
+        resp = await self.http.post(
+            self.base + "/transacciones", content=body, headers=self.headers
+        )
         data = data_of(resp)
-        return Reconciliation(tuple(movement(w) for w in data.get("movimientos", [])),
-                              tuple(balance(w) for w in data.get("saldos", [])))
+        return Reconciliation(
+            tuple(movement(w) for w in data.get("movimientos", [])),
+            tuple(balance(w) for w in data.get("saldos", [])),
+        )
 
     async def get_account(self, *, nit: str, account_number: str) -> MerchantAccount:
         resp = await self.http.get(self.get_url(nit, account_number), headers=self.headers)

@@ -58,14 +58,35 @@ class Case:
 
 def cases(quick: bool) -> list[Case]:
     sizes = (1, 100, 1_000) if quick else (1, 100, 10_000, 100_000)
-    out = [Case("get_account", "get_account", {"nit": NIT, "account_number": ACCOUNT},
-                wl.get_parse().body.encode(), 0)]
+    out = [
+        Case(
+            "get_account",
+            "get_account",
+            {"nit": NIT, "account_number": ACCOUNT},
+            wl.get_parse().body.encode(),
+            0,
+        )
+    ]
     for n in sizes:
-        out.append(Case(f"debits {n:,}", "debits", {"nit": NIT, "account_number": ACCOUNT, **RANGE},
-                        wl.debits_parse(n, False).body.encode(), n))
+        out.append(
+            Case(
+                f"debits {n:,}",
+                "debits",
+                {"nit": NIT, "account_number": ACCOUNT, **RANGE},
+                wl.debits_parse(n, False).body.encode(),
+                n,
+            )
+        )
     n = 1_000 if quick else 10_000
-    out.append(Case(f"reconcile {n:,} + 100", "reconcile", {"nit": NIT, **RANGE},
-                    wl.reconcile_parse(n, 100, False).body.encode(), n))
+    out.append(
+        Case(
+            f"reconcile {n:,} + 100",
+            "reconcile",
+            {"nit": NIT, **RANGE},
+            wl.reconcile_parse(n, 100, False).body.encode(),
+            n,
+        )
+    )
     return out
 
 
@@ -92,14 +113,14 @@ def async_clients(body: bytes) -> dict[str, Any]:
 
     token = AccessToken(access_token=TOKEN, token_type="Bearer", expires_at=2**62)
     return {
-        "quillon": AsyncClient(client_id=CLIENT_ID, base_url=BASE, token=token,
-                               http_client=http()),
+        "quillon": AsyncClient(client_id=CLIENT_ID, base_url=BASE, token=token, http_client=http()),
         "(1) plain": client_plain.AsyncPlainClient(http(), BASE, CLIENT_ID, TOKEN),
         "(2) msgspec": client_msgspec.AsyncMsgspecClient(http(), BASE, CLIENT_ID, TOKEN),
     }
 
 
 # ---- equality, field by field --------------------------------------------------------
+
 
 def flat(value: Any) -> Any:
     """A result as plain data: records by field name, enums by value, sequences as lists."""
@@ -118,15 +139,19 @@ def flat(value: Any) -> Any:
 
 # ---- timing ------------------------------------------------------------------------------
 
-def runner(loop: asyncio.AbstractEventLoop | None,
-           call: Callable[[], Any]) -> Callable[[int], float]:
+
+def runner(
+    loop: asyncio.AbstractEventLoop | None, call: Callable[[], Any]
+) -> Callable[[int], float]:
     """Seconds per call over `n` calls in a row."""
     if loop is None:
+
         def run(n: int) -> float:
             t = time.perf_counter()
             for _ in range(n):
                 call()
             return (time.perf_counter() - t) / n
+
         return run
 
     async def many(n: int) -> None:
@@ -137,6 +162,7 @@ def runner(loop: asyncio.AbstractEventLoop | None,
         t = time.perf_counter()
         loop.run_until_complete(many(n))
         return (time.perf_counter() - t) / n
+
     return run_async
 
 
@@ -157,10 +183,12 @@ def measure(runs: dict[str, Callable[[int], float]], rounds: int) -> dict[str, f
 def bench_case(case: Case, mode: str, rounds: int) -> dict[str, float]:
     loop = asyncio.new_event_loop() if mode == "async" else None
     clients = async_clients(case.body) if loop else sync_clients(case.body)
-    calls = {name: (lambda c=c: getattr(c, case.method)(**case.kwargs))
-             for name, c in clients.items()}
-    results = {name: (loop.run_until_complete(call()) if loop else call())
-               for name, call in calls.items()}
+    calls = {
+        name: (lambda c=c: getattr(c, case.method)(**case.kwargs)) for name, c in clients.items()
+    }
+    results = {
+        name: (loop.run_until_complete(call()) if loop else call()) for name, call in calls.items()
+    }
     expected = flat(results["quillon"])
     for name, result in results.items():
         if flat(result) != expected:
@@ -207,8 +235,12 @@ print(status("VmHWM:") - before, len(body))
 
 
 def peak_memory(which: str, n: int) -> tuple[int, int]:
-    res = subprocess.run([sys.executable, "-c", MEMORY_CHILD, str(HERE), which, str(n)],
-                         capture_output=True, text=True, check=True)
+    res = subprocess.run(
+        [sys.executable, "-c", MEMORY_CHILD, str(HERE), which, str(n)],
+        capture_output=True,
+        text=True,
+        check=True,
+    )
     peak, size = res.stdout.split()
     return int(peak), int(size)
 
@@ -228,8 +260,12 @@ def loopback(rounds: int) -> dict[str, dict[str, float]]:
     """The clients against the gateway simulator over loopback HTTP; the
     simulator runs in its own process, so its work does not share this one's
     interpreter lock."""
-    sim = subprocess.Popen([sys.executable, "-c", SIMULATOR, TOKEN], stdin=subprocess.PIPE,
-                           stdout=subprocess.PIPE, text=True)
+    sim = subprocess.Popen(
+        [sys.executable, "-c", SIMULATOR, TOKEN],
+        stdin=subprocess.PIPE,
+        stdout=subprocess.PIPE,
+        text=True,
+    )
     out: dict[str, dict[str, float]] = {}
     try:
         assert sim.stdout is not None
@@ -237,8 +273,7 @@ def loopback(rounds: int) -> dict[str, dict[str, float]]:
         token = AccessToken(access_token=TOKEN, token_type="Bearer", expires_at=2**62)
         http = [httpx.Client() for _ in IMPLS]
         clients = {
-            "quillon": Client(client_id=CLIENT_ID, base_url=url, token=token,
-                              http_client=http[0]),
+            "quillon": Client(client_id=CLIENT_ID, base_url=url, token=token, http_client=http[0]),
             "(1) plain": client_plain.PlainClient(http[1], url, CLIENT_ID, TOKEN),
             "(2) msgspec": client_msgspec.MsgspecClient(http[2], url, CLIENT_ID, TOKEN),
         }
@@ -247,8 +282,10 @@ def loopback(rounds: int) -> dict[str, dict[str, float]]:
             ("get_account", "get_account", {"nit": nit, "account_number": account}),
             ("debits of a month", "debits", {"nit": nit, "account_number": account, **month}),
         ]:
-            calls = {k: (lambda c=c, m=method, kw=kwargs: getattr(c, m)(**kw))
-                     for k, c in clients.items()}
+            calls = {
+                k: (lambda c=c, m=method, kw=kwargs: getattr(c, m)(**kw))
+                for k, c in clients.items()
+            }
             expected = flat(calls["quillon"]())
             for k, call in calls.items():
                 if flat(call()) != expected:
@@ -265,6 +302,7 @@ def loopback(rounds: int) -> dict[str, dict[str, float]]:
 
 # ---- report ---------------------------------------------------------------------------
 
+
 def fmt(s: float) -> str:
     if s < 1e-3:
         return f"{s * 1e6:.0f} µs"
@@ -275,12 +313,16 @@ def fmt(s: float) -> str:
 
 def row(label: str, m: dict[str, float]) -> str:
     q = m["quillon"]
-    return (f"| {label} | {fmt(q)} | {fmt(m['(1) plain'])} | {fmt(m['(2) msgspec'])} "
-            f"| **{m['(1) plain'] / q:.2f}x** | **{m['(2) msgspec'] / q:.2f}x** |")
+    return (
+        f"| {label} | {fmt(q)} | {fmt(m['(1) plain'])} | {fmt(m['(2) msgspec'])} "
+        f"| **{m['(1) plain'] / q:.2f}x** | **{m['(2) msgspec'] / q:.2f}x** |"
+    )
 
 
-HEAD = ("| case | quillon | (1) plain | (2) msgspec | quillon vs (1) | quillon vs (2) |\n"
-        "|---|---|---|---|---|---|")
+HEAD = (
+    "| case | quillon | (1) plain | (2) msgspec | quillon vs (1) | quillon vs (2) |\n"
+    "|---|---|---|---|---|---|"
+)
 
 
 def main() -> None:
@@ -294,12 +336,16 @@ def main() -> None:
         print(text, flush=True)
         lines.append(text)
 
-    emit(f"Python {sys.version.split()[0]}, httpx {httpx.__version__}, "
-         f"msgspec {msgspec.__version__}; {time.strftime('%Y-%m-%d %H:%M')}")
+    emit(
+        f"Python {sys.version.split()[0]}, httpx {httpx.__version__}, "
+        f"msgspec {msgspec.__version__}; {time.strftime('%Y-%m-%d %H:%M')}"
+    )
     for mode in ("sync", "async"):
         emit()
-        emit(f"### {'Client' if mode == 'sync' else 'AsyncClient'}, in-memory transport "
-             "(ratios: time of the peer / time of quillon)")
+        emit(
+            f"### {'Client' if mode == 'sync' else 'AsyncClient'}, in-memory transport "
+            "(ratios: time of the peer / time of quillon)"
+        )
         emit()
         emit(HEAD)
         for case in cases(args.quick):
@@ -311,7 +357,7 @@ def main() -> None:
     emit()
     emit("| movements | body | quillon | (1) plain | (2) msgspec |")
     emit("|---|---|---|---|---|")
-    for n in ((1_000,) if args.quick else (10_000, 100_000)):
+    for n in (1_000,) if args.quick else (10_000, 100_000):
         cells = []
         size = 0
         for which in IMPLS:

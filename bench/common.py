@@ -12,24 +12,50 @@ from decimal import Context, Decimal, InvalidOperation
 from typing import Any
 
 # Unicode White_Space (str.strip() alone would also strip U+001C..U+001F).
-WHITE_SPACE = ("\t\n\x0b\x0c\r \x85\xa0\u1680" + "".join(map(chr, range(0x2000, 0x200B)))
-               + "\u2028\u2029\u202f\u205f\u3000")
+WHITE_SPACE = (
+    "\t\n\x0b\x0c\r \x85\xa0\u1680"
+    + "".join(map(chr, range(0x2000, 0x200B)))
+    + "\u2028\u2029\u202f\u205f\u3000"
+)
 
 PAYOUT = {
-    "PENDIENTE": "pending", "PENDIENTE_PAGO": "pending", "INICIALIZADO": "pending",
-    "PROCESO": "processing", "EN_PROCESO": "processing", "ENVIADO": "processing",
-    "TRANSITO": "processing", "PENDIENTE_CONFIRMACION": "processing",
-    "PAGADO": "paid", "APROBADA": "paid", "COMPLETADO": "paid", "CANCELADO": "cancelled",
-    "RECHAZADO": "rejected", "RECHAZADA": "rejected", "REVERTIDO": "reversed", "ERROR": "error",
+    "PENDIENTE": "pending",
+    "PENDIENTE_PAGO": "pending",
+    "INICIALIZADO": "pending",
+    "PROCESO": "processing",
+    "EN_PROCESO": "processing",
+    "ENVIADO": "processing",
+    "TRANSITO": "processing",
+    "PENDIENTE_CONFIRMACION": "processing",
+    "PAGADO": "paid",
+    "APROBADA": "paid",
+    "COMPLETADO": "paid",
+    "CANCELADO": "cancelled",
+    "RECHAZADO": "rejected",
+    "RECHAZADA": "rejected",
+    "REVERTIDO": "reversed",
+    "ERROR": "error",
 }
-ACCOUNT_FROM_WIRE = {"ACTIVA": "active", "ACTIVO": "active", "BLOQUEADA": "blocked",
-                     "SUSPENDIDA": "suspended", "CERRADA": "closed"}
-ACCOUNT_TO_WIRE = {"active": "ACTIVA", "blocked": "BLOQUEADA", "suspended": "SUSPENDIDA",
-                   "closed": "CERRADA"}
+ACCOUNT_FROM_WIRE = {
+    "ACTIVA": "active",
+    "ACTIVO": "active",
+    "BLOQUEADA": "blocked",
+    "SUSPENDIDA": "suspended",
+    "CERRADA": "closed",
+}
+ACCOUNT_TO_WIRE = {
+    "active": "ACTIVA",
+    "blocked": "BLOQUEADA",
+    "suspended": "SUSPENDIDA",
+    "closed": "CERRADA",
+}
 
 SANDBOX = "https://api-test.quillon-gateway.example/sandbox"
-BASES = {"development": "https://api-test.quillon-gateway.example/desarrollo",
-         "sandbox": SANDBOX, "production": "https://api.quillon-gateway.example"}
+BASES = {
+    "development": "https://api-test.quillon-gateway.example/desarrollo",
+    "sandbox": SANDBOX,
+    "production": "https://api.quillon-gateway.example",
+}
 BASE_PATH = "cuentas-comercios/v1/cuentas"
 
 _WIDE = Context(prec=60)
@@ -116,6 +142,7 @@ def parse_id(text: str) -> int:
 
 # ---- build-stage validation ----------------------------------------------------
 
+
 def digits(field: str, value: str, minimum: int) -> None:
     if not (minimum <= len(value) <= 20 and value.isascii() and value.isdigit()):
         raise Invalid(field, f"must be {minimum} to 20 digits")
@@ -159,11 +186,22 @@ def url(config: dict[str, Any] | Any, path: str) -> str:
 def headers(client_id: str, access_token: str | None) -> dict[str, str]:
     if access_token is None:
         raise Invalid("token", "an access token is required for this operation")
-    return {"Accept": "application/json", "Authorization": f"Bearer {access_token}",
-            "Content-Type": "application/json", "access_token": access_token,
-            "client_id": client_id}
+    return {
+        "Accept": "application/json",
+        "Authorization": f"Bearer {access_token}",
+        "Content-Type": "application/json",
+        "access_token": access_token,
+        "client_id": client_id,
+    }
 
 
 def validation_error(err: Invalid) -> dict[str, Any]:
-    return {"error": {"field": err.field, "kind": "validation", "message": err.message,
-                      "retryable": False}, "ok": False}
+    return {
+        "error": {
+            "field": err.field,
+            "kind": "validation",
+            "message": err.message,
+            "retryable": False,
+        },
+        "ok": False,
+    }

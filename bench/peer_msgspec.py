@@ -21,6 +21,7 @@ ENCODER = msgspec.json.Encoder()
 # `Any` marks the tolerant text kinds (a string, or a number as text, anything
 # else absent); `str | None` the plain strings, which refuse other types.
 
+
 class WMovement(msgspec.Struct):
     tipo_operacion: str = msgspec.field(name="tipoOperacion")
     estado: str
@@ -83,6 +84,7 @@ class Envelope(msgspec.Struct, Generic[T]):
 
 
 # ---- result structs (fields in ascending name order) -----------------------------
+
 
 class Party(msgspec.Struct):
     account: str | None
@@ -149,6 +151,7 @@ class Ok(msgspec.Struct):
 
 # ---- conversion ----------------------------------------------------------------------
 
+
 def text(v: Any) -> str | None:
     return c.non_empty(c.opt_text(v))
 
@@ -163,15 +166,23 @@ def movement(w: WMovement) -> Movement:
         ach_order_number=text(w.num_orden_ach),
         amount=c.amount_text(w.importe),
         currency=c.non_empty(w.moneda),
-        destination=Party(text(w.cuenta_destino), text(w.codigo_banco_destino),
-                          c.non_empty(w.nombre_banco_destino), text(w.ci_cliente_destino),
-                          c.non_empty(w.nombre_cliente_destino)),
+        destination=Party(
+            text(w.cuenta_destino),
+            text(w.codigo_banco_destino),
+            c.non_empty(w.nombre_banco_destino),
+            text(w.ci_cliente_destino),
+            c.non_empty(w.nombre_cliente_destino),
+        ),
         fee=opt_amount(w.importe_comision),
         message=c.non_empty(w.mensaje),
         operation_type=w.tipo_operacion,
-        origin=Party(text(w.cuenta_origen), text(w.codigo_banco_origen),
-                     c.non_empty(w.nombre_banco_origen), text(w.ci_cliente_origen),
-                     c.non_empty(w.nombre_cliente_origen)),
+        origin=Party(
+            text(w.cuenta_origen),
+            text(w.codigo_banco_origen),
+            c.non_empty(w.nombre_banco_origen),
+            text(w.ci_cliente_origen),
+            c.non_empty(w.nombre_cliente_origen),
+        ),
         raw_status=w.estado,
         recipient_order_number=text(w.num_orden_destinatario),
         reference=None if reference == "N/A" else reference,
@@ -202,19 +213,28 @@ def balance(w: WBalance) -> Balance:
 def merchant_account(w: Detail) -> MerchantAccount:
     raw_status = c.non_empty(w.cuenta.estado)
     ident = c.opt_text(w.id_establecimiento)
-    account = Account(alias=c.non_empty(w.cuenta.alias), number=str(w.cuenta.numero_cuenta),
-                      raw_status=raw_status, status=c.account_status(raw_status, "active"))
-    return MerchantAccount(account=account,
-                           establishment_id=None if ident is None else c.parse_id(ident),
-                           establishment_name=c.non_empty(w.nombre_establecimiento),
-                           merchant_name=c.non_empty(w.nombre_comercio), nit=str(w.nit))
+    account = Account(
+        alias=c.non_empty(w.cuenta.alias),
+        number=str(w.cuenta.numero_cuenta),
+        raw_status=raw_status,
+        status=c.account_status(raw_status, "active"),
+    )
+    return MerchantAccount(
+        account=account,
+        establishment_id=None if ident is None else c.parse_id(ident),
+        establishment_name=c.non_empty(w.nombre_establecimiento),
+        merchant_name=c.non_empty(w.nombre_comercio),
+        nit=str(w.nit),
+    )
 
 
 # ---- the envelope ----------------------------------------------------------------------
 
+
 def failure(kind: str, message: str) -> str:
-    return ENCODER.encode({"error": {"kind": kind, "message": message, "retryable": False},
-                           "ok": False}).decode()
+    return ENCODER.encode(
+        {"error": {"kind": kind, "message": message, "retryable": False}, "ok": False}
+    ).decode()
 
 
 DECODERS: dict[Any, tuple[msgspec.json.Decoder[Any], msgspec.json.Decoder[Any]]] = {}
@@ -224,8 +244,10 @@ def parse_as(payload_type: Any, convert: Any, status: int, body: str) -> str:
     """The happy path decodes the typed envelope in one pass."""
     decoders = DECODERS.get(payload_type)
     if decoders is None:
-        decoders = DECODERS[payload_type] = (msgspec.json.Decoder(Envelope[payload_type]),
-                                             msgspec.json.Decoder(payload_type))
+        decoders = DECODERS[payload_type] = (
+            msgspec.json.Decoder(Envelope[payload_type]),
+            msgspec.json.Decoder(payload_type),
+        )
     try:
         env = decoders[0].decode(body)
         if env.code in (None, "00") and 200 <= status <= 299:
@@ -245,9 +267,14 @@ def parse_movements(status: int, body: str) -> str:
 
 
 def parse_reconcile(status: int, body: str) -> str:
-    return parse_as(WReconciliation, lambda r: Reconciliation(
-        balances=[balance(w) for w in r.saldos],
-        movements=[movement(w) for w in r.movimientos]), status, body)
+    return parse_as(
+        WReconciliation,
+        lambda r: Reconciliation(
+            balances=[balance(w) for w in r.saldos], movements=[movement(w) for w in r.movimientos]
+        ),
+        status,
+        body,
+    )
 
 
 def parse_get(status: int, body: str) -> str:
@@ -255,6 +282,7 @@ def parse_get(status: int, body: str) -> str:
 
 
 # ---- the build stage ----------------------------------------------------------------------
+
 
 class Config(msgspec.Struct):
     client_id: str
@@ -355,9 +383,12 @@ class Request(msgspec.Struct):
 
 def request(method: str, b: Build[Any], path: str, body: Any) -> str:
     access = None if b.token is None else b.token.access_token
-    req = Request(body=None if body is None else ENCODER.encode(body).decode(),
-                  headers=c.headers(b.config.client_id, access), method=method,
-                  url=c.url(b.config, path))
+    req = Request(
+        body=None if body is None else ENCODER.encode(body).decode(),
+        headers=c.headers(b.config.client_id, access),
+        method=method,
+        url=c.url(b.config, path),
+    )
     return ENCODER.encode(Ok(True, req)).decode()
 
 
@@ -372,8 +403,12 @@ def _debits(b: Build[AccountRange]) -> str:
     c.digits("nit", i.nit, 7)
     c.digits("account_number", i.account_number, 8)
     c.date_range(i.date_from, i.date_to, 31)
-    return request("POST", b, f"{c.BASE_PATH}/debitos",
-                   MovementsQuery(i.date_to, i.date_from, i.nit, [i.account_number], "D"))
+    return request(
+        "POST",
+        b,
+        f"{c.BASE_PATH}/debitos",
+        MovementsQuery(i.date_to, i.date_from, i.nit, [i.account_number], "D"),
+    )
 
 
 def _create(b: Build[CreateAccounts]) -> str:
@@ -387,8 +422,9 @@ def _create(b: Build[CreateAccounts]) -> str:
     for a in i.accounts:
         c.text_max("accounts.alias", a.alias, 45)
         c.text_max("accounts.category", a.category, 45)
-        accounts.append(NewAccountBody(a.alias.strip(c.WHITE_SPACE), "068",
-                                       a.category.strip(c.WHITE_SPACE)))
+        accounts.append(
+            NewAccountBody(a.alias.strip(c.WHITE_SPACE), "068", a.category.strip(c.WHITE_SPACE))
+        )
     body = CreateBody(Establishment(accounts, i.establishment_id), i.nit)
     return request("POST", b, c.BASE_PATH, body)
 
@@ -404,17 +440,26 @@ def _set_status(b: Build[StatusChanges]) -> str:
         c.text_max("changes.reason", ch.reason, 50)
         if ch.status == "unknown":
             raise c.Invalid("changes.status", "cannot set `unknown`")
-        changes.append(ChangeBody(ch.reason.strip(c.WHITE_SPACE), c.ACCOUNT_TO_WIRE[ch.status],
-                                  ch.account_number))
+        changes.append(
+            ChangeBody(
+                ch.reason.strip(c.WHITE_SPACE), c.ACCOUNT_TO_WIRE[ch.status], ch.account_number
+            )
+        )
     return request("PATCH", b, f"{c.BASE_PATH}/estados", ChangesBody(changes, i.nit))
 
 
 BUILD: dict[str, tuple[Any, Callable[[Any], str]]] = {
-    "accounts.get": (AccountRef, _get), "accounts.debits": (AccountRange, _debits),
+    "accounts.get": (AccountRef, _get),
+    "accounts.debits": (AccountRange, _debits),
     "accounts.create": (CreateAccounts, _create),
-    "accounts.set_status": (StatusChanges, _set_status)}
-PARSE = {"accounts.get": parse_get, "accounts.debits": parse_movements,
-         "accounts.credits": parse_movements, "accounts.reconcile": parse_reconcile}
+    "accounts.set_status": (StatusChanges, _set_status),
+}
+PARSE = {
+    "accounts.get": parse_get,
+    "accounts.debits": parse_movements,
+    "accounts.credits": parse_movements,
+    "accounts.reconcile": parse_reconcile,
+}
 
 
 def version() -> str:

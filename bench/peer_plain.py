@@ -26,6 +26,7 @@ def ok(value: Any) -> str:
 
 # ---- wire field kinds ---------------------------------------------------------
 
+
 def req_text(obj: dict[str, Any], key: str) -> str:
     if key not in obj:
         raise ValueError(f"missing field `{key}`")
@@ -71,6 +72,7 @@ def records(obj: dict[str, Any], key: str) -> list[dict[str, Any]]:
 
 # ---- result records -------------------------------------------------------------
 
+
 @dataclass(slots=True)
 class Party:
     account: str | None
@@ -81,15 +83,22 @@ class Party:
 
     @classmethod
     def from_wire(cls, w: dict[str, Any], side: str) -> Party:
-        return cls(c.non_empty(c.opt_text(w.get("cuenta" + side))),
-                   c.non_empty(c.opt_text(w.get("ciCliente" + side))),
-                   c.non_empty(opt_string(w, "nombreCliente" + side)),
-                   c.non_empty(c.opt_text(w.get("codigoBanco" + side))),
-                   c.non_empty(opt_string(w, "nombreBanco" + side)))
+        return cls(
+            c.non_empty(c.opt_text(w.get("cuenta" + side))),
+            c.non_empty(c.opt_text(w.get("ciCliente" + side))),
+            c.non_empty(opt_string(w, "nombreCliente" + side)),
+            c.non_empty(c.opt_text(w.get("codigoBanco" + side))),
+            c.non_empty(opt_string(w, "nombreBanco" + side)),
+        )
 
     def to_json(self) -> dict[str, Any]:
-        return {"account": self.account, "document_id": self.document_id, "name": self.name,
-                "bank_code": self.bank_code, "bank_name": self.bank_name}
+        return {
+            "account": self.account,
+            "document_id": self.document_id,
+            "name": self.name,
+            "bank_code": self.bank_code,
+            "bank_name": self.bank_name,
+        }
 
 
 @dataclass(slots=True)
@@ -136,13 +145,19 @@ class Movement:
 
     def to_json(self) -> dict[str, Any]:
         return {
-            "transaction_id": self.transaction_id, "operation_type": self.operation_type,
-            "status": self.status, "raw_status": self.raw_status, "message": self.message,
-            "transaction_at": self.transaction_at, "amount": c.amount_text(self.amount),
+            "transaction_id": self.transaction_id,
+            "operation_type": self.operation_type,
+            "status": self.status,
+            "raw_status": self.raw_status,
+            "message": self.message,
+            "transaction_at": self.transaction_at,
+            "amount": c.amount_text(self.amount),
             "fee": None if self.fee is None else c.amount_text(self.fee),
             "total": None if self.total is None else c.amount_text(self.total),
-            "currency": self.currency, "origin": self.origin.to_json(),
-            "destination": self.destination.to_json(), "reference": self.reference,
+            "currency": self.currency,
+            "origin": self.origin.to_json(),
+            "destination": self.destination.to_json(),
+            "reference": self.reference,
             "ach_order_number": self.ach_order_number,
             "recipient_order_number": self.recipient_order_number,
         }
@@ -179,11 +194,17 @@ class Balance:
         )
 
     def to_json(self) -> dict[str, Any]:
-        return {"account_number": self.account_number, "status": self.status,
-                "raw_status": self.raw_status, "currency": self.currency,
-                "available": c.amount_text(self.available), "booked": c.amount_text(self.booked),
-                "held": c.amount_text(self.held), "last_credit_at": self.last_credit_at,
-                "last_debit_at": self.last_debit_at}
+        return {
+            "account_number": self.account_number,
+            "status": self.status,
+            "raw_status": self.raw_status,
+            "currency": self.currency,
+            "available": c.amount_text(self.available),
+            "booked": c.amount_text(self.booked),
+            "held": c.amount_text(self.held),
+            "last_credit_at": self.last_credit_at,
+            "last_debit_at": self.last_debit_at,
+        }
 
 
 @dataclass(slots=True)
@@ -198,12 +219,20 @@ class Account:
         if not isinstance(w, dict):
             raise ValueError("invalid type, expected struct WAccount")
         raw_status = c.non_empty(opt_string(w, "estado"))
-        return cls(req_text(w, "numeroCuenta"), c.non_empty(opt_string(w, "alias")),
-                   c.account_status(raw_status, "active"), raw_status)
+        return cls(
+            req_text(w, "numeroCuenta"),
+            c.non_empty(opt_string(w, "alias")),
+            c.account_status(raw_status, "active"),
+            raw_status,
+        )
 
     def to_json(self) -> dict[str, Any]:
-        return {"number": self.number, "alias": self.alias, "status": self.status,
-                "raw_status": self.raw_status}
+        return {
+            "number": self.number,
+            "alias": self.alias,
+            "status": self.status,
+            "raw_status": self.raw_status,
+        }
 
 
 @dataclass(slots=True)
@@ -219,23 +248,40 @@ class MerchantAccount:
         ident = c.opt_text(w.get("idEstablecimiento"))
         if "cuenta" not in w:
             raise ValueError("missing field `cuenta`")
-        return cls(req_text(w, "nit"), c.non_empty(opt_string(w, "nombreComercio")),
-                   None if ident is None else c.parse_id(ident),
-                   c.non_empty(opt_string(w, "nombreEstablecimiento")),
-                   Account.from_wire(w["cuenta"]))
+        return cls(
+            req_text(w, "nit"),
+            c.non_empty(opt_string(w, "nombreComercio")),
+            None if ident is None else c.parse_id(ident),
+            c.non_empty(opt_string(w, "nombreEstablecimiento")),
+            Account.from_wire(w["cuenta"]),
+        )
 
     def to_json(self) -> dict[str, Any]:
-        return {"nit": self.nit, "merchant_name": self.merchant_name,
-                "establishment_id": self.establishment_id,
-                "establishment_name": self.establishment_name, "account": self.account.to_json()}
+        return {
+            "nit": self.nit,
+            "merchant_name": self.merchant_name,
+            "establishment_id": self.establishment_id,
+            "establishment_name": self.establishment_name,
+            "account": self.account.to_json(),
+        }
 
 
 # ---- the gateway envelope ---------------------------------------------------------
 
+
 def api_error(status: int, message: str, code: str | None, retryable: bool) -> str:
-    return dumps({"error": {"kind": "api", "status": status, "message": message,
-                            "errors": [{"field": None, "message": message, "code": code}],
-                            "retryable": retryable}, "ok": False})
+    return dumps(
+        {
+            "error": {
+                "kind": "api",
+                "status": status,
+                "message": message,
+                "errors": [{"field": None, "message": message, "code": code}],
+                "retryable": retryable,
+            },
+            "ok": False,
+        }
+    )
 
 
 def payload_of(status: int, body: str) -> tuple[Any, str | None]:
@@ -243,13 +289,24 @@ def payload_of(status: int, body: str) -> tuple[Any, str | None]:
     try:
         value = json.loads(body, parse_float=Decimal)
     except ValueError as exc:
-        return None, dumps({"error": {"kind": "decode", "message": f"invalid JSON body: {exc}",
-                                      "retryable": False}, "ok": False})
+        return None, dumps(
+            {
+                "error": {
+                    "kind": "decode",
+                    "message": f"invalid JSON body: {exc}",
+                    "retryable": False,
+                },
+                "ok": False,
+            }
+        )
     code = value.get("code") if isinstance(value, dict) else None
     code = code if isinstance(code, str) else None
     if (code is not None and code != "00") or not 200 <= status <= 299:
-        message = (value.get("errorMessage") or value.get("message")
-                   or f"request failed with HTTP {status}")
+        message = (
+            value.get("errorMessage")
+            or value.get("message")
+            or f"request failed with HTTP {status}"
+        )
         return None, api_error(status, message, code, code is None and status >= 500)
     if isinstance(value, dict) and value.get("data") is not None:
         return value["data"], None
@@ -257,8 +314,16 @@ def payload_of(status: int, body: str) -> tuple[Any, str | None]:
 
 
 def shape_error(exc: Exception) -> str:
-    return dumps({"error": {"kind": "decode", "message": f"unexpected payload shape: {exc}",
-                            "retryable": False}, "ok": False})
+    return dumps(
+        {
+            "error": {
+                "kind": "decode",
+                "message": f"unexpected payload shape: {exc}",
+                "retryable": False,
+            },
+            "ok": False,
+        }
+    )
 
 
 def parse_movements(status: int, body: str) -> str:
@@ -283,8 +348,9 @@ def parse_reconcile(status: int, body: str) -> str:
         balances = [Balance.from_wire(w) for w in records(data, "saldos")]
     except ValueError as exc:
         return shape_error(exc)
-    return ok({"movements": [m.to_json() for m in movements],
-               "balances": [b.to_json() for b in balances]})
+    return ok(
+        {"movements": [m.to_json() for m in movements], "balances": [b.to_json() for b in balances]}
+    )
 
 
 def parse_get(status: int, body: str) -> str:
@@ -300,6 +366,7 @@ def parse_get(status: int, body: str) -> str:
 
 # ---- the build stage ------------------------------------------------------------------
 
+
 @dataclass(slots=True)
 class Config:
     client_id: str
@@ -307,12 +374,22 @@ class Config:
     base_url: str | None = None
 
 
-def request(method: str, config: Config, token: dict[str, Any] | None, path: str,
-            body: dict[str, Any] | None) -> str:
+def request(
+    method: str,
+    config: Config,
+    token: dict[str, Any] | None,
+    path: str,
+    body: dict[str, Any] | None,
+) -> str:
     access = None if token is None else token["access_token"]
-    return ok({"method": method, "url": c.url(config, path),
-               "headers": c.headers(config.client_id, access),
-               "body": None if body is None else dumps(body)})
+    return ok(
+        {
+            "method": method,
+            "url": c.url(config, path),
+            "headers": c.headers(config.client_id, access),
+            "body": None if body is None else dumps(body),
+        }
+    )
 
 
 def build(payload: str, make: Callable[[Config, Any, dict[str, Any]], str]) -> str:
@@ -336,8 +413,13 @@ def _debits(config: Config, token: Any, inp: dict[str, Any]) -> str:
     c.digits("nit", inp["nit"], 7)
     c.digits("account_number", inp["account_number"], 8)
     c.date_range(inp["date_from"], inp["date_to"], 31)
-    body = {"nit": inp["nit"], "numeroCuenta": [inp["account_number"]],
-            "fechaInicio": inp["date_from"], "fechaFin": inp["date_to"], "tipo": "D"}
+    body = {
+        "nit": inp["nit"],
+        "numeroCuenta": [inp["account_number"]],
+        "fechaInicio": inp["date_from"],
+        "fechaFin": inp["date_to"],
+        "tipo": "D",
+    }
     return request("POST", config, token, f"{c.BASE_PATH}/debitos", body)
 
 
@@ -351,10 +433,17 @@ def _create(config: Config, token: Any, inp: dict[str, Any]) -> str:
     for a in inp["accounts"]:
         c.text_max("accounts.alias", a["alias"], 45)
         c.text_max("accounts.category", a["category"], 45)
-        accounts.append({"alias": a["alias"].strip(c.WHITE_SPACE), "moneda": "068",
-                         "rubro": a["category"].strip(c.WHITE_SPACE)})
-    body = {"nit": inp["nit"], "establecimiento": {
-        "idEstablecimiento": inp["establishment_id"], "cuentas": accounts}}
+        accounts.append(
+            {
+                "alias": a["alias"].strip(c.WHITE_SPACE),
+                "moneda": "068",
+                "rubro": a["category"].strip(c.WHITE_SPACE),
+            }
+        )
+    body = {
+        "nit": inp["nit"],
+        "establecimiento": {"idEstablecimiento": inp["establishment_id"], "cuentas": accounts},
+    }
     return request("POST", config, token, c.BASE_PATH, body)
 
 
@@ -368,9 +457,13 @@ def _set_status(config: Config, token: Any, inp: dict[str, Any]) -> str:
         c.text_max("changes.reason", ch["reason"], 50)
         if ch["status"] == "unknown":
             raise c.Invalid("changes.status", "cannot set `unknown`")
-        changes.append({"descripcionMotivo": ch["reason"].strip(c.WHITE_SPACE),
-                        "estado": c.ACCOUNT_TO_WIRE[ch["status"]],
-                        "numeroCuenta": ch["account_number"]})
+        changes.append(
+            {
+                "descripcionMotivo": ch["reason"].strip(c.WHITE_SPACE),
+                "estado": c.ACCOUNT_TO_WIRE[ch["status"]],
+                "numeroCuenta": ch["account_number"],
+            }
+        )
     body = {"nit": inp["nit"], "cuentas": changes}
     return request("PATCH", config, token, f"{c.BASE_PATH}/estados", body)
 
@@ -379,10 +472,18 @@ def version() -> str:
     return dumps({"ok": True, "value": {"core": "0.1.0", "protocol": 2}})
 
 
-BUILD = {"accounts.get": _get, "accounts.debits": _debits, "accounts.create": _create,
-         "accounts.set_status": _set_status}
-PARSE = {"accounts.get": parse_get, "accounts.debits": parse_movements,
-         "accounts.credits": parse_movements, "accounts.reconcile": parse_reconcile}
+BUILD = {
+    "accounts.get": _get,
+    "accounts.debits": _debits,
+    "accounts.create": _create,
+    "accounts.set_status": _set_status,
+}
+PARSE = {
+    "accounts.get": parse_get,
+    "accounts.debits": parse_movements,
+    "accounts.credits": parse_movements,
+    "accounts.reconcile": parse_reconcile,
+}
 
 
 def runner(operation: str, stage: str) -> Any:

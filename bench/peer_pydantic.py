@@ -98,6 +98,7 @@ class Envelope(BaseModel, Generic[T]):
 
 # ---- result models (fields in ascending name order) -----------------------------------
 
+
 class Party(BaseModel):
     account: str | None
     bank_code: str | None
@@ -163,6 +164,7 @@ class Ok(BaseModel, Generic[T]):
 
 # ---- conversion -------------------------------------------------------------------------
 
+
 def opt_amount(v: Decimal | None) -> str | None:
     return None if v is None else c.amount_text(v)
 
@@ -174,18 +176,22 @@ def movement(w: WMovement) -> Movement:
         amount=c.amount_text(w.importe),
         currency=c.non_empty(w.moneda),
         destination=Party.model_construct(
-            account=c.non_empty(w.cuenta_destino), bank_code=c.non_empty(w.codigo_banco_destino),
+            account=c.non_empty(w.cuenta_destino),
+            bank_code=c.non_empty(w.codigo_banco_destino),
             bank_name=c.non_empty(w.nombre_banco_destino),
             document_id=c.non_empty(w.ci_cliente_destino),
-            name=c.non_empty(w.nombre_cliente_destino)),
+            name=c.non_empty(w.nombre_cliente_destino),
+        ),
         fee=opt_amount(w.importe_comision),
         message=c.non_empty(w.mensaje),
         operation_type=w.tipo_operacion,
         origin=Party.model_construct(
-            account=c.non_empty(w.cuenta_origen), bank_code=c.non_empty(w.codigo_banco_origen),
+            account=c.non_empty(w.cuenta_origen),
+            bank_code=c.non_empty(w.codigo_banco_origen),
             bank_name=c.non_empty(w.nombre_banco_origen),
             document_id=c.non_empty(w.ci_cliente_origen),
-            name=c.non_empty(w.nombre_cliente_origen)),
+            name=c.non_empty(w.nombre_cliente_origen),
+        ),
         raw_status=w.estado,
         recipient_order_number=c.non_empty(w.num_orden_destinatario),
         reference=None if reference == "N/A" else reference,
@@ -199,29 +205,44 @@ def movement(w: WMovement) -> Movement:
 def balance(w: WBalance) -> Balance:
     raw_status = c.non_empty(w.estado)
     return Balance.model_construct(
-        account_number=w.numero_cuenta, available=c.amount_text(w.saldo_disponible),
-        booked=c.amount_text(w.saldo_contable), currency=c.non_empty(w.moneda),
+        account_number=w.numero_cuenta,
+        available=c.amount_text(w.saldo_disponible),
+        booked=c.amount_text(w.saldo_contable),
+        currency=c.non_empty(w.moneda),
         held=c.amount_text(w.saldo_retenido),
         last_credit_at=c.non_empty(w.fecha_ultimo_credito),
-        last_debit_at=c.non_empty(w.fecha_ultimo_debito), raw_status=raw_status,
-        status=c.account_status(raw_status, "unknown"))
+        last_debit_at=c.non_empty(w.fecha_ultimo_debito),
+        raw_status=raw_status,
+        status=c.account_status(raw_status, "unknown"),
+    )
 
 
 def merchant_account(w: Detail) -> MerchantAccount:
     raw_status = c.non_empty(w.cuenta.estado)
     account = Account.model_construct(
-        alias=c.non_empty(w.cuenta.alias), number=w.cuenta.numero_cuenta,
-        raw_status=raw_status, status=c.account_status(raw_status, "active"))
+        alias=c.non_empty(w.cuenta.alias),
+        number=w.cuenta.numero_cuenta,
+        raw_status=raw_status,
+        status=c.account_status(raw_status, "active"),
+    )
     ident = w.id_establecimiento
     return MerchantAccount.model_construct(
-        account=account, establishment_id=None if ident is None else c.parse_id(ident),
+        account=account,
+        establishment_id=None if ident is None else c.parse_id(ident),
         establishment_name=c.non_empty(w.nombre_establecimiento),
-        merchant_name=c.non_empty(w.nombre_comercio), nit=w.nit)
+        merchant_name=c.non_empty(w.nombre_comercio),
+        nit=w.nit,
+    )
 
 
 def failure(kind: str, message: str) -> str:
-    return ('{"error":{"kind":"' + kind + '","message":'
-            + TypeAdapter(str).dump_json(message).decode() + ',"retryable":false},"ok":false}')
+    return (
+        '{"error":{"kind":"'
+        + kind
+        + '","message":'
+        + TypeAdapter(str).dump_json(message).decode()
+        + ',"retryable":false},"ok":false}'
+    )
 
 
 ENVELOPES: dict[Any, tuple[Any, TypeAdapter[Any]]] = {}
@@ -242,14 +263,21 @@ def parse_as(payload_type: Any, result_type: Any, convert: Any, status: int, bod
 
 
 def parse_movements(status: int, body: str) -> str:
-    return parse_as(list[WMovement], list[Movement], lambda ws: [movement(w) for w in ws],
-                    status, body)
+    return parse_as(
+        list[WMovement], list[Movement], lambda ws: [movement(w) for w in ws], status, body
+    )
 
 
 def parse_reconcile(status: int, body: str) -> str:
-    return parse_as(WReconciliation, Reconciliation, lambda r: Reconciliation.model_construct(
-        balances=[balance(w) for w in r.saldos],
-        movements=[movement(w) for w in r.movimientos]), status, body)
+    return parse_as(
+        WReconciliation,
+        Reconciliation,
+        lambda r: Reconciliation.model_construct(
+            balances=[balance(w) for w in r.saldos], movements=[movement(w) for w in r.movimientos]
+        ),
+        status,
+        body,
+    )
 
 
 def parse_get(status: int, body: str) -> str:
@@ -257,6 +285,7 @@ def parse_get(status: int, body: str) -> str:
 
 
 # ---- the build stage ------------------------------------------------------------------------
+
 
 class Config(BaseModel):
     client_id: str
@@ -357,9 +386,12 @@ class Request(BaseModel):
 
 def request(method: str, b: Any, path: str, body: BaseModel | None) -> str:
     access = None if b.token is None else b.token.access_token
-    req = Request(body=None if body is None else body.model_dump_json(),
-                  headers=c.headers(b.config.client_id, access), method=method,
-                  url=c.url(b.config, path))
+    req = Request(
+        body=None if body is None else body.model_dump_json(),
+        headers=c.headers(b.config.client_id, access),
+        method=method,
+        url=c.url(b.config, path),
+    )
     return Ok[Request](value=req).model_dump_json()
 
 
@@ -374,8 +406,13 @@ def _debits(b: Any) -> str:
     c.digits("nit", i.nit, 7)
     c.digits("account_number", i.account_number, 8)
     c.date_range(i.date_from, i.date_to, 31)
-    query = MovementsQuery(fechaFin=i.date_to, fechaInicio=i.date_from, nit=i.nit,
-                           numeroCuenta=[i.account_number], tipo="D")
+    query = MovementsQuery(
+        fechaFin=i.date_to,
+        fechaInicio=i.date_from,
+        nit=i.nit,
+        numeroCuenta=[i.account_number],
+        tipo="D",
+    )
     return request("POST", b, f"{c.BASE_PATH}/debitos", query)
 
 
@@ -390,11 +427,17 @@ def _create(b: Any) -> str:
     for a in i.accounts:
         c.text_max("accounts.alias", a.alias, 45)
         c.text_max("accounts.category", a.category, 45)
-        accounts.append(NewAccountBody(alias=a.alias.strip(c.WHITE_SPACE), moneda="068",
-                                       rubro=a.category.strip(c.WHITE_SPACE)))
-    body = CreateBody(establecimiento=Establishment(cuentas=accounts,
-                                                    idEstablecimiento=i.establishment_id),
-                      nit=i.nit)
+        accounts.append(
+            NewAccountBody(
+                alias=a.alias.strip(c.WHITE_SPACE),
+                moneda="068",
+                rubro=a.category.strip(c.WHITE_SPACE),
+            )
+        )
+    body = CreateBody(
+        establecimiento=Establishment(cuentas=accounts, idEstablecimiento=i.establishment_id),
+        nit=i.nit,
+    )
     return request("POST", b, c.BASE_PATH, body)
 
 
@@ -409,18 +452,28 @@ def _set_status(b: Any) -> str:
         c.text_max("changes.reason", ch.reason, 50)
         if ch.status == "unknown":
             raise c.Invalid("changes.status", "cannot set `unknown`")
-        changes.append(ChangeBody(descripcionMotivo=ch.reason.strip(c.WHITE_SPACE),
-                                  estado=c.ACCOUNT_TO_WIRE[ch.status],
-                                  numeroCuenta=ch.account_number))
+        changes.append(
+            ChangeBody(
+                descripcionMotivo=ch.reason.strip(c.WHITE_SPACE),
+                estado=c.ACCOUNT_TO_WIRE[ch.status],
+                numeroCuenta=ch.account_number,
+            )
+        )
     return request("PATCH", b, f"{c.BASE_PATH}/estados", ChangesBody(cuentas=changes, nit=i.nit))
 
 
 BUILD: dict[str, tuple[Any, Callable[[Any], str]]] = {
-    "accounts.get": (AccountRef, _get), "accounts.debits": (AccountRange, _debits),
+    "accounts.get": (AccountRef, _get),
+    "accounts.debits": (AccountRange, _debits),
     "accounts.create": (CreateAccounts, _create),
-    "accounts.set_status": (StatusChanges, _set_status)}
-PARSE = {"accounts.get": parse_get, "accounts.debits": parse_movements,
-         "accounts.credits": parse_movements, "accounts.reconcile": parse_reconcile}
+    "accounts.set_status": (StatusChanges, _set_status),
+}
+PARSE = {
+    "accounts.get": parse_get,
+    "accounts.debits": parse_movements,
+    "accounts.credits": parse_movements,
+    "accounts.reconcile": parse_reconcile,
+}
 
 
 def version() -> str:

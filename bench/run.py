@@ -39,8 +39,14 @@ import workloads as wl  # noqa: E402
 from quillon.accounts import _native  # noqa: E402
 
 ENGINE, FROM_BODY, PLAIN, PYDANTIC, MSGSPEC, FLOOR, BUILTIN = (
-    "engine", "engine from body", "(a) json+Decimal", "(b) pydantic", "(c) msgspec",
-    "orjson floor", "builtin")
+    "engine",
+    "engine from body",
+    "(a) json+Decimal",
+    "(b) pydantic",
+    "(c) msgspec",
+    "orjson floor",
+    "builtin",
+)
 PEERS = {PLAIN: peer_plain, PYDANTIC: peer_pydantic, MSGSPEC: peer_msgspec}
 
 
@@ -83,18 +89,33 @@ def floor_impl(w: wl.Workload) -> Impl:
     """Parsing the body and writing the finished result with orjson, nothing else."""
     result = orjson.loads(_native.call(w.op, w.payload))
     body = w.body if w.stage == "parse" else w.payload
-    env = {"loads": orjson.loads, "dumps": orjson.dumps, "body": body, "result": result,
-           "opt": orjson.OPT_SORT_KEYS}
-    return Impl(FLOOR, "loads(body); dumps(result, option=opt)", env,
-                lambda: orjson.dumps(result, option=orjson.OPT_SORT_KEYS).decode())
+    env = {
+        "loads": orjson.loads,
+        "dumps": orjson.dumps,
+        "body": body,
+        "result": result,
+        "opt": orjson.OPT_SORT_KEYS,
+    }
+    return Impl(
+        FLOOR,
+        "loads(body); dumps(result, option=opt)",
+        env,
+        lambda: orjson.dumps(result, option=orjson.OPT_SORT_KEYS).decode(),
+    )
 
 
 def impls_for(w: wl.Workload, large: bool) -> list[Impl]:
     if w.op == "version":
-        return [engine_impl(w),
-                Impl(BUILTIN, "getdefaultencoding()",
-                     {"getdefaultencoding": sys.getdefaultencoding}, None),
-                *(Impl(n, "run()", {"run": p.version}, p.version) for n, p in PEERS.items())]
+        return [
+            engine_impl(w),
+            Impl(
+                BUILTIN,
+                "getdefaultencoding()",
+                {"getdefaultencoding": sys.getdefaultencoding},
+                None,
+            ),
+            *(Impl(n, "run()", {"run": p.version}, p.version) for n, p in PEERS.items()),
+        ]
     out = [engine_impl(w)]
     if w.stage == "parse" and large:
         out.append(from_body_impl(w))
@@ -112,11 +133,15 @@ def check(w: wl.Workload, impls: list[Impl]) -> None:
             continue
         got = impl.text()
         if got != expected:
-            at = next((i for i, (a, b) in enumerate(zip(got, expected, strict=False)) if a != b),
-                      min(len(got), len(expected)))
-            raise SystemExit(f"{w.name}: {impl.name} differs from the engine at {at}:\n"
-                             f"  engine: {expected[max(0, at - 80):at + 80]!r}\n"
-                             f"  {impl.name}: {got[max(0, at - 80):at + 80]!r}")
+            at = next(
+                (i for i, (a, b) in enumerate(zip(got, expected, strict=False)) if a != b),
+                min(len(got), len(expected)),
+            )
+            raise SystemExit(
+                f"{w.name}: {impl.name} differs from the engine at {at}:\n"
+                f"  engine: {expected[max(0, at - 80) : at + 80]!r}\n"
+                f"  {impl.name}: {got[max(0, at - 80) : at + 80]!r}"
+            )
 
 
 def measure(w: wl.Workload, impls: list[Impl], rounds: int, target: float) -> Row:
@@ -190,11 +215,14 @@ def peak_memory(w: wl.Workload, which: str, ascii: bool = False) -> tuple[int, i
     it by default)."""
     payload = json.dumps(json.loads(w.payload)) if ascii else w.payload
     with tempfile.NamedTemporaryFile("w", suffix=".json", delete=False, encoding="utf-8") as f:
-        json.dump({"payload": payload, "status": w.status, "body": w.body}, f,
-                  ensure_ascii=False)
+        json.dump({"payload": payload, "status": w.status, "body": w.body}, f, ensure_ascii=False)
     try:
-        res = subprocess.run([sys.executable, "-c", MEMORY_CHILD, str(HERE), which, w.op, f.name],
-                             capture_output=True, text=True, check=True)
+        res = subprocess.run(
+            [sys.executable, "-c", MEMORY_CHILD, str(HERE), which, w.op, f.name],
+            capture_output=True,
+            text=True,
+            check=True,
+        )
         peak, size = res.stdout.split()
         return int(peak), int(size)
     finally:
@@ -202,6 +230,7 @@ def peak_memory(w: wl.Workload, which: str, ascii: bool = False) -> tuple[int, i
 
 
 # ---- report -------------------------------------------------------------------------
+
 
 def machine() -> str:
     cpu = "?"
@@ -218,10 +247,13 @@ def machine() -> str:
         cxx = "?"
     import msgspec
     import pydantic
-    return (f"- CPU: {cpu}, {os.cpu_count()} logical cores; {platform.system()} "
-            f"{platform.release()}\n- Python {platform.python_version()}; compiler {cxx}\n"
-            f"- pydantic {pydantic.VERSION}, msgspec {msgspec.__version__}, "
-            f"orjson {orjson.__version__}\n- run at {time.strftime('%Y-%m-%d %H:%M')}")
+
+    return (
+        f"- CPU: {cpu}, {os.cpu_count()} logical cores; {platform.system()} "
+        f"{platform.release()}\n- Python {platform.python_version()}; compiler {cxx}\n"
+        f"- pydantic {pydantic.VERSION}, msgspec {msgspec.__version__}, "
+        f"orjson {orjson.__version__}\n- run at {time.strftime('%Y-%m-%d %H:%M')}"
+    )
 
 
 def fmt_time(s: float) -> str:
@@ -281,13 +313,21 @@ def main() -> None:
     groups = [
         ("Small calls", wl.small(), False, 3 if q else 15, 0.005 if q else 0.02),
         ("Large builds", wl.large_builds(), False, 3 if q else 11, 0.02 if q else 0.1),
-        ("Large parses",
-         [wl.reconcile_parse(1000, 10, False), wl.debits_parse(2000, True)] if q
-         else wl.large_parses(), True, 3 if q else 7, 0),
+        (
+            "Large parses",
+            [wl.reconcile_parse(1000, 10, False), wl.debits_parse(2000, True)]
+            if q
+            else wl.large_parses(),
+            True,
+            3 if q else 7,
+            0,
+        ),
     ]
-    emit("Median time per call; in parentheses the ratio to the engine "
-         "(above 1: slower than the engine). MB/s counts the response body (parses) "
-         "or the payload (builds).")
+    emit(
+        "Median time per call; in parentheses the ratio to the engine "
+        "(above 1: slower than the engine). MB/s counts the response body (parses) "
+        "or the payload (builds)."
+    )
     for title, ws, large, rounds, target in groups:
         ws = selected(ws)
         if not ws:
@@ -322,25 +362,33 @@ def main() -> None:
             size = wl.debits_parse(n, False).size
             e = medians[f"{ENGINE} {n}"]
             step = f"{e / prev:.2f}x" if prev else "-"
-            emit(f"| {n:,} | {size / 1e6:.1f} MB | {fmt_time(e)} | "
-                 f"{fmt_time(e / n)} | {step} | {fmt_time(medians[f'{FLOOR} {n}'])} |")
+            emit(
+                f"| {n:,} | {size / 1e6:.1f} MB | {fmt_time(e)} | "
+                f"{fmt_time(e / n)} | {step} | {fmt_time(medians[f'{FLOOR} {n}'])} |"
+            )
             prev = e
 
     if not args.only or "memory" in args.only:
         w = wl.debits_parse(20_000 if q else 100_000, False)
         size = len(w.payload.encode())
-        emit(f"\n## Peak memory of one large parse in a fresh process\n\n{w.name}: payload "
-             f"{size / 1e6:.1f} MB of UTF-8. Growth of the peak resident size during the one "
-             "call, the returned text included; for the engine also CPython's UTF-8 copy of "
-             "a payload str that is not pure ASCII (made by the call). The second engine row "
-             "gets the payload as json.dumps writes it by default (ASCII, with \\u escapes), "
-             "which CPython hands over without a copy.\n")
+        emit(
+            f"\n## Peak memory of one large parse in a fresh process\n\n{w.name}: payload "
+            f"{size / 1e6:.1f} MB of UTF-8. Growth of the peak resident size during the one "
+            "call, the returned text included; for the engine also CPython's UTF-8 copy of "
+            "a payload str that is not pure ASCII (made by the call). The second engine row "
+            "gets the payload as json.dumps writes it by default (ASCII, with \\u escapes), "
+            "which CPython hands over without a copy.\n"
+        )
         emit("| implementation | peak growth | x payload |")
         emit("|---|---|---|")
         for name, which, ascii in [
-                (ENGINE, "engine", False), (f"{ENGINE}, ASCII payload", "engine", True),
-                (PLAIN, "peer_plain", False), (PYDANTIC, "peer_pydantic", False),
-                (MSGSPEC, "peer_msgspec", False), (FLOOR, "floor", False)]:
+            (ENGINE, "engine", False),
+            (f"{ENGINE}, ASCII payload", "engine", True),
+            (PLAIN, "peer_plain", False),
+            (PYDANTIC, "peer_pydantic", False),
+            (MSGSPEC, "peer_msgspec", False),
+            (FLOOR, "floor", False),
+        ]:
             peak, given = peak_memory(w, which, ascii)
             emit(f"| {name} | {peak / 1e6:.0f} MB | {peak / given:.2f}x |")
 

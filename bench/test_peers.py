@@ -26,11 +26,19 @@ from quillon.accounts import _native
 PEERS = {"plain": peer_plain, "pydantic": peer_pydantic, "msgspec": peer_msgspec}
 
 MOVEMENT: dict[str, Any] = {
-    "transactionId": " TX1 ", "tipoOperacion": "DEBITO", "estado": " pagado ",
-    "importe": wl.Num("10.50"), "moneda": "BOB", "cuentaOrigen": "123",
+    "transactionId": " TX1 ",
+    "tipoOperacion": "DEBITO",
+    "estado": " pagado ",
+    "importe": wl.Num("10.50"),
+    "moneda": "BOB",
+    "cuentaOrigen": "123",
 }
-BALANCE: dict[str, Any] = {"numeroCuenta": "1", "saldoDisponible": wl.Num("1"),
-                           "saldoContable": "2.50", "saldoRetenido": wl.Num("0.00")}
+BALANCE: dict[str, Any] = {
+    "numeroCuenta": "1",
+    "saldoDisponible": wl.Num("1"),
+    "saldoContable": "2.50",
+    "saldoRetenido": wl.Num("0.00"),
+}
 
 
 def movement(**changes: Any) -> dict[str, Any]:
@@ -39,48 +47,92 @@ def movement(**changes: Any) -> dict[str, Any]:
 
 
 MOVEMENT_CASES = {
-    "cleaned texts and blank ones": movement(mensaje="  ", fechaHoraTransaccion=" 2024-01-01 ",
-                                             nombreClienteOrigen="\u00a0Ana\u2003",
-                                             nombreBancoDestino="\x1cBanco\x1f"),
-    "reference N/A, lower case kept": [movement(numeroReferencia=" N/A "),
-                                       movement(numeroReferencia="n/a")],
-    "numbers where texts belong": movement(cuentaOrigen=wl.Num("12345678901234567890"),
-                                           codigoBancoDestino=wl.Num("1005"),
-                                           transactionId=wl.Num("77")),
-    "dropped values of the wrong type": movement(ciClienteOrigen=True, cuentaDestino=[],
-                                                 numOrdenAch={}),
+    "cleaned texts and blank ones": movement(
+        mensaje="  ",
+        fechaHoraTransaccion=" 2024-01-01 ",
+        nombreClienteOrigen="\u00a0Ana\u2003",
+        nombreBancoDestino="\x1cBanco\x1f",
+    ),
+    "reference N/A, lower case kept": [
+        movement(numeroReferencia=" N/A "),
+        movement(numeroReferencia="n/a"),
+    ],
+    "numbers where texts belong": movement(
+        cuentaOrigen=wl.Num("12345678901234567890"),
+        codigoBancoDestino=wl.Num("1005"),
+        transactionId=wl.Num("77"),
+    ),
+    "dropped values of the wrong type": movement(
+        ciClienteOrigen=True, cuentaDestino=[], numOrdenAch={}
+    ),
     "absent and null amounts": movement(importeComision=None, importeTotal=...),
-    "amounts written every way": [movement(importe="  42.00 "), movement(importe=wl.Num("1E3")),
-                                  movement(importe="-5.10"), movement(importe=wl.Num("-0.00"))],
-    "escapes and other scripts": movement(mensaje='Pago "urgente"\n\tl\u00ednea \u20ac \U0001f600',
-                                          nombreBancoOrigen="Banco \\ Uni\u00f3n"),
+    "amounts written every way": [
+        movement(importe="  42.00 "),
+        movement(importe=wl.Num("1E3")),
+        movement(importe="-5.10"),
+        movement(importe=wl.Num("-0.00")),
+    ],
+    "escapes and other scripts": movement(
+        mensaje='Pago "urgente"\n\tl\u00ednea \u20ac \U0001f600',
+        nombreBancoOrigen="Banco \\ Uni\u00f3n",
+    ),
     "status words": [movement(estado=w) for w in ["EN_PROCESO", "rechazada", "APROBADO", ""]],
 }
 
 
 def parse_workload(op: str, data: Any, whole: bool = False) -> wl.Workload:
     body = wl.dump(data) if whole else wl.envelope(data)
-    inp = {"nit": wl.NIT, **wl.RANGE} if op == "reconcile" else (
-        {"nit": wl.NIT, "account_number": "12345678"} if op == "get"
-        else {"nit": wl.NIT, "account_number": "12345678", **wl.RANGE})
+    inp = (
+        {"nit": wl.NIT, **wl.RANGE}
+        if op == "reconcile"
+        else (
+            {"nit": wl.NIT, "account_number": "12345678"}
+            if op == "get"
+            else {"nit": wl.NIT, "account_number": "12345678", **wl.RANGE}
+        )
+    )
     return wl.Workload(op, f"accounts.{op}.parse", wl.parse_payload(inp, 200, body), 200, body)
 
 
 def cases() -> list[Any]:
     out = []
     for name, m in MOVEMENT_CASES.items():
-        out.append(pytest.param(parse_workload("debits", m if isinstance(m, list) else [m]),
-                                id=f"debits: {name}"))
+        out.append(
+            pytest.param(
+                parse_workload("debits", m if isinstance(m, list) else [m]), id=f"debits: {name}"
+            )
+        )
     out += [
         pytest.param(parse_workload("debits", []), id="debits: empty list"),
-        pytest.param(parse_workload("reconcile", {"movimientos": [MOVEMENT], "saldos": [
-            BALANCE, {**BALANCE, "estado": " activa ", "tipoMoneda": "068"},
-            {**BALANCE, "estado": "ACTIVO", "moneda": " "}]}), id="reconcile: balances"),
-        pytest.param(parse_workload("reconcile", {"code": "00"}, whole=True),
-                     id="reconcile: no data, the whole body"),
-        pytest.param(parse_workload("get", {"nit": wl.Num("900"), "idEstablecimiento": "0015",
-                                            "cuenta": {"numeroCuenta": " 1 ", "alias": "   "}}),
-                     id="get: identifier text, no status word"),
+        pytest.param(
+            parse_workload(
+                "reconcile",
+                {
+                    "movimientos": [MOVEMENT],
+                    "saldos": [
+                        BALANCE,
+                        {**BALANCE, "estado": " activa ", "tipoMoneda": "068"},
+                        {**BALANCE, "estado": "ACTIVO", "moneda": " "},
+                    ],
+                },
+            ),
+            id="reconcile: balances",
+        ),
+        pytest.param(
+            parse_workload("reconcile", {"code": "00"}, whole=True),
+            id="reconcile: no data, the whole body",
+        ),
+        pytest.param(
+            parse_workload(
+                "get",
+                {
+                    "nit": wl.Num("900"),
+                    "idEstablecimiento": "0015",
+                    "cuenta": {"numeroCuenta": " 1 ", "alias": "   "},
+                },
+            ),
+            id="get: identifier text, no status word",
+        ),
         *(pytest.param(w, id=w.name) for w in wl.small()[1:] + wl.large_builds()),
         pytest.param(wl.debits_parse(300, False), id="debits: generated, numbers"),
         pytest.param(wl.reconcile_parse(300, 30, True), id="reconcile: generated, strings"),

@@ -28,7 +28,7 @@ class Workload:
 
     @property
     def stage(self) -> str:
-        """"build", "parse", or "" for a pseudo-operation."""
+        """ "build", "parse", or "" for a pseudo-operation."""
         return self.op.rsplit(".", 1)[1] if "." in self.op else ""
 
     @property
@@ -62,8 +62,9 @@ def dump(value: Any) -> str:
 
 
 def parse_payload(input: dict[str, Any], status: int, body: str) -> str:
-    return json.dumps({"input": input, "response": {"status": status, "body": body}},
-                      ensure_ascii=False)
+    return json.dumps(
+        {"input": input, "response": {"status": status, "body": body}}, ensure_ascii=False
+    )
 
 
 def build_payload(input: dict[str, Any]) -> str:
@@ -75,12 +76,36 @@ def build_payload(input: dict[str, Any]) -> str:
 FIRST = ["María", "José", "Ana", "Luis", "Carmen", "Jorge", "Lucía", "Pedro", "Sofía", "Andrés"]
 LAST = ["Peña", "Gutiérrez", "Rojas", "Vargas", "Quispe", "Mamani", "López", "Suárez", "Díaz"]
 BANKS = ["Banco Unión", "Banco Mercantil", "Banco Nacional", "Banco Económico", "Banco Sol"]
-PAY_WORDS = ["PAGADO", "PAGADO", "PAGADO", "APROBADA", "pendiente ", "EN_PROCESO", "RECHAZADO",
-             "REVERTIDO", "COMPLETADO", "desconocido"]
-ACCOUNT_WORDS = ["ACTIVA", "ACTIVA", " activa ", "BLOQUEADA", "SUSPENDIDA", "CERRADA", "ACTIVO",
-                 "X"]
-MESSAGES = ["Transferencia procesada", "Pago de servicios", "Abono por planilla",
-            "Débito automático", "Cobro QR", "Comisión por transferencia"]
+PAY_WORDS = [
+    "PAGADO",
+    "PAGADO",
+    "PAGADO",
+    "APROBADA",
+    "pendiente ",
+    "EN_PROCESO",
+    "RECHAZADO",
+    "REVERTIDO",
+    "COMPLETADO",
+    "desconocido",
+]
+ACCOUNT_WORDS = [
+    "ACTIVA",
+    "ACTIVA",
+    " activa ",
+    "BLOQUEADA",
+    "SUSPENDIDA",
+    "CERRADA",
+    "ACTIVO",
+    "X",
+]
+MESSAGES = [
+    "Transferencia procesada",
+    "Pago de servicios",
+    "Abono por planilla",
+    "Débito automático",
+    "Cobro QR",
+    "Comisión por transferencia",
+]
 
 
 def amount(rng: random.Random, as_string: bool, lo: int = 1, hi: int = 5_000_000) -> Any:
@@ -172,62 +197,105 @@ def envelope(data: Any) -> str:
 
 # ---- the workloads ----------------------------------------------------------
 
+
 def debits_parse(n: int, as_string: bool, seed: int = 6) -> Workload:
     rng = random.Random(seed)
     body = envelope([movement(rng, i, as_string) for i in range(n)])
     inp = {"nit": NIT, "account_number": "12345678", **RANGE}
     kind = "str" if as_string else "num"
-    return Workload(f"debits.parse {n:,} mov, amounts {kind}", "accounts.debits.parse",
-                    parse_payload(inp, 200, body), 200, body)
+    return Workload(
+        f"debits.parse {n:,} mov, amounts {kind}",
+        "accounts.debits.parse",
+        parse_payload(inp, 200, body),
+        200,
+        body,
+    )
 
 
 def reconcile_parse(n: int, balances: int, as_string: bool, seed: int = 7) -> Workload:
     rng = random.Random(seed)
-    data = {"movimientos": [movement(rng, i, as_string) for i in range(n)],
-            "saldos": [balance(rng, i, as_string) for i in range(balances)]}
+    data = {
+        "movimientos": [movement(rng, i, as_string) for i in range(n)],
+        "saldos": [balance(rng, i, as_string) for i in range(balances)],
+    }
     body = envelope(data)
     kind = "str" if as_string else "num"
-    return Workload(f"reconcile.parse {n:,} mov + {balances} bal, amounts {kind}",
-                    "accounts.reconcile.parse", parse_payload({"nit": NIT, **RANGE}, 200, body),
-                    200, body)
+    return Workload(
+        f"reconcile.parse {n:,} mov + {balances} bal, amounts {kind}",
+        "accounts.reconcile.parse",
+        parse_payload({"nit": NIT, **RANGE}, 200, body),
+        200,
+        body,
+    )
 
 
 def get_parse() -> Workload:
-    body = envelope({"nit": NIT, "nombreComercio": " Comercial Peña SRL ",
-                     "idEstablecimiento": Num("15"), "nombreEstablecimiento": "Sucursal Centro",
-                     "cuenta": {"numeroCuenta": "12345678", "alias": "Caja chica",
-                                "estado": " activa "}})
-    return Workload("get.parse", "accounts.get.parse",
-                    parse_payload({"nit": NIT, "account_number": "12345678"}, 200, body), 200, body)
+    body = envelope(
+        {
+            "nit": NIT,
+            "nombreComercio": " Comercial Peña SRL ",
+            "idEstablecimiento": Num("15"),
+            "nombreEstablecimiento": "Sucursal Centro",
+            "cuenta": {"numeroCuenta": "12345678", "alias": "Caja chica", "estado": " activa "},
+        }
+    )
+    return Workload(
+        "get.parse",
+        "accounts.get.parse",
+        parse_payload({"nit": NIT, "account_number": "12345678"}, 200, body),
+        200,
+        body,
+    )
 
 
 def get_build() -> Workload:
-    return Workload("get.build", "accounts.get.build",
-                    build_payload({"nit": NIT, "account_number": "12345678"}))
+    return Workload(
+        "get.build", "accounts.get.build", build_payload({"nit": NIT, "account_number": "12345678"})
+    )
 
 
 def debits_build() -> Workload:
-    return Workload("debits.build", "accounts.debits.build",
-                    build_payload({"nit": NIT, "account_number": "12345678",
-                                   "date_from": "2024-01-01", "date_to": "2024-01-31"}))
+    return Workload(
+        "debits.build",
+        "accounts.debits.build",
+        build_payload(
+            {
+                "nit": NIT,
+                "account_number": "12345678",
+                "date_from": "2024-01-01",
+                "date_to": "2024-01-31",
+            }
+        ),
+    )
 
 
 def create_build(n: int = 1000, seed: int = 8) -> Workload:
     rng = random.Random(seed)
-    accounts = [{"alias": f"  Caja {person(rng)} {i} ", "category": rng.choice(
-        ["Comercio", "Servicios", "Educación", "Salud"])} for i in range(n)]
+    accounts = [
+        {
+            "alias": f"  Caja {person(rng)} {i} ",
+            "category": rng.choice(["Comercio", "Servicios", "Educación", "Salud"]),
+        }
+        for i in range(n)
+    ]
     inp = {"nit": NIT, "establishment_id": 15, "accounts": accounts}
     return Workload(f"create.build {n:,} accounts", "accounts.create.build", build_payload(inp))
 
 
 def set_status_build(n: int = 1000, seed: int = 9) -> Workload:
     rng = random.Random(seed)
-    changes = [{"account_number": digits(rng, 10),
-                "status": rng.choice(["active", "blocked", "suspended", "closed"]),
-                "reason": f" Solicitud del titular nro {i} "} for i in range(n)]
+    changes = [
+        {
+            "account_number": digits(rng, 10),
+            "status": rng.choice(["active", "blocked", "suspended", "closed"]),
+            "reason": f" Solicitud del titular nro {i} ",
+        }
+        for i in range(n)
+    ]
     inp = {"nit": NIT, "changes": changes}
-    return Workload(f"set_status.build {n:,} changes", "accounts.set_status.build",
-                    build_payload(inp))
+    return Workload(
+        f"set_status.build {n:,} changes", "accounts.set_status.build", build_payload(inp)
+    )
 
 
 def version() -> Workload:
@@ -243,5 +311,9 @@ def large_builds() -> list[Workload]:
 
 
 def large_parses() -> list[Workload]:
-    return [reconcile_parse(10_000, 100, False), reconcile_parse(10_000, 100, True),
-            debits_parse(100_000, False), debits_parse(100_000, True)]
+    return [
+        reconcile_parse(10_000, 100, False),
+        reconcile_parse(10_000, 100, True),
+        debits_parse(100_000, False),
+        debits_parse(100_000, True),
+    ]

@@ -30,17 +30,75 @@ ROOT = Path(__file__).resolve().parent.parent
 OPS = ["get", "list", "create", "set_status", "reconcile", "credits", "debits", "balances"]
 STATUSES = [200, 200, 200, 201, 204, 299, 400, 401, 403, 404, 408, 429, 500, 503]
 WIRE_KEYS = [
-    "numeroCuenta", "alias", "estado", "idEstablecimiento", "nombreEstablecimiento", "cuentas",
-    "nit", "nombreComercio", "establecimientos", "cuenta", "transactionId", "tipoOperacion",
-    "mensaje", "fechaHoraTransaccion", "importe", "importeComision", "importeTotal", "moneda",
-    "tipoMoneda", "cuentaOrigen", "numeroReferencia", "saldoDisponible", "saldoContable",
-    "saldoRetenido", "fechaUltimoCredito", "movimientos", "saldos", "code", "data", "message",
-    "errorMessage", "errorCode", "error_description", "error", "x",
+    "numeroCuenta",
+    "alias",
+    "estado",
+    "idEstablecimiento",
+    "nombreEstablecimiento",
+    "cuentas",
+    "nit",
+    "nombreComercio",
+    "establecimientos",
+    "cuenta",
+    "transactionId",
+    "tipoOperacion",
+    "mensaje",
+    "fechaHoraTransaccion",
+    "importe",
+    "importeComision",
+    "importeTotal",
+    "moneda",
+    "tipoMoneda",
+    "cuentaOrigen",
+    "numeroReferencia",
+    "saldoDisponible",
+    "saldoContable",
+    "saldoRetenido",
+    "fechaUltimoCredito",
+    "movimientos",
+    "saldos",
+    "code",
+    "data",
+    "message",
+    "errorMessage",
+    "errorCode",
+    "error_description",
+    "error",
+    "x",
 ]
-WORDS = ["ACTIVA", " activo ", "BLOQUEADA", "PAGADO", "rechazada", "N/A", "", " ", "\u00a0x\u2003",
-         "Caja Ñandú", "a; b", "1234567", "00", "07", "\\", "\"q\"", "\u0001"]
-NUMBERS = ["0", "-0", "15", "1.5", "150.50", "1e3", "-2.5E-2", "18446744073709551616", "1e400",
-           "0.0000000000000000000000000001", "123456789012345678901234567890", "-7"]
+WORDS = [
+    "ACTIVA",
+    " activo ",
+    "BLOQUEADA",
+    "PAGADO",
+    "rechazada",
+    "N/A",
+    "",
+    " ",
+    "\u00a0x\u2003",
+    "Caja Ñandú",
+    "a; b",
+    "1234567",
+    "00",
+    "07",
+    "\\",
+    '"q"',
+    "\u0001",
+]
+NUMBERS = [
+    "0",
+    "-0",
+    "15",
+    "1.5",
+    "150.50",
+    "1e3",
+    "-2.5E-2",
+    "18446744073709551616",
+    "1e400",
+    "0.0000000000000000000000000001",
+    "123456789012345678901234567890",
+    "-7",
+]
 
 
 def load(path: str, name: str) -> Callable[[str, str], str]:
@@ -55,10 +113,17 @@ def load(path: str, name: str) -> Callable[[str, str], str]:
 def value(rng: random.Random, depth: int = 0) -> Any:
     roll = rng.random()
     if depth > 4 or roll < 0.45:
-        return rng.choice([
-            None, True, False, rng.choice(WORDS), int(rng.choice(["0", "15", "-7", "99999"])),
-            rng.random() * 1000, rng.choice(WORDS) + str(rng.randint(0, 99)),
-        ])
+        return rng.choice(
+            [
+                None,
+                True,
+                False,
+                rng.choice(WORDS),
+                int(rng.choice(["0", "15", "-7", "99999"])),
+                rng.random() * 1000,
+                rng.choice(WORDS) + str(rng.randint(0, 99)),
+            ]
+        )
     if roll < 0.7:
         return [value(rng, depth + 1) for _ in range(rng.randint(0, 4))]
     return {rng.choice(WIRE_KEYS): value(rng, depth + 1) for _ in range(rng.randint(0, 6))}
@@ -83,14 +148,16 @@ def record(rng: random.Random, depth: int = 0) -> Any:
 
 
 def dump(rng: random.Random, obj: Any) -> str:
-    text = json.dumps(obj, ensure_ascii=rng.random() < 0.5,
-                      indent=rng.choice([None, None, 1]))
+    text = json.dumps(obj, ensure_ascii=rng.random() < 0.5, indent=rng.choice([None, None, 1]))
     # Numbers given as their literal text.
     for n in NUMBERS:
         text = text.replace(json.dumps(n), n) if rng.random() < 0.3 else text
     if rng.random() < 0.1:  # a repeated key
-        text = text.replace("{", '{"data": 1, ', 1) if rng.random() < 0.5 else \
-            text.replace("{", '{"numeroCuenta": "1", ', 1)
+        text = (
+            text.replace("{", '{"data": 1, ', 1)
+            if rng.random() < 0.5
+            else text.replace("{", '{"numeroCuenta": "1", ', 1)
+        )
     return text
 
 
@@ -102,17 +169,30 @@ def mutate(rng: random.Random, text: str, rate: float) -> str:
     if roll < 0.45:
         return text[:at]
     if roll < 0.65:
-        return text[:at] + text[at + 1:]
+        return text[:at] + text[at + 1 :]
     extra = rng.choice([",", ":", "[", "]", "{", "}", '"', "\\", " ", '{"z":{"a":1,', "0"])
     return text[:at] + extra + text[at:]
 
 
 ACCOUNT = {"numeroCuenta": "12345678", "alias": "Caja", "estado": "ACTIVA"}
-MOVEMENT = {"transactionId": 7, "tipoOperacion": "CREDITO", "estado": " pagado ",
-            "importe": "150.50", "importeComision": 1.5, "cuentaOrigen": "555",
-            "numeroReferencia": "N/A", "mensaje": "  "}
-BALANCE = {"numeroCuenta": 12345678, "saldoDisponible": "15230.75", "saldoContable": 15380.75,
-           "saldoRetenido": "1.5e2", "tipoMoneda": "BOB", "estado": "cerrada"}
+MOVEMENT = {
+    "transactionId": 7,
+    "tipoOperacion": "CREDITO",
+    "estado": " pagado ",
+    "importe": "150.50",
+    "importeComision": 1.5,
+    "cuentaOrigen": "555",
+    "numeroReferencia": "N/A",
+    "mensaje": "  ",
+}
+BALANCE = {
+    "numeroCuenta": 12345678,
+    "saldoDisponible": "15230.75",
+    "saldoContable": 15380.75,
+    "saldoRetenido": "1.5e2",
+    "tipoMoneda": "BOB",
+    "estado": "cerrada",
+}
 DATA: dict[str, Any] = {
     "get": {"nit": "1234567", "idEstablecimiento": "15", "cuenta": ACCOUNT},
     "list": {"nit": 1234567, "establecimientos": [{"idEstablecimiento": 15, "cuentas": [ACCOUNT]}]},
@@ -147,7 +227,7 @@ def perturb(rng: random.Random, obj: Any, depth: int = 0) -> Any:
 def body(rng: random.Random, op: str) -> str:
     roll = rng.random()
     if roll < 0.08:
-        return rng.choice(["", "  ", "<html>oops</html>", "null", "[]", "{}", "0", "\"x\""])
+        return rng.choice(["", "  ", "<html>oops</html>", "null", "[]", "{}", "0", '"x"'])
     payload: Any = record(rng)
     if op in ("set_status", "credits", "debits", "balances") and rng.random() < 0.7:
         payload = [record(rng) for _ in range(rng.randint(0, 5))]
@@ -157,8 +237,10 @@ def body(rng: random.Random, op: str) -> str:
         envelope: Any = payload
     else:
         envelope = {"code": rng.choice(["00", "00", "00", "07", 0, None]), "data": payload}
-        for key in rng.sample(["message", "errorMessage", "errorCode", "error_description",
-                               "error", "extra"], rng.randint(0, 3)):
+        for key in rng.sample(
+            ["message", "errorMessage", "errorCode", "error_description", "error", "extra"],
+            rng.randint(0, 3),
+        ):
             envelope[key] = rng.choice([rng.choice(WORDS), value(rng)])
         if rng.random() < 0.1:
             envelope["data"] = [rng.choice(WORDS) for _ in range(3)]
@@ -168,15 +250,28 @@ def body(rng: random.Random, op: str) -> str:
 VALID: dict[str, Any] = {
     "get": {"nit": "1234567", "account_number": "12345678"},
     "list": {"nit": "1234567"},
-    "create": {"nit": "1234567", "establishment_id": 15,
-               "accounts": [{"alias": " Main ", "category": "Retail"}]},
-    "set_status": {"nit": "1234567", "changes": [
-        {"account_number": "12345678", "status": "blocked", "reason": "Lost"}]},
+    "create": {
+        "nit": "1234567",
+        "establishment_id": 15,
+        "accounts": [{"alias": " Main ", "category": "Retail"}],
+    },
+    "set_status": {
+        "nit": "1234567",
+        "changes": [{"account_number": "12345678", "status": "blocked", "reason": "Lost"}],
+    },
     "reconcile": {"nit": "1234567", "date_from": "2024-01-01", "date_to": "2024-01-07"},
-    "credits": {"nit": "1234567", "account_number": "12345678",
-                "date_from": "2024-01-01", "date_to": "2024-01-31"},
-    "debits": {"nit": "1234567", "account_number": "12345678",
-               "date_from": "2024-01-01", "date_to": "2024-02-01"},
+    "credits": {
+        "nit": "1234567",
+        "account_number": "12345678",
+        "date_from": "2024-01-01",
+        "date_to": "2024-01-31",
+    },
+    "debits": {
+        "nit": "1234567",
+        "account_number": "12345678",
+        "date_from": "2024-01-01",
+        "date_to": "2024-02-01",
+    },
     "balances": {"nit": "1234567", "account_numbers": ["12345678", "87654321"]},
 }
 
@@ -202,11 +297,21 @@ def loosen(rng: random.Random, obj: Any) -> Any:
 def payload(rng: random.Random, op: str, stage: str) -> str:
     inp = loosen(rng, VALID[op])
     if stage == "build":
-        config: Any = {"client_id": rng.choice(["cid", "c\r\nx", ""]),
-                       "base_url": rng.choice(["https://gw.test/", "", None, "x//"]),
-                       "environment": rng.choice(["sandbox", "production", "x"])}
-        token: Any = rng.choice([None, {"access_token": "tok", "token_type": "Bearer",
-                                        "expires_at": rng.choice([0, -1, 1.5])}])
+        config: Any = {
+            "client_id": rng.choice(["cid", "c\r\nx", ""]),
+            "base_url": rng.choice(["https://gw.test/", "", None, "x//"]),
+            "environment": rng.choice(["sandbox", "production", "x"]),
+        }
+        token: Any = rng.choice(
+            [
+                None,
+                {
+                    "access_token": "tok",
+                    "token_type": "Bearer",
+                    "expires_at": rng.choice([0, -1, 1.5]),
+                },
+            ]
+        )
         obj: Any = {"config": loosen(rng, config), "token": token, "input": inp}
     else:
         obj = {"input": inp, "response": {"status": rng.choice(STATUSES), "body": body(rng, op)}}

@@ -82,9 +82,7 @@ def build_payload(
 
 def parse_payload(op: str, body: str, status: int = 200, inp: Any = None, **extra: Any) -> str:
     response = {"status": status, "body": body}
-    return json.dumps(
-        {"input": VALID[op] if inp is None else inp, "response": response, **extra}
-    )
+    return json.dumps({"input": VALID[op] if inp is None else inp, "response": response, **extra})
 
 
 def ok_body(op: str) -> str:

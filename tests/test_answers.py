@@ -40,15 +40,23 @@ INPUTS = {
 # Records that meet every cleaning rule: Unicode white space, blanks, "N/A",
 # numbers where texts belong, absent and null members, escapes, non-ASCII text.
 ODD_MOVEMENT = {
-    **MOVEMENT, "transactionId": 9001, "mensaje": 'Pago "urgente"\nl\u00ednea\u2003',
-    "nombreClienteDestino": "\u00a0Jos\u00e9 Pe\u00f1a ", "importe": 1.5e3,
-    "importeTotal": " 12.30 ", "numeroReferencia": "0042", "estado": "desconocido",
+    **MOVEMENT,
+    "transactionId": 9001,
+    "mensaje": 'Pago "urgente"\nl\u00ednea\u2003',
+    "nombreClienteDestino": "\u00a0Jos\u00e9 Pe\u00f1a ",
+    "importe": 1.5e3,
+    "importeTotal": " 12.30 ",
+    "numeroReferencia": "0042",
+    "estado": "desconocido",
 }
 MANY = [MOVEMENT, ODD_MOVEMENT] * 3
 TOKEN = AccessToken(access_token="tok", token_type="Bearer", expires_at=2**62)
 OTHER_BALANCE = {k: v for k, v in BALANCE_WIRE.items() if k != "tipoMoneda"}
-BALANCES = [BALANCE_WIRE, {**OTHER_BALANCE, "estado": None, "moneda": "BOB"},
-            {"numeroCuenta": 77, "saldoDisponible": 1, "saldoContable": "2", "saldoRetenido": 0}]
+BALANCES = [
+    BALANCE_WIRE,
+    {**OTHER_BALANCE, "estado": None, "moneda": "BOB"},
+    {"numeroCuenta": 77, "saldoDisponible": 1, "saldoContable": "2", "saldoRetenido": 0},
+]
 SUCCESS = [(op, {"code": "00", "data": DATA[op]}) for op in OPS] + [
     ("debits", {"code": "00", "message": "OK", "data": MANY}),
     ("credits", MANY),
@@ -94,20 +102,23 @@ def test_results_equal_the_call_path(op: str, doc: Any) -> None:
     same(again, fast)
 
 
-@pytest.mark.parametrize(("op", "status", "body"), [
-    ("get", 401, b'{"message": "expired"}'),
-    ("get", 503, b"<html>busy</html>"),
-    ("get", 200, b'{"code": "07", "message": "no", "data": null}'),
-    ("debits", 200, b'{"data": [], "code": "99", "message": "late code"}'),
-    ("debits", 500, b'{"code": "00", "data": []}'),
-    ("debits", 200, b'{"code": "00", "data": null}'),
-    ("debits", 200, b'{"code": "00", "data": [{"estado": "X"}]}'),
-    ("debits", 200, b'{"code": "00", "data": [1, 2'),
-    ("balances", 200, b'{"code": "00", "data": {"numeroCuenta": "1"}}'),
-    ("reconcile", 200, b'{"code": "00", "data": 7}'),
-    ("credits", 200, b'{"code": "00", "data": ["\xff"]}'),
-    ("list", 200, b"not json"),
-])
+@pytest.mark.parametrize(
+    ("op", "status", "body"),
+    [
+        ("get", 401, b'{"message": "expired"}'),
+        ("get", 503, b"<html>busy</html>"),
+        ("get", 200, b'{"code": "07", "message": "no", "data": null}'),
+        ("debits", 200, b'{"data": [], "code": "99", "message": "late code"}'),
+        ("debits", 500, b'{"code": "00", "data": []}'),
+        ("debits", 200, b'{"code": "00", "data": null}'),
+        ("debits", 200, b'{"code": "00", "data": [{"estado": "X"}]}'),
+        ("debits", 200, b'{"code": "00", "data": [1, 2'),
+        ("balances", 200, b'{"code": "00", "data": {"numeroCuenta": "1"}}'),
+        ("reconcile", 200, b'{"code": "00", "data": 7}'),
+        ("credits", 200, b'{"code": "00", "data": ["\xff"]}'),
+        ("list", 200, b"not json"),
+    ],
+)
 def test_failed_answers_are_left_to_the_call_path(op: str, status: int, body: bytes) -> None:
     assert fast_path(op, status, body) is None
     with pytest.raises(Exception) as err:  # noqa: PT011 - each case raises its own kind
@@ -124,10 +135,17 @@ def test_only_utf8_bodies_are_taken() -> None:
     assert _answers.from_bytes("accounts.debits", 200, body, "no-such-codec") is not None
 
 
-@pytest.mark.parametrize("content_type", [
-    None, "application/json", "application/json; charset=latin-1", "text/plain;CHARSET=\"utf-8\"",
-    "application/json; charset*=utf-8''latin-1", "application/json; foo=charset",
-])
+@pytest.mark.parametrize(
+    "content_type",
+    [
+        None,
+        "application/json",
+        "application/json; charset=latin-1",
+        'text/plain;CHARSET="utf-8"',
+        "application/json; charset*=utf-8''latin-1",
+        "application/json; foo=charset",
+    ],
+)
 def test_the_charset_is_httpx_s(content_type: str | None) -> None:
     headers = {} if content_type is None else {"content-type": content_type}
     resp = httpx.Response(200, headers=headers, content=b"{}")
@@ -167,8 +185,9 @@ def test_client_results_over_http_equal_the_call_path(sim: GatewaySimulator) -> 
     with Client(client_id="t", token=sim.token, base_url=sim.url) as client:
         got = client.reconcile(nit=query.nit, date_from=query.date_from, date_to=query.date_to)
         request = build(RECONCILE, client.config, sim.token, query)
-    answer = httpx.request(request.method, request.url, headers=dict(request.headers),
-                           content=request.body)
+    answer = httpx.request(
+        request.method, request.url, headers=dict(request.headers), content=request.body
+    )
     expected = parse(RECONCILE, query, HttpResponse(status=answer.status_code, body=answer.text))
     assert got.movements
     assert got.balances
@@ -181,8 +200,13 @@ def test_a_transport_that_hands_the_body_over_whole(size: int) -> None:
     # which httpx has read before the client sees them.
     body = json.dumps({"code": "00", "data": [MOVEMENT] * size}).encode()
     http = httpx.Client(transport=httpx.MockTransport(lambda _: httpx.Response(200, content=body)))
-    client = Client(client_id="t", token=TOKEN, base_url="https://gw.test", http_client=http,
-                    max_response_bytes=1 << 20)
+    client = Client(
+        client_id="t",
+        token=TOKEN,
+        base_url="https://gw.test",
+        http_client=http,
+        max_response_bytes=1 << 20,
+    )
     query = VALID["debits"]
     if len(body) > client.max_response_bytes:
         with pytest.raises(ResponseTooLargeError):

@@ -184,7 +184,10 @@ def test_simulator_command_serves_until_interrupted() -> None:
     ],
 )
 def test_bad_settings_are_usage_errors_naming_the_valid_values(
-    env: dict[str, str], argv: list[str], change: dict[str, str], words: str,
+    env: dict[str, str],
+    argv: list[str],
+    change: dict[str, str],
+    words: str,
     capsys: pytest.CaptureFixture[str],
 ) -> None:
     code, _, err = run(argv, env | change)
@@ -197,7 +200,10 @@ def test_bad_settings_are_usage_errors_naming_the_valid_values(
 
 @pytest.mark.parametrize("source", ["file", "stdin"])
 def test_the_token_can_come_from_a_file_or_standard_input(
-    env: dict[str, str], source: str, tmp_path: Any, monkeypatch: pytest.MonkeyPatch,
+    env: dict[str, str],
+    source: str,
+    tmp_path: Any,
+    monkeypatch: pytest.MonkeyPatch,
 ) -> None:
     token = env.pop("QUILLON_ACCESS_TOKEN")
     path = tmp_path / "token"
@@ -214,8 +220,22 @@ def test_tables_and_logs_neutralise_control_characters(
 ) -> None:
     hostile = "\x1b]0;owned\x07\x1b[2J"
     if where == "alias":
-        assert run(["create", "--nit", NIT, "--establishment-id", "16",
-                    "--account", hostile, "Ventas"], env)[0] == 0
+        assert (
+            run(
+                [
+                    "create",
+                    "--nit",
+                    NIT,
+                    "--establishment-id",
+                    "16",
+                    "--account",
+                    hostile,
+                    "Ventas",
+                ],
+                env,
+            )[0]
+            == 0
+        )
         argv = ["list", "--nit", NIT]
     else:
         # a 503 without a code is retried, and the retry logged with its message
@@ -247,15 +267,28 @@ def test_a_port_out_of_range_is_a_usage_error(
 
 
 def cli(*argv: str, **options: Any) -> subprocess.Popen[str]:
-    return subprocess.Popen([sys.executable, "-m", "quillon.accounts", *argv], text=True,
-                            stderr=subprocess.PIPE, preexec_fn=interruptible, **options)
+    return subprocess.Popen(
+        [sys.executable, "-m", "quillon.accounts", *argv],
+        text=True,
+        stderr=subprocess.PIPE,
+        preexec_fn=interruptible,
+        **options,
+    )
 
 
 def test_ctrl_c_during_a_request_exits_130_quietly() -> None:
     with RawServer(lambda conn, _: time.sleep(10), connections=1, lifetime=15) as server:
-        proc = cli("list", "--nit", NIT, env={**os.environ, "QUILLON_CLIENT_ID": "c",
-                                             "QUILLON_ACCESS_TOKEN": "tok-12345",
-                                             "QUILLON_BASE_URL": server.url})
+        proc = cli(
+            "list",
+            "--nit",
+            NIT,
+            env={
+                **os.environ,
+                "QUILLON_CLIENT_ID": "c",
+                "QUILLON_ACCESS_TOKEN": "tok-12345",
+                "QUILLON_BASE_URL": server.url,
+            },
+        )
         for _ in range(200):
             if server.requests:
                 break

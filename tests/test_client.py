@@ -190,13 +190,21 @@ def test_gateway_rejections_are_not_retried(client: Client, sim: GatewaySimulato
     [
         ([{"status": 503, "count": 2}], [0.01, 0.02]),  # backoff doubles
         # Retry-After honoured; a date in the past means no wait
-        ([{"status": 429, "retry_after": 2},
-          {"status": 503, "retry_after": "Wed, 21 Oct 2015 07:28:00 GMT"}], [2.0]),
+        (
+            [
+                {"status": 429, "retry_after": 2},
+                {"status": 503, "retry_after": "Wed, 21 Oct 2015 07:28:00 GMT"},
+            ],
+            [2.0],
+        ),
     ],
 )
 def test_retryable_failures_are_retried(
-    client: Client, sim: GatewaySimulator, sleeps: SleepLog,
-    faults: list[dict[str, Any]], waits: list[float],
+    client: Client,
+    sim: GatewaySimulator,
+    sleeps: SleepLog,
+    faults: list[dict[str, Any]],
+    waits: list[float],
 ) -> None:
     for fault in faults:
         sim.fail_next(**fault)

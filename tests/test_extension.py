@@ -17,8 +17,11 @@ HAS_NOTES = sys.version_info >= (3, 11)
 CREATE_PAYLOAD: dict[str, Any] = {
     "config": {"client_id": "cid-1", "base_url": "https://gw.test/"},
     "token": {"access_token": "tok-1", "token_type": "Bearer", "expires_at": 0},
-    "input": {"nit": "1234567", "establishment_id": 15,
-              "accounts": [{"alias": "Caja Ñandú — café 🧾", "category": "Açaí"}]},
+    "input": {
+        "nit": "1234567",
+        "establishment_id": 15,
+        "accounts": [{"alias": "Caja Ñandú — café 🧾", "category": "Açaí"}],
+    },
 }
 
 
@@ -31,7 +34,9 @@ def test_module_attributes() -> None:
     assert _native.__all__ == ["call", "__version__", "PROTOCOL_VERSION"]
     # The attributes say what "version" answers.
     assert envelope("version")["value"] == {
-        "core": _native.__version__, "protocol": _native.PROTOCOL_VERSION}
+        "core": _native.__version__,
+        "protocol": _native.PROTOCOL_VERSION,
+    }
     assert type(_native.PROTOCOL_VERSION) is int
     assert _native.__file__ is not None
     assert _native.__file__.endswith("_native.abi3.so")
@@ -65,29 +70,36 @@ def test_version_never_reads_the_payload(payload: str) -> None:
     assert _native.call("version", payload) == _native.call("version", "")
 
 
-@pytest.mark.parametrize(("args", "kwargs"), [
-    (("version", ""), {}),
-    (("version",), {"payload": ""}),
-    ((), {"op": "version", "payload": ""}),
-    ((), {"payload": "", "op": "version"}),
-])
-def test_arguments_bind_by_position_or_keyword(args: tuple[Any, ...],
-                                               kwargs: dict[str, Any]) -> None:
+@pytest.mark.parametrize(
+    ("args", "kwargs"),
+    [
+        (("version", ""), {}),
+        (("version",), {"payload": ""}),
+        ((), {"op": "version", "payload": ""}),
+        ((), {"payload": "", "op": "version"}),
+    ],
+)
+def test_arguments_bind_by_position_or_keyword(
+    args: tuple[Any, ...], kwargs: dict[str, Any]
+) -> None:
     assert _native.call(*args, **kwargs) == '{"ok":true,"value":{"core":"0.1.0","protocol":2}}'
 
 
-@pytest.mark.parametrize(("args", "kwargs", "message"), [
-    (("a", "b", "c"), {}, "call() takes 2 positional arguments but 3 were given"),
-    (("a", "b"), {"extra": 1}, "call() got an unexpected keyword argument 'extra'"),
-    ((), {"Op": "version", "payload": ""}, "call() got an unexpected keyword argument 'Op'"),
-    (("a",), {"op": "b"}, "call() got multiple values for argument 'op'"),
-    (("a", "b"), {"payload": "c"}, "call() got multiple values for argument 'payload'"),
-    ((), {}, "call() missing 2 required positional arguments: 'op' and 'payload'"),
-    (("version",), {}, "call() missing 1 required positional argument: 'payload'"),
-    ((), {"payload": ""}, "call() missing 1 required positional argument: 'op'"),
-    # Binding is checked before conversion: a bad type does not mask it.
-    ((1,), {}, "call() missing 1 required positional argument: 'payload'"),
-])
+@pytest.mark.parametrize(
+    ("args", "kwargs", "message"),
+    [
+        (("a", "b", "c"), {}, "call() takes 2 positional arguments but 3 were given"),
+        (("a", "b"), {"extra": 1}, "call() got an unexpected keyword argument 'extra'"),
+        ((), {"Op": "version", "payload": ""}, "call() got an unexpected keyword argument 'Op'"),
+        (("a",), {"op": "b"}, "call() got multiple values for argument 'op'"),
+        (("a", "b"), {"payload": "c"}, "call() got multiple values for argument 'payload'"),
+        ((), {}, "call() missing 2 required positional arguments: 'op' and 'payload'"),
+        (("version",), {}, "call() missing 1 required positional argument: 'payload'"),
+        ((), {"payload": ""}, "call() missing 1 required positional argument: 'op'"),
+        # Binding is checked before conversion: a bad type does not mask it.
+        ((1,), {}, "call() missing 1 required positional argument: 'payload'"),
+    ],
+)
 def test_binding_errors(args: tuple[Any, ...], kwargs: dict[str, Any], message: str) -> None:
     with pytest.raises(TypeError) as info:
         _native.call(*args, **kwargs)
@@ -99,16 +111,20 @@ class Text(str):
     pass
 
 
-@pytest.mark.parametrize(("op", "payload", "error", "message", "param"), [
-    (1, "", TypeError, "'int' object is not an instance of 'str'", "op"),
-    ("version", None, TypeError, "'NoneType' object is not an instance of 'str'", "payload"),
-    # When both are wrong the error concerns `op`, which is converted first.
-    (None, 2.5, TypeError, "'NoneType' object is not an instance of 'str'", "op"),
-    ("version", "\ud800", UnicodeEncodeError, None, "payload"),
-    ("\udfff", 3, UnicodeEncodeError, None, "op"),
-])
-def test_conversion_errors_carry_a_note(op: Any, payload: Any, error: type[Exception],
-                                        message: str | None, param: str) -> None:
+@pytest.mark.parametrize(
+    ("op", "payload", "error", "message", "param"),
+    [
+        (1, "", TypeError, "'int' object is not an instance of 'str'", "op"),
+        ("version", None, TypeError, "'NoneType' object is not an instance of 'str'", "payload"),
+        # When both are wrong the error concerns `op`, which is converted first.
+        (None, 2.5, TypeError, "'NoneType' object is not an instance of 'str'", "op"),
+        ("version", "\ud800", UnicodeEncodeError, None, "payload"),
+        ("\udfff", 3, UnicodeEncodeError, None, "op"),
+    ],
+)
+def test_conversion_errors_carry_a_note(
+    op: Any, payload: Any, error: type[Exception], message: str | None, param: str
+) -> None:
     with pytest.raises(error) as info:
         _native.call(op, payload)
     if message is not None:
@@ -129,21 +145,31 @@ def fresh(text: str) -> str:
     return "".join([text, "\u00e9"])  # a new str object, not an interned constant
 
 
-@pytest.mark.parametrize("make_args", [
-    lambda: (Widget(), fresh("")),
-    lambda: (fresh("version"), Widget()),
-    lambda: (fresh("\ud800"), fresh("")),
-    lambda: (fresh("a"), fresh("b")),
-    lambda: (fresh("version"), fresh("payload")),
-], ids=["bad-op", "bad-payload", "surrogate", "unknown-op", "ok"])
+@pytest.mark.parametrize(
+    "make_args",
+    [
+        lambda: (Widget(), fresh("")),
+        lambda: (fresh("version"), Widget()),
+        lambda: (fresh("\ud800"), fresh("")),
+        lambda: (fresh("a"), fresh("b")),
+        lambda: (fresh("version"), fresh("payload")),
+    ],
+    ids=["bad-op", "bad-payload", "surrogate", "unknown-op", "ok"],
+)
 def test_no_reference_leaks(make_args: Any) -> None:
     # The arguments and their types must come back with the reference counts
     # they went in with, whether the call succeeds or fails at conversion, and
     # the result must be held by its caller alone.
     op, payload = make_args()
+
     def counts() -> tuple[int, ...]:
-        return (sys.getrefcount(op), sys.getrefcount(payload),
-                sys.getrefcount(type(op)), sys.getrefcount(type(payload)))
+        return (
+            sys.getrefcount(op),
+            sys.getrefcount(payload),
+            sys.getrefcount(type(op)),
+            sys.getrefcount(type(payload)),
+        )
+
     before = counts()
     result = None
     for _ in range(2000):

@@ -43,7 +43,10 @@ FAST = RetryPolicy(max_attempts=2, initial_backoff=0.01, jitter=0.0)
 
 def client(url: str, **overrides: Any) -> Client:
     options: dict[str, Any] = {
-        "client_id": "cid", "token": AccessToken(TOKEN), "base_url": url, "retry": NO_RETRY,
+        "client_id": "cid",
+        "token": AccessToken(TOKEN),
+        "base_url": url,
+        "retry": NO_RETRY,
         "timeout": 2.0,
     }
     options.update(overrides)
@@ -65,10 +68,10 @@ CONNECTION_FAULTS: dict[str, Callable[[socket.socket, bytes], None]] = {
     ),
     "reset": reset,
     "short body": lambda conn, _: send(
-        conn, b"HTTP/1.1 200 OK\r\nContent-Length: 99\r\n\r\n{\"code\":"
+        conn, b'HTTP/1.1 200 OK\r\nContent-Length: 99\r\n\r\n{"code":'
     ),
     "cut chunked stream": lambda conn, _: send(
-        conn, b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n{\"cod\r\n"
+        conn, b'HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n{"cod\r\n'
     ),
 }
 
@@ -103,19 +106,26 @@ def test_a_dripping_server_cannot_hold_a_call_past_its_deadline(where: str, kind
     # (max_elapsed) ends it all the same.
     policy = RetryPolicy(max_attempts=3, initial_backoff=0.01, max_elapsed=1.0)
     with RawServer(drip(where), lifetime=8.0) as server:
-        options: dict[str, Any] = {"client_id": "cid", "token": AccessToken(TOKEN),
-                                   "base_url": server.url, "retry": policy, "timeout": 1.0}
+        options: dict[str, Any] = {
+            "client_id": "cid",
+            "token": AccessToken(TOKEN),
+            "base_url": server.url,
+            "retry": policy,
+            "timeout": 1.0,
+        }
 
         def call() -> None:
-            with httpx.Client() as http, Client(
-                **options, http_client=http if "lent" in kind else None
-            ) as c:
+            with (
+                httpx.Client() as http,
+                Client(**options, http_client=http if "lent" in kind else None) as c,
+            ):
                 c.list_accounts(nit=NIT)
 
         async def call_async() -> None:
-            async with httpx.AsyncClient() as http, AsyncClient(
-                **options, http_client=http if "lent" in kind else None
-            ) as c:
+            async with (
+                httpx.AsyncClient() as http,
+                AsyncClient(**options, http_client=http if "lent" in kind else None) as c,
+            ):
                 await c.list_accounts(nit=NIT)
 
         started = time.monotonic()
@@ -168,7 +178,9 @@ def test_an_oversized_answer_stops_at_the_limit_with_bounded_memory(
     with RawServer(answer, connections=1) as server:
         done = subprocess.run(
             [sys.executable, "-c", CHILD, server.url, str(limit)],
-            capture_output=True, text=True, timeout=60,
+            capture_output=True,
+            text=True,
+            timeout=60,
         )
     assert done.returncode == 0, done.stderr
     reported, peak = map(int, done.stdout.split())
@@ -176,12 +188,22 @@ def test_an_oversized_answer_stops_at_the_limit_with_bounded_memory(
     assert peak < 2 * limit, peak  # what was read, plus one step of inflation
 
 
-LISTING = json.dumps({"code": "00", "data": {
-    "nit": NIT, "nombreComercio": "Comercial", "establecimientos": [{
-        "idEstablecimiento": 15, "nombreEstablecimiento": "Centro",
-        "cuentas": [{"numeroCuenta": "10000001", "alias": "Caja", "estado": "ACTIVA"}],
-    }],
-}}).encode()
+LISTING = json.dumps(
+    {
+        "code": "00",
+        "data": {
+            "nit": NIT,
+            "nombreComercio": "Comercial",
+            "establecimientos": [
+                {
+                    "idEstablecimiento": 15,
+                    "nombreEstablecimiento": "Centro",
+                    "cuentas": [{"numeroCuenta": "10000001", "alias": "Caja", "estado": "ACTIVA"}],
+                }
+            ],
+        },
+    }
+).encode()
 
 
 @pytest.mark.parametrize(("encoding", "wbits"), [("gzip", 31), ("deflate", 15), ("deflate", -15)])
@@ -190,8 +212,10 @@ def test_compressed_answers_are_read_in_any_pieces(encoding: str, wbits: int) ->
     packed = packer.compress(LISTING) + packer.flush()
 
     def trickle(conn: socket.socket, _: bytes) -> None:
-        conn.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
-                     + f"Content-Encoding: {encoding}\r\n\r\n".encode())
+        conn.sendall(
+            b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
+            + f"Content-Encoding: {encoding}\r\n\r\n".encode()
+        )
         for i in range(0, len(packed), 7):
             piece = packed[i : i + 7]
             conn.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
@@ -203,8 +227,13 @@ def test_compressed_answers_are_read_in_any_pieces(encoding: str, wbits: int) ->
 
 
 def test_bad_gzip_is_a_transport_error() -> None:
-    with RawServer(lambda conn, _: send(conn, response(200, b"not gzip", "Content-Encoding: gzip"))
-                   ) as server, client(server.url) as c, pytest.raises(TransportError) as raised:
+    with (
+        RawServer(
+            lambda conn, _: send(conn, response(200, b"not gzip", "Content-Encoding: gzip"))
+        ) as server,
+        client(server.url) as c,
+        pytest.raises(TransportError) as raised,
+    ):
         c.list_accounts(nit=NIT)
     assert not raised.value.retryable
 
@@ -225,14 +254,16 @@ def test_an_unreadable_retry_after_is_ignored(value: str) -> None:
 @pytest.mark.parametrize("lent", [False, True])
 def test_redirects_are_never_followed(status: int, lent: bool) -> None:
     with RawServer(lambda conn, _: send(conn, response(200, b"{}"))) as elsewhere:
+
         def redirect(conn: socket.socket, _: bytes) -> None:
             conn.sendall(response(status, b"", f"Location: {elsewhere.url}/steal"))
 
         with RawServer(redirect) as server:
             http = httpx.Client(follow_redirects=True) if lent else None
             with client(server.url, http_client=http) as c, pytest.raises(ApiError) as raised:
-                c.create_accounts(nit=NIT, establishment_id=15,
-                                  accounts=[{"alias": "a", "category": "b"}])
+                c.create_accounts(
+                    nit=NIT, establishment_id=15, accounts=[{"alias": "a", "category": "b"}]
+                )
             if http is not None:
                 http.close()
     assert raised.value.status == status
@@ -259,7 +290,10 @@ def nothing_sent(conn: socket.socket, _: bytes) -> None:
     ],
 )
 def test_unsafe_credentials_and_urls_are_refused_unshown(
-    options: dict[str, Any], field: str, secret: str | None, caplog: pytest.LogCaptureFixture,
+    options: dict[str, Any],
+    field: str,
+    secret: str | None,
+    caplog: pytest.LogCaptureFixture,
 ) -> None:
     with RawServer(nothing_sent, lifetime=2.0) as server, caplog.at_level("DEBUG"):
         with pytest.raises(ValidationError) as raised, client(server.url, **options) as c:
@@ -289,8 +323,11 @@ def test_an_echoed_token_is_masked_in_any_form(token: str, page: str) -> None:
     def echo(conn: socket.socket, _: bytes) -> None:
         conn.sendall(response(500, page.encode()))
 
-    with RawServer(echo) as server, client(server.url, token=AccessToken(token)) as c, \
-            pytest.raises(QuillonError) as raised:
+    with (
+        RawServer(echo) as server,
+        client(server.url, token=AccessToken(token)) as c,
+        pytest.raises(QuillonError) as raised,
+    ):
         c.list_accounts(nit=NIT)
     shown = [str(raised.value), repr(raised.value), str(raised.value.body_preview)]
     assert not any(fragment in text for text in shown for fragment in ("T0K", "ab+cd"))
@@ -298,8 +335,11 @@ def test_an_echoed_token_is_masked_in_any_form(token: str, page: str) -> None:
 
 def test_long_gateway_texts_are_shortened() -> None:
     body = json.dumps({"code": "05", "errorMessage": "A" * 200_000}).encode()
-    with RawServer(lambda conn, _: send(conn, response(400, body))) as server, \
-            client(server.url) as c, pytest.raises(ApiError) as raised:
+    with (
+        RawServer(lambda conn, _: send(conn, response(400, body))) as server,
+        client(server.url) as c,
+        pytest.raises(ApiError) as raised,
+    ):
         c.list_accounts(nit=NIT)
     assert len(raised.value.message) < 1100
 
@@ -307,23 +347,43 @@ def test_long_gateway_texts_are_shortened() -> None:
 @pytest.mark.parametrize(
     ("method", "kwargs", "field"),
     [
-        ("set_status", {"changes": [{"account_number": "12345678", "status": "frozen",
-                                     "reason": "r"}]}, "changes.status"),
-        ("set_status", {"changes": [{"account_number": "12345678", "status": "ACTIVE",
-                                     "reason": "r"}]}, "changes.status"),
-        ("set_status", {"changes": [{"account_number": "12345678", "status": "closed"}]},
-         "changes.reason"),
+        (
+            "set_status",
+            {"changes": [{"account_number": "12345678", "status": "frozen", "reason": "r"}]},
+            "changes.status",
+        ),
+        (
+            "set_status",
+            {"changes": [{"account_number": "12345678", "status": "ACTIVE", "reason": "r"}]},
+            "changes.status",
+        ),
+        (
+            "set_status",
+            {"changes": [{"account_number": "12345678", "status": "closed"}]},
+            "changes.reason",
+        ),
         ("list_accounts", {"nit": 1234567}, "nit"),
-        ("create_accounts", {"establishment_id": "15",
-                             "accounts": [{"alias": "a", "category": "b"}]}, "establishment_id"),
-        ("create_accounts", {"establishment_id": 2**64,
-                             "accounts": [{"alias": "a", "category": "b"}]}, "establishment_id"),
-        ("create_accounts", {"establishment_id": 15, "accounts": [{"alias": "a"}]},
-         "accounts.category"),
+        (
+            "create_accounts",
+            {"establishment_id": "15", "accounts": [{"alias": "a", "category": "b"}]},
+            "establishment_id",
+        ),
+        (
+            "create_accounts",
+            {"establishment_id": 2**64, "accounts": [{"alias": "a", "category": "b"}]},
+            "establishment_id",
+        ),
+        (
+            "create_accounts",
+            {"establishment_id": 15, "accounts": [{"alias": "a"}]},
+            "accounts.category",
+        ),
     ],
 )
 def test_caller_mistakes_are_validation_errors_naming_the_field(
-    method: str, kwargs: dict[str, Any], field: str,
+    method: str,
+    kwargs: dict[str, Any],
+    field: str,
 ) -> None:
     with RawServer(nothing_sent, lifetime=2.0) as server, client(server.url) as c:
         args = {"nit": NIT} | kwargs
@@ -358,21 +418,33 @@ def test_exceptions_pickle_with_every_member(error: QuillonError) -> None:
 @pytest.mark.parametrize(
     ("answer", "error"),
     [
-        (lambda conn, _: send(conn, response(307, b"", "Location: http://127.0.0.1:9/x")),
-         ApiError),
+        (
+            lambda conn, _: send(conn, response(307, b"", "Location: http://127.0.0.1:9/x")),
+            ApiError,
+        ),
         (endless, ResponseTooLargeError),
-        (lambda conn, _: send(conn, response(200, b"not gzip", "Content-Encoding: gzip")),
-         TransportError),
+        (
+            lambda conn, _: send(conn, response(200, b"not gzip", "Content-Encoding: gzip")),
+            TransportError,
+        ),
     ],
     ids=["redirect", "endless stream", "bad gzip"],
 )
 def test_the_token_endpoint_is_held_to_the_same_bounds(
-    answer: Callable[[socket.socket, bytes], None], error: type[QuillonError],
+    answer: Callable[[socket.socket, bytes], None],
+    error: type[QuillonError],
 ) -> None:
-    with httpx.Client(follow_redirects=True) as lent, RawServer(answer) as server, \
-            ClientCredentials(token_url=server.url + "/oauth/token", client_id="cid",
-                              client_secret="sec-12345", http_client=lent) as tokens, \
-            pytest.raises(error):
+    with (
+        httpx.Client(follow_redirects=True) as lent,
+        RawServer(answer) as server,
+        ClientCredentials(
+            token_url=server.url + "/oauth/token",
+            client_id="cid",
+            client_secret="sec-12345",
+            http_client=lent,
+        ) as tokens,
+        pytest.raises(error),
+    ):
         tokens()
 
 
@@ -381,8 +453,9 @@ def test_the_http_client_s_cookies_and_hooks_keep_working(lent: bool) -> None:
     # A load balancer's affinity cookie goes back with the next request; a lent
     # client's event hooks see every request.
     def answer(conn: socket.socket, _: bytes) -> None:
-        conn.sendall(response(200, LISTING, "Set-Cookie: affinity=node-2; Path=/",
-                              "Connection: close"))
+        conn.sendall(
+            response(200, LISTING, "Set-Cookie: affinity=node-2; Path=/", "Connection: close")
+        )
 
     seen: list[str | None] = []
     hooks = {"request": [lambda request: seen.append(request.headers.get("client_id"))]}

@@ -48,14 +48,16 @@ POSITIONS: dict[str, tuple[str, str, int]] = {
     "input member": ("accounts.get.build", build_payload("get", {**VALID["get"], "x": MARK}), 2),
     "list element member": (
         "accounts.create.build",
-        build_payload("create", {**VALID["create"], "accounts": [{"alias": "a", "category": "b",
-                                                                   "x": MARK}]}),
+        build_payload(
+            "create", {**VALID["create"], "accounts": [{"alias": "a", "category": "b", "x": MARK}]}
+        ),
         4,
     ),
     "response member": (
         "accounts.get.parse",
-        json.dumps({"input": VALID["get"], "response": {"status": 200, "body": ok_body("get"),
-                                                        "x": MARK}}),
+        json.dumps(
+            {"input": VALID["get"], "response": {"status": 200, "body": ok_body("get"), "x": MARK}}
+        ),
         2,
     ),
     # The body is a document of its own: its levels count from its own start.
@@ -103,8 +105,9 @@ def test_nesting_at_the_limit_decodes_and_one_more_level_is_refused(position: st
 
 def create_with_alias(alias_json: str) -> tuple[str, str]:
     """A create payload whose alias is the given JSON string text."""
-    payload = build_payload("create", {**VALID["create"], "accounts": [
-        {"alias": MARK, "category": "b"}]})
+    payload = build_payload(
+        "create", {**VALID["create"], "accounts": [{"alias": MARK, "category": "b"}]}
+    )
     return "accounts.create.build", payload.replace(QUOTED, alias_json)
 
 
@@ -115,20 +118,23 @@ def skipped(string_json: str) -> tuple[str, str]:
 RUN = 200_000
 
 
-@pytest.mark.parametrize(("call", "expected"), [
-    # long runs of escapes, decoded (pairs) and skipped
-    (create_with_alias('"' + "\\ud83d\\ude00" * RUN + '"'), "validation"),
-    (skipped('"' + "\\n\\t\\/\\u0000" * RUN + '"'), "ok"),
-    # lone surrogates: refused where the text is decoded, passed over where skipped
-    (create_with_alias('"' + "\\ud800" * RUN + '"'), "lone leading surrogate in hex escape"),
-    (skipped('"\\udfff\\ud800"'), "ok"),
-    # control characters: raw ones refused, escaped ones kept as text
-    (create_with_alias('"a\x00b"'), "control character (\\u0000-\\u001F) found"),
-    (skipped('"\x1f"'), "control character (\\u0000-\\u001F) found"),
-    (("accounts.get.build", "\x00"), "expected value at line 1 column 1"),
-    (("accounts.get.build", build_payload("get") + "\x00"), "trailing characters"),
-    (create_with_alias('"a\\u0000\\u001f\\u007f"'), "ok"),
-])
+@pytest.mark.parametrize(
+    ("call", "expected"),
+    [
+        # long runs of escapes, decoded (pairs) and skipped
+        (create_with_alias('"' + "\\ud83d\\ude00" * RUN + '"'), "validation"),
+        (skipped('"' + "\\n\\t\\/\\u0000" * RUN + '"'), "ok"),
+        # lone surrogates: refused where the text is decoded, passed over where skipped
+        (create_with_alias('"' + "\\ud800" * RUN + '"'), "lone leading surrogate in hex escape"),
+        (skipped('"\\udfff\\ud800"'), "ok"),
+        # control characters: raw ones refused, escaped ones kept as text
+        (create_with_alias('"a\x00b"'), "control character (\\u0000-\\u001F) found"),
+        (skipped('"\x1f"'), "control character (\\u0000-\\u001F) found"),
+        (("accounts.get.build", "\x00"), "expected value at line 1 column 1"),
+        (("accounts.get.build", build_payload("get") + "\x00"), "trailing characters"),
+        (create_with_alias('"a\\u0000\\u001f\\u007f"'), "ok"),
+    ],
+)
 def test_hostile_strings_answer_an_envelope(call: tuple[str, str], expected: str) -> None:
     out = answer(*call)
     if expected == "ok":
@@ -158,19 +164,31 @@ def movement_body(importe: str) -> str:
     return '{"code":"00","data":[' + movement + "]}"
 
 
-@pytest.mark.parametrize(("op", "payload", "expected"), [
-    ("accounts.create.build",
-     build_payload("create", {**VALID["create"], "establishment_id": MARK}), "number out of range"),
-    ("accounts.get.build", build_payload("get", token={**TOKEN, "expires_at": MARK}),
-     "number out of range"),
-    ("accounts.get.parse", json.dumps({"input": VALID["get"],
-                                       "response": {"status": MARK, "body": "{}"}}),
-     "number out of range"),
-    ("accounts.get.build", build_payload("get", x=MARK), None),
-])
+@pytest.mark.parametrize(
+    ("op", "payload", "expected"),
+    [
+        (
+            "accounts.create.build",
+            build_payload("create", {**VALID["create"], "establishment_id": MARK}),
+            "number out of range",
+        ),
+        (
+            "accounts.get.build",
+            build_payload("get", token={**TOKEN, "expires_at": MARK}),
+            "number out of range",
+        ),
+        (
+            "accounts.get.parse",
+            json.dumps({"input": VALID["get"], "response": {"status": MARK, "body": "{}"}}),
+            "number out of range",
+        ),
+        ("accounts.get.build", build_payload("get", x=MARK), None),
+    ],
+)
 @pytest.mark.parametrize("number", [DIGITS, "-" + DIGITS, "1e" + DIGITS, "0." + DIGITS + "e-9"])
-def test_numbers_with_thousands_of_digits_in_the_payload(op: str, payload: str,
-                                                         expected: str | None, number: str) -> None:
+def test_numbers_with_thousands_of_digits_in_the_payload(
+    op: str, payload: str, expected: str | None, number: str
+) -> None:
     out = answer(op, payload.replace(QUOTED, number))
     if expected is None:
         assert out["ok"], out  # skipped unread
@@ -182,15 +200,18 @@ def test_numbers_with_thousands_of_digits_in_the_payload(op: str, payload: str,
             assert expected in error["message"]
 
 
-@pytest.mark.parametrize(("importe", "amount"), [
-    ("0." + "0" * 5_000 + "1", "0"),
-    ('"0.' + "0" * 5_000 + '1"', "0"),
-    ("1" + "0" * 20 + "e-" + "0" * 5_000 + "20", "1"),
-    (DIGITS, None),
-    ("1e" + DIGITS, None),
-    ("1e-" + DIGITS, None),
-    ('"' + DIGITS + '"', None),
-])
+@pytest.mark.parametrize(
+    ("importe", "amount"),
+    [
+        ("0." + "0" * 5_000 + "1", "0"),
+        ('"0.' + "0" * 5_000 + '1"', "0"),
+        ("1" + "0" * 20 + "e-" + "0" * 5_000 + "20", "1"),
+        (DIGITS, None),
+        ("1e" + DIGITS, None),
+        ("1e-" + DIGITS, None),
+        ('"' + DIGITS + '"', None),
+    ],
+)
 def test_amounts_with_thousands_of_digits_in_a_body(importe: str, amount: str | None) -> None:
     out = answer("accounts.debits.parse", parse_p("debits", movement_body(importe)))
     if amount is None:
@@ -223,51 +244,86 @@ def _body_list(op: str, element: str, count: int) -> tuple[str, str]:
 
 BIG: dict[str, Big] = {
     "100 MB ignored string": Big(
-        lambda: ("accounts.get.build", build_payload("get", x="x" * (100 * MB))), "ok", 0.5),
+        lambda: ("accounts.get.build", build_payload("get", x="x" * (100 * MB))), "ok", 0.5
+    ),
     "100 MB text field": Big(
-        lambda: create_with_alias('"' + "y" * (100 * MB) + '"'), "validation", 1.5),
+        lambda: create_with_alias('"' + "y" * (100 * MB) + '"'), "validation", 1.5
+    ),
     "million-element array in an ignored member": Big(
-        lambda: ("accounts.get.build", build_payload("get", x=[0] * MB)), "ok", 0.5),
+        lambda: ("accounts.get.build", build_payload("get", x=[0] * MB)), "ok", 0.5
+    ),
     "million account numbers": Big(
-        lambda: ("accounts.balances.build",
-                 build_payload("balances", {"nit": "1234567", "account_numbers": ["1"] * MB})),
-        "validation", 12),
+        lambda: (
+            "accounts.balances.build",
+            build_payload("balances", {"nit": "1234567", "account_numbers": ["1"] * MB}),
+        ),
+        "validation",
+        12,
+    ),
     "run of escapes in a text field": Big(
-        lambda: create_with_alias('"' + "\\u00e9" * (2 * MB) + '"'), "validation", 1.5),
+        lambda: create_with_alias('"' + "\\u00e9" * (2 * MB) + '"'), "validation", 1.5
+    ),
     "number with a million digits": Big(
-        lambda: ("accounts.create.build", build_payload(
-            "create", {**VALID["create"], "establishment_id": MARK}).replace(
-                QUOTED, "7" * MB)), "ffi: invalid payload: number out of range", 0.5),
+        lambda: (
+            "accounts.create.build",
+            build_payload("create", {**VALID["create"], "establishment_id": MARK}).replace(
+                QUOTED, "7" * MB
+            ),
+        ),
+        "ffi: invalid payload: number out of range",
+        0.5,
+    ),
     "100 MB body that is no JSON, 200": Big(
         lambda: ("accounts.get.parse", parse_p("get", "<" * (100 * MB))),
-        "decode: invalid JSON body: expected value", 2.5),
+        "decode: invalid JSON body: expected value",
+        2.5,
+    ),
     "100 MB body that is no JSON, 502": Big(
-        lambda: ("accounts.get.parse", parse_p("get", "<" * (100 * MB), 502)), "api", 2.5),
+        lambda: ("accounts.get.parse", parse_p("get", "<" * (100 * MB), 502)), "api", 2.5
+    ),
     "100 MB body with an ignored string": Big(
-        lambda: ("accounts.get.parse", parse_p("get", ok_body("get")[:-1] + ',"x":"'
-                                               + "z" * (100 * MB) + '"}')), "ok", 2.5),
+        lambda: (
+            "accounts.get.parse",
+            parse_p("get", ok_body("get")[:-1] + ',"x":"' + "z" * (100 * MB) + '"}'),
+        ),
+        "ok",
+        2.5,
+    ),
     "a million open brackets in a body": Big(
         lambda: ("accounts.get.parse", parse_p("get", "[" * MB)),
-        "decode: invalid JSON body: recursion limit exceeded", 2.5),
+        "decode: invalid JSON body: recursion limit exceeded",
+        2.5,
+    ),
     # Malformed lists are refused at their first element; the body's document
     # costs a few words for each of its values, however short their text.
     "a million zeros where movements belong": Big(
-        lambda: _body_list("debits", "0", MB), "decode: unexpected payload shape", 16),
+        lambda: _body_list("debits", "0", MB), "decode: unexpected payload shape", 16
+    ),
     "a million empty objects where balances belong": Big(
-        lambda: _body_list("balances", "{}", MB), "decode: unexpected payload shape", 16),
+        lambda: _body_list("balances", "{}", MB), "decode: unexpected payload shape", 16
+    ),
     "a million zeros where an establishment's accounts belong": Big(
         lambda: _data("create", '{"nit":"1","idEstablecimiento":1,"cuentas":[', "0", MB, "]}"),
-        "decode: unexpected payload shape", 16),
+        "decode: unexpected payload shape",
+        16,
+    ),
     "a million zeros where establishments belong": Big(
         lambda: _data("list", '{"nit":"1","establecimientos":[', "0", MB, "]}"),
-        "decode: unexpected payload shape", 16),
+        "decode: unexpected payload shape",
+        16,
+    ),
     # A result lists every member of every record: the shortest movements
     # grow sevenfold as text, and the text is returned as a Python str.
     "100k movements": Big(
-        lambda: _body_list("credits", '{"tipoOperacion":"C","estado":"PAGADO","importe":1}',
-                           MB // 10), "ok", 20),
+        lambda: _body_list(
+            "credits", '{"tipoOperacion":"C","estado":"PAGADO","importe":1}', MB // 10
+        ),
+        "ok",
+        20,
+    ),
     "100k balances": Big(
-        lambda: _body_list("balances", '["1",null,null,1,2,3]', MB // 10), "ok", 20),
+        lambda: _body_list("balances", '["1",null,null,1,2,3]', MB // 10), "ok", 20
+    ),
 }
 
 CHILD = """
@@ -297,15 +353,19 @@ print(json.dumps({"input": size, "growth": growth, "ok": out["ok"], "error": err
 def run_child(name: str) -> dict[str, Any]:
     done = subprocess.run(
         [sys.executable, "-c", CHILD, str(Path(__file__).parent), name],
-        capture_output=True, text=True, timeout=300, check=False,
+        capture_output=True,
+        text=True,
+        timeout=300,
+        check=False,
     )
     assert done.returncode == 0, f"the child died ({done.returncode}): {done.stderr[-3000:]}"
     result: dict[str, Any] = json.loads(done.stdout)
     return result
 
 
-@pytest.mark.skipif(not os.access("/proc/self/clear_refs", os.W_OK),
-                    reason="needs Linux's resettable peak memory")
+@pytest.mark.skipif(
+    not os.access("/proc/self/clear_refs", os.W_OK), reason="needs Linux's resettable peak memory"
+)
 @pytest.mark.parametrize("name", BIG)
 def test_large_input_answers_an_envelope_within_a_small_multiple_of_its_size(name: str) -> None:
     case = BIG[name]
@@ -322,9 +382,16 @@ def test_large_input_answers_an_envelope_within_a_small_multiple_of_its_size(nam
 
 
 def test_every_operation_survives_the_same_hostile_body() -> None:
-    bodies = ["", "\x00", "[" * 200, '{"code":"00","data":' + "[" * 126 + "]" * 126 + "}",
-              '{"code":null,"data":{"a":' * 60 + "1" + "}}" * 60, '"\\ud800"', "1e99999",
-              '{"code":"00","data":{"cuenta":{"numeroCuenta":{}}}}']
+    bodies = [
+        "",
+        "\x00",
+        "[" * 200,
+        '{"code":"00","data":' + "[" * 126 + "]" * 126 + "}",
+        '{"code":null,"data":{"a":' * 60 + "1" + "}}" * 60,
+        '"\\ud800"',
+        "1e99999",
+        '{"code":"00","data":{"cuenta":{"numeroCuenta":{}}}}',
+    ]
     for op in OPS:
         for status in (200, 401, 429, 500):
             for body in bodies:

@@ -6,7 +6,7 @@ import pytest
 
 pytest_plugins = ["pytester"]
 
-USER_TESTS = '''
+USER_TESTS = """
 import pytest
 from decimal import Decimal
 
@@ -62,7 +62,7 @@ def test_seeded_movements(quillon_client, quillon_simulator):
 async def test_async_client(quillon_async_client):
     listing = await quillon_async_client.list_accounts(nit="1234567")
     assert [e.id for e in listing.establishments] == [15, 16]
-'''
+"""
 
 
 def test_fixtures_from_a_user_test_file(pytester: pytest.Pytester) -> None:

@@ -59,8 +59,13 @@ def shows(text: str, value: str) -> bool:
     return value in text or json.dumps(value, ensure_ascii=False)[1:-1] in text
 
 
-def config_with(form: str, client_secret: str | None, basic_token: str | None,
-                environment: str, base_url: str | None) -> Any:
+def config_with(
+    form: str,
+    client_secret: str | None,
+    basic_token: str | None,
+    environment: str,
+    base_url: str | None,
+) -> Any:
     if form == "array":
         return ["cid", client_secret, basic_token, environment, base_url]
     config: dict[str, Any] = {"client_id": "cid", "environment": environment}
@@ -85,16 +90,23 @@ def config_with(form: str, client_secret: str | None, basic_token: str | None,
     with_token=st.booleans(),
 )
 def test_client_secret_and_basic_token_never_reach_a_request_or_result(
-    data: st.DataObject, op: str, client_secret: str, basic_token: str, form: str,
-    environment: str, base_url: str | None, with_token: bool,
+    data: st.DataObject,
+    op: str,
+    client_secret: str,
+    basic_token: str,
+    form: str,
+    environment: str,
+    base_url: str | None,
+    with_token: bool,
 ) -> None:
     inp = data.draw(inputs(op))
     token = TOKEN if with_token else None
 
     def run(cs: str | None, bt: str | None) -> str:
         config = config_with(form, cs, bt, environment, base_url)
-        return _native.call(f"accounts.{op}.build", build_payload(op, inp, config=config,
-                                                                   token=token))
+        return _native.call(
+            f"accounts.{op}.build", build_payload(op, inp, config=config, token=token)
+        )
 
     text = run(client_secret, basic_token)
     assert not shows(text, client_secret)
@@ -107,13 +119,18 @@ def test_client_secret_and_basic_token_never_reach_a_request_or_result(
 @given(
     data=st.data(),
     op=st.sampled_from(OPS),
-    access_token=st.one_of(secret, secret.map(lambda s: s + "\r\n"),
-                           secret.map(lambda s: "\0" + s)),
+    access_token=st.one_of(
+        secret, secret.map(lambda s: s + "\r\n"), secret.map(lambda s: "\0" + s)
+    ),
     token_form=st.sampled_from(["object", "array"]),
     cut=st.one_of(st.none(), st.integers(min_value=0)),
 )
 def test_the_access_token_goes_into_the_credential_headers_and_never_into_an_error(
-    data: st.DataObject, op: str, access_token: str, token_form: str, cut: int | None,
+    data: st.DataObject,
+    op: str,
+    access_token: str,
+    token_form: str,
+    cut: int | None,
 ) -> None:
     token: Any = {**TOKEN, "access_token": access_token}
     if token_form == "array":
@@ -147,8 +164,9 @@ ECHOES: dict[str, Callable[[str], object]] = {
 
 
 # What can travel in an HTTP header: printable ASCII.
-header_text = st.text(st.sampled_from(string.ascii_letters + string.digits + "-._~+/=!$%&*"),
-                      min_size=1, max_size=40)
+header_text = st.text(
+    st.sampled_from(string.ascii_letters + string.digits + "-._~+/=!$%&*"), min_size=1, max_size=40
+)
 
 
 @pytest.fixture(scope="module")
@@ -159,16 +177,23 @@ def http() -> Iterator[httpx.Client]:
 
 @pytest.mark.parametrize("status", [200, 400, 401, 403, 503])
 @pytest.mark.parametrize("echo", list(ECHOES))
-@settings(max_examples=3, deadline=None,
-          suppress_health_check=[HealthCheck.function_scoped_fixture])
+@settings(
+    max_examples=3, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
+)
 @given(
     access_token=header_text.map(lambda s: f"[[tok{s}]]"),
     client_secret=header_text.map(lambda s: f"[[sec{s}]]"),
     basic_token=header_text.map(lambda s: f"[[bas{s}]]"),
 )
 def test_the_package_masks_secrets_the_gateway_echoes(
-    sim: GatewaySimulator, http: httpx.Client, caplog: pytest.LogCaptureFixture, status: int,
-    echo: str, access_token: str, client_secret: str, basic_token: str,
+    sim: GatewaySimulator,
+    http: httpx.Client,
+    caplog: pytest.LogCaptureFixture,
+    status: int,
+    echo: str,
+    access_token: str,
+    client_secret: str,
+    basic_token: str,
 ) -> None:
     secrets = (access_token, client_secret, basic_token)
     body = ECHOES[echo](" ".join(secrets))
@@ -178,12 +203,19 @@ def test_the_package_masks_secrets_the_gateway_echoes(
     sim.fail_next(status, count=5, body=body if isinstance(body, str) else json.dumps(body))
     caplog.clear()
     client = Client(
-        client_id="cid", token=AccessToken(access_token), base_url=sim.url,
-        client_secret=client_secret, basic_token=basic_token, http_client=http,
-        retry=fast_retry(max_attempts=2), sleep=lambda _: None,
+        client_id="cid",
+        token=AccessToken(access_token),
+        base_url=sim.url,
+        client_secret=client_secret,
+        basic_token=basic_token,
+        http_client=http,
+        retry=fast_retry(max_attempts=2),
+        sleep=lambda _: None,
     )
-    with caplog.at_level(logging.DEBUG, logger="quillon.accounts"), \
-            pytest.raises(QuillonError) as raised:
+    with (
+        caplog.at_level(logging.DEBUG, logger="quillon.accounts"),
+        pytest.raises(QuillonError) as raised,
+    ):
         client.get_account(nit=NIT, account_number=MAIN)
     logged = [r.getMessage() for r in caplog.records]
     assert any(m.startswith("sending accounts.get") for m in logged)
@@ -191,10 +223,17 @@ def test_the_package_masks_secrets_the_gateway_echoes(
     config = ClientConfig(client_id="cid", client_secret=client_secret, basic_token=basic_token)
     request = build(GET_ACCOUNT, config, AccessToken(access_token), AccountRef(NIT, MAIN))
     assert request.headers["Authorization"] == f"Bearer {access_token}"
-    shown = [str(raised.value), repr(raised.value), repr(raised.value.args),
-             json.dumps(raised.value.to_json(), ensure_ascii=False), repr(client), repr(config),
-             repr(AccessToken(access_token)), repr(request),
-             *(r.getMessage() for r in caplog.records)]
+    shown = [
+        str(raised.value),
+        repr(raised.value),
+        repr(raised.value.args),
+        json.dumps(raised.value.to_json(), ensure_ascii=False),
+        repr(client),
+        repr(config),
+        repr(AccessToken(access_token)),
+        repr(request),
+        *(r.getMessage() for r in caplog.records),
+    ]
     for text in shown:
         for value in secrets:
             assert not shows(text, value), (echo, text)

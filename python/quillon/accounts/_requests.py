@@ -92,8 +92,9 @@ class RequestMaker:
         if not (http.params or parsed.is_relative_url or not parsed.host):
             kept = self._headers(http, parsed, headers)
         if kept is None or kept.headers is None or (not content and method.upper() in _BODIED):
-            return http.build_request(method, url, headers=headers, content=content,
-                                      timeout=httpx.Timeout(**timeout))
+            return http.build_request(
+                method, url, headers=headers, content=content, timeout=httpx.Timeout(**timeout)
+            )
         cookies = http.cookies
         request = httpx.Request(
             method,

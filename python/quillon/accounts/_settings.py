@@ -122,8 +122,9 @@ def resolve(
     credentials = token is None and bool(cfg.client_secret or cfg.basic_token)
     if token_url is not None and not credentials:
         raise TypeError(
-            "token_url is for fetching tokens with a client_secret or basic_token; "
-            "none was given" if token is None else "token_url has no use with a token"
+            "token_url is for fetching tokens with a client_secret or basic_token; none was given"
+            if token is None
+            else "token_url has no use with a token"
         )
     return Resolved(config=cfg, token=token, token_url=url, use_credentials=credentials)
 
@@ -150,7 +151,6 @@ def _config_from(given: Mapping[str, Any], env: Mapping[str, str]) -> ClientConf
         client_secret=given.get("client_secret") or env_value(env, ENV_CLIENT_SECRET),
         basic_token=given.get("basic_token") or env_value(env, ENV_BASIC_TOKEN),
     )
-
 
 
 def check_call_options(timeout: Any, retry: Any) -> None:

@@ -30,6 +30,7 @@ EXPIRY_LEEWAY_SECONDS = 30
 
 class Environment(str, Enum):
     """The gateway's environments; each has its own base URL, chosen by the engine."""
+
     DEVELOPMENT = "development"
     SANDBOX = "sandbox"
     PRODUCTION = "production"

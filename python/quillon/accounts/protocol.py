@@ -136,8 +136,17 @@ def _kept_encoder() -> Callable[[Any], str]:
     if make is None:
         return json.dumps
     try:
-        encode = make(None, json.JSONEncoder().default, json.encoder.encode_basestring_ascii,
-                      None, ": ", ", ", False, False, True)
+        encode = make(
+            None,
+            json.JSONEncoder().default,
+            json.encoder.encode_basestring_ascii,
+            None,
+            ": ",
+            ", ",
+            False,
+            False,
+            True,
+        )
     except TypeError:
         return json.dumps
 
