@@ -120,6 +120,7 @@ run-abi3audit:
 
 run-lint:
 	$(VENV)/bin/ruff check python tests scripts
+	$(VENV)/bin/ruff format --check python tests scripts bench
 	$(VENV)/bin/mypy
 
 run-pytest:
