@@ -103,9 +103,9 @@ NUMBERS = [
 
 def load(path: str, name: str) -> Callable[[str, str], str]:
     loader = importlib.machinery.ExtensionFileLoader(name, path)
-    spec = importlib.util.spec_from_file_location(name, path, loader=loader)
-    assert spec is not None
-    module = importlib.util.module_from_spec(spec)
+    found = importlib.util.spec_from_file_location(name, path, loader=loader)
+    assert found is not None
+    module = importlib.util.module_from_spec(found)
     loader.exec_module(module)
     return module.call  # type: ignore[no-any-return]
 

@@ -106,12 +106,12 @@ enum Kind : int {
     kind_count
 };
 
-struct ClassSpec {
+struct ClassFields {
     const char* name;
     std::vector<const char*> fields;  // in the dataclass's order
 };
 
-const ClassSpec SPECS[kind_count] = {
+const ClassFields CLASSES[kind_count] = {
     {"Account", {"number", "alias", "status", "raw_status"}},
     {"MerchantAccount",
      {"nit", "merchant_name", "establishment_id", "establishment_name", "account"}},
@@ -596,14 +596,14 @@ PyObject* bind_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
         return nullptr;
     }
     for (int k = 0; k < kind_count; ++k) {
-        PyObject* cls = PyDict_GetItemString(args[3], SPECS[k].name);  // borrowed
+        PyObject* cls = PyDict_GetItemString(args[3], CLASSES[k].name);  // borrowed
         if (cls == nullptr || !PyType_Check(cls)) {
-            PyErr_Format(PyExc_TypeError, "bind(): no class for %s", SPECS[k].name);
+            PyErr_Format(PyExc_TypeError, "bind(): no class for %s", CLASSES[k].name);
             return nullptr;
         }
         auto* make = reinterpret_cast<newfunc>(PyType_GetSlot(reinterpret_cast<PyTypeObject*>(cls), Py_tp_new));
         if (make == nullptr) {
-            if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "bind(): %s cannot be made", SPECS[k].name);
+            if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "bind(): %s cannot be made", CLASSES[k].name);
             return nullptr;
         }
         Class& c = bound.classes[k];
@@ -611,7 +611,7 @@ PyObject* bind_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
         replace(c.type, cls);
         c.make = make;
         if (c.names.empty()) {
-            for (const char* field : SPECS[k].fields) {
+            for (const char* field : CLASSES[k].fields) {
                 PyObject* name = PyUnicode_InternFromString(field);
                 if (name == nullptr) return nullptr;
                 c.names.push_back(name);
@@ -626,15 +626,15 @@ PyObject* bind_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
 PyObject* fields_of() {
     Ref out(PyDict_New());
     if (!out) return nullptr;
-    for (const ClassSpec& spec : SPECS) {
-        Ref names(PyTuple_New(static_cast<Py_ssize_t>(spec.fields.size())));
+    for (const ClassFields& cls : CLASSES) {
+        Ref names(PyTuple_New(static_cast<Py_ssize_t>(cls.fields.size())));
         if (!names) return nullptr;
-        for (std::size_t i = 0; i < spec.fields.size(); ++i) {
-            PyObject* name = PyUnicode_FromString(spec.fields[i]);
+        for (std::size_t i = 0; i < cls.fields.size(); ++i) {
+            PyObject* name = PyUnicode_FromString(cls.fields[i]);
             if (name == nullptr) return nullptr;
             PyTuple_SetItem(names.get(), static_cast<Py_ssize_t>(i), name);
         }
-        if (PyDict_SetItemString(out.get(), spec.name, names.get()) < 0) return nullptr;
+        if (PyDict_SetItemString(out.get(), cls.name, names.get()) < 0) return nullptr;
     }
     return out.release();
 }
