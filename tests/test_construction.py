@@ -20,14 +20,8 @@ from quillon.accounts.simulator import GatewaySimulator
 
 @pytest.fixture
 def env(monkeypatch: pytest.MonkeyPatch, sim: GatewaySimulator) -> pytest.MonkeyPatch:
-    for name in (
-        "QUILLON_ACCESS_TOKEN",
-        "QUILLON_CLIENT_SECRET",
-        "QUILLON_BASIC_TOKEN",
-        "QUILLON_TOKEN_URL",
-        "QUILLON_ENVIRONMENT",
-    ):
-        monkeypatch.delenv(name, raising=False)
+    for name in ("ACCESS_TOKEN", "CLIENT_SECRET", "BASIC_TOKEN", "TOKEN_URL", "ENVIRONMENT"):
+        monkeypatch.delenv(f"QUILLON_{name}", raising=False)
     monkeypatch.setenv("QUILLON_CLIENT_ID", "from-env")
     monkeypatch.setenv("QUILLON_BASE_URL", sim.url)
     return monkeypatch
@@ -67,12 +61,7 @@ async def test_async_zero_config_with_basic_token(
     ("variables", "arguments", "error", "message"),
     [
         ({"QUILLON_ENVIRONMENT": "Production"}, {}, ValueError, "QUILLON_ENVIRONMENT must be one"),
-        (
-            {"QUILLON_BASE_URL": "localhost:8780"},
-            {},
-            ValueError,
-            "QUILLON_BASE_URL must be an http",
-        ),
+        ({"QUILLON_BASE_URL": "localhost:8780"}, {}, ValueError, "QUILLON_BASE_URL must be an"),
         ({"QUILLON_CLIENT_ID": ""}, {}, TypeError, "QUILLON_CLIENT_ID"),
         (
             {},
@@ -83,7 +72,6 @@ async def test_async_zero_config_with_basic_token(
         ({}, {"token": "t0ken", "token_url": "http://127.0.0.1/t"}, TypeError, "no use"),
         ({}, {"token_url": "http://127.0.0.1/t"}, TypeError, "client_secret or basic_token"),
         ({}, {"token": 42}, TypeError, "token must be a str"),
-        # Options no request could use fail here, not as a raw error at the first call.
         ({}, {"timeout": "20"}, TypeError, "timeout must be a number of seconds"),
         ({}, {"timeout": -1}, ValueError, "timeout must be above 0"),
         ({}, {"timeout": (5.0, float("nan"), 5.0, 5.0)}, ValueError, "above 0 seconds, not nan"),
@@ -157,7 +145,6 @@ def test_raw_response_and_error_details(client: Client, sim: GatewaySimulator) -
 async def test_raw_response_refuses_the_lazy_iterators(
     client: Client, sim: GatewaySimulator
 ) -> None:
-    # Their requests would be sent after the wrapper returned, with none recorded.
     week = {"nit": NIT, "account_number": MAIN, "date_from": "2024-01-01", "date_to": "2024-01-07"}
     with pytest.raises(TypeError, match="cannot wrap iter_debits"):
         client.with_raw_response(client.iter_debits)(**week)

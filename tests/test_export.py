@@ -50,20 +50,17 @@ def _results(client: Client) -> list[tuple[Any, Any]]:
 
 
 def test_every_result_round_trips_through_json_text(client: Client) -> None:
-    for tp, result in _results(client):
+    results = _results(client)
+    for tp, result in results:
         text = json.dumps(to_data(result))
         assert from_data(tp, json.loads(text)) == result
         if not isinstance(result, list):
             assert from_dict(tp, json.loads(text)) == result
-
-
-def test_loaded_data_has_the_type_asked_for(client: Client) -> None:
-    week = {"date_from": "2024-01-01", "date_to": "2024-01-07"}
-    movements = client.debits(nit=NIT, account_number=MAIN, **week)
-    loaded = from_data(list[Movement], to_data(movements))
+    debits = results[5][1]
+    loaded = from_data(list[Movement], to_data(debits))
     if TYPE_CHECKING:  # what mypy infers for the caller, not Any
         assert_type(loaded, list[Movement])
-    assert loaded == movements
+    assert loaded == debits
     assert isinstance(loaded[0].amount, Decimal)
 
 
@@ -101,7 +98,6 @@ def test_data_that_does_not_fit_names_the_member(
 
 
 def test_to_dict_refuses_what_is_not_a_record() -> None:
-    with pytest.raises(TypeError):
-        to_dict([1, 2])
-    with pytest.raises(TypeError):
-        to_data(object())
+    for bad in (lambda: to_dict([1, 2]), lambda: to_data(object())):
+        with pytest.raises(TypeError):
+            bad()

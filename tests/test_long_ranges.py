@@ -45,7 +45,7 @@ def test_debits_over_any_range_come_window_by_window(
     assert sim.requests_to("/debitos") == []  # nothing asked before the iteration starts
     got = list(moves)
     assert windows_sent(sim, "/debitos") == windows
-    # Each window's answer, in order: no movement lost or repeated at the edges.
+    # no movement lost or repeated at the edges
     expected = [
         m
         for a, b in windows
@@ -56,12 +56,16 @@ def test_debits_over_any_range_come_window_by_window(
     assert [m.transaction_at for m in got] == sorted(m.transaction_at or "" for m in got)
 
 
-def test_reversed_range_is_refused_at_the_call(client: Client, sim: GatewaySimulator) -> None:
+def test_reversed_range_or_no_account_is_refused_at_the_call(
+    client: Client, sim: GatewaySimulator
+) -> None:
     with pytest.raises(ValidationError) as info:
         client.iter_credits(
             nit=NIT, account_number=MAIN, date_from=date(2024, 3, 1), date_to=date(2024, 2, 1)
         )
     assert info.value.field == "date_to"
+    with pytest.raises(ValidationError, match="account_numbers: give at least one account number"):
+        client.balances(nit=NIT, account_numbers=[])
     assert sim.requests == []
 
 
@@ -84,11 +88,6 @@ def test_balances_of_any_number_of_accounts(
     sent = [json.loads(r.body)["numeroCuentas"] for r in sim.requests_to("/saldos")]
     assert [len(s) for s in sent] == batches
     assert [n for s in sent for n in s] == numbers
-
-
-def test_balances_of_no_account_are_refused_as_such(client: Client) -> None:
-    with pytest.raises(ValidationError, match="account_numbers: give at least one account number"):
-        client.balances(nit=NIT, account_numbers=[])
 
 
 @pytest.mark.asyncio
@@ -117,12 +116,8 @@ async def test_async_ranges_and_batches(sim: GatewaySimulator) -> None:
                 nit=NIT, account_number=PETTY, date_from="2023-12-31", date_to="2024-01-31"
             )
         ]
-        weeks = [
-            r
-            async for r in client.iter_reconcile(
-                nit=NIT, date_from="2024-01-01", date_to="2024-01-15"
-            )
-        ]
+        reconcile = client.iter_reconcile(nit=NIT, date_from="2024-01-01", date_to="2024-01-15")
+        weeks = [r async for r in reconcile]
     assert windows_sent(sim, "/creditos") == [("2023-12-31", "2024-01-31")]
     assert credits[-len(day_by_day) :] == day_by_day
     assert windows_sent(sim, "/transacciones") == [
