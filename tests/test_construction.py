@@ -32,6 +32,11 @@ def test_zero_config_reads_the_environment(env: pytest.MonkeyPatch, sim: Gateway
     with Client() as client:
         assert client.get_account(nit=NIT, account_number=MAIN).account.number == MAIN
     assert sim.requests[-1].client_id == "from-env"
+    env.setenv("QUILLON_ENVIRONMENT", "production")
+    with Client(client_id="explicit", token=sim.token.access_token) as client:  # arguments win
+        assert client.config.environment is Environment.PRODUCTION
+        client.list_accounts(nit=NIT)
+    assert sim.requests[-1].client_id == "explicit"
 
     # With a client secret instead of a token, tokens come from the token endpoint.
     env.delenv("QUILLON_ACCESS_TOKEN")
@@ -89,17 +94,6 @@ def test_unusable_settings_are_refused_clearly(
         env.setenv(name, value)
     with pytest.raises(error, match=message):
         Client(**arguments)  # type: ignore[arg-type]
-
-
-def test_arguments_win_and_a_text_token_is_accepted(
-    env: pytest.MonkeyPatch, sim: GatewaySimulator
-) -> None:
-    env.setenv("QUILLON_ENVIRONMENT", "production")
-    with Client(client_id="explicit", token=sim.token.access_token) as client:
-        assert client.config.client_id == "explicit"
-        assert client.config.environment is Environment.PRODUCTION
-        client.list_accounts(nit=NIT)
-    assert sim.requests[-1].client_id == "explicit"
 
 
 def test_with_options_shares_the_pool(client: Client, sim: GatewaySimulator) -> None:
