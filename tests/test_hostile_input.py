@@ -16,7 +16,7 @@ from typing import Any
 
 import pytest
 
-from engine_cases import CONFIG, OPS, SANITIZED, TOKEN, VALID, answer, build_payload, ok_body
+from engine_cases import OPS, SANITIZED, TOKEN, VALID, answer, build_payload, ok_body
 from engine_cases import parse_payload as parse_p
 from quillon.accounts import _native
 
@@ -43,8 +43,6 @@ IN_BODY = json.dumps(QUOTED)[1:-1]  # the mark as a JSON string inside the body 
 # op, payload with QUOTED (or MARK, or IN_BODY) where the nest goes, levels around it
 POSITIONS: dict[str, tuple[str, str, int]] = {
     "payload member": ("accounts.get.build", build_payload("get", x=MARK), 1),
-    "config member": ("accounts.get.build", build_payload("get", config={**CONFIG, "x": MARK}), 2),
-    "token member": ("accounts.get.build", build_payload("get", token={**TOKEN, "x": MARK}), 2),
     "input member": ("accounts.get.build", build_payload("get", {**VALID["get"], "x": MARK}), 2),
     "list element member": (
         "accounts.create.build",
@@ -301,11 +299,6 @@ BIG: dict[str, Big] = {
     ),
     "a million empty objects where balances belong": Big(
         lambda: _body_list("balances", "{}", MB), "decode: unexpected payload shape", 16
-    ),
-    "a million zeros where an establishment's accounts belong": Big(
-        lambda: _data("create", '{"nit":"1","idEstablecimiento":1,"cuentas":[', "0", MB, "]}"),
-        "decode: unexpected payload shape",
-        16,
     ),
     "a million zeros where establishments belong": Big(
         lambda: _data("list", '{"nit":"1","establecimientos":[', "0", MB, "]}"),

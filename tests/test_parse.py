@@ -5,20 +5,9 @@ from typing import Any
 
 import pytest
 
+from engine_cases import VALID as INPUT  # the parse stage only needs the input to decode
 from quillon.accounts import _native
 
-RANGE = {"nit": "900", "date_from": "2024-01-01", "date_to": "2024-01-31"}
-# The parse stage only needs the input to decode.
-INPUT: dict[str, dict[str, Any]] = {
-    "get": {"nit": "900", "account_number": "111"},
-    "list": {"nit": "900"},
-    "create": {"nit": "900", "establishment_id": 15, "accounts": []},
-    "set_status": {"nit": "900", "changes": []},
-    "reconcile": RANGE,
-    "debits": {**RANGE, "account_number": "1"},
-    "credits": {**RANGE, "account_number": "1"},
-    "balances": {"nit": "900", "account_numbers": []},
-}
 ACCOUNT = {"numeroCuenta": "111", "alias": "Caja", "estado": "ACTIVA"}
 DETAIL = {"nit": "900", "cuenta": ACCOUNT}
 BALANCE = {"numeroCuenta": "1", "saldoDisponible": 1, "saldoContable": 2, "saldoRetenido": 0}
@@ -77,40 +66,12 @@ def test_authentication_failures_are_never_read_as_envelopes(
     }
 
 
-@pytest.mark.parametrize(
-    ("status", "body", "expected"),
-    [
-        (
-            200,
-            "<html>",
-            {"kind": "decode", "message": "invalid JSON body: expected value at line 1 column 1"},
-        ),
-        (
-            502,
-            "\n<p>" + "b" * 300,
-            {
-                "kind": "api",
-                "status": 502,
-                "message": "<p>" + "b" * 197,
-                "errors": [],
-                "retryable": True,
-            },
-        ),
-        (
-            404,
-            "  ",
-            {
-                "kind": "api",
-                "status": 404,
-                "message": "empty response body",
-                "errors": [],
-                "retryable": False,
-            },
-        ),
-    ],
-)
-def test_body_that_is_not_json(status: int, body: str, expected: dict[str, Any]) -> None:
-    assert error("get", body, status) == {"retryable": False, **expected}
+def test_200_body_that_is_not_json() -> None:
+    assert error("get", "<html>") == {
+        "kind": "decode",
+        "message": "invalid JSON body: expected value at line 1 column 1",
+        "retryable": False,
+    }
 
 
 def field_errors(*messages: str, code: str | None = None) -> list[dict[str, Any]]:
@@ -138,6 +99,9 @@ FAILED_500 = "request failed with HTTP 500"
             field_errors("busy", code=""),
             False,
         ),
+        # Not JSON: the start of the body is the message, else a fixed text.
+        (502, "\n<p>" + "b" * 300, "<p>" + "b" * 197, [], True),
+        (404, "  ", "empty response body", [], False),
         # Refused by status, with the code "00" or none.
         (500, {"code": "00"}, FAILED_500, field_errors(FAILED_500, code="00"), True),
         (500, [1], FAILED_500, field_errors(FAILED_500), True),
@@ -276,12 +240,6 @@ def test_identifier(raw: str, expected: int | str) -> None:
             "invalid type: unit value, expected a string",
         ),
         (
-            "set_status",
-            {"numeroCuenta": "1", "estado": "x"},
-            "invalid type: map, expected a sequence",
-        ),
-        ("debits", [{"tipoOperacion": "D", "estado": "E"}], "missing field `importe`"),
-        (
             "balances",
             [{**BALANCE, "moneda": "USD", "tipoMoneda": "068"}],
             "duplicate field `moneda`",
@@ -328,7 +286,6 @@ def test_amount_errors_for_required_and_optional_amounts(raw: str, message: str)
         ("100.50", "100.5"),
         ('" 42.00 "', "42"),
         ("1E3", "1000"),
-        ('"1e3"', "1000"),
         ("-0.00", "0"),
         ("12345678901234567890.12", "12345678901234567890.12"),
     ],
@@ -488,13 +445,11 @@ ACCOUNT_RESULT = {"number": "111", "alias": "Caja", "status": "active", "raw_sta
                 "accounts": [ACCOUNT_RESULT],
             },
         ),
-        ("debits", [MOVEMENT], [MOVEMENT_RESULT]),
         (
             "credits",
             [MOVEMENT, {**MOVEMENT, "numeroReferencia": "n/a"}],
             [MOVEMENT_RESULT, {**MOVEMENT_RESULT, "reference": "n/a"}],
         ),
-        ("balances", [BALANCE_WIRE], [BALANCE_RESULT]),
         (
             "reconcile",
             {"movimientos": [MOVEMENT], "saldos": [BALANCE_WIRE]},
