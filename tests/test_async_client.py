@@ -69,11 +69,18 @@ async def test_every_operation_concurrently(aclient: AsyncClient) -> None:
     assert again.account.status is AccountStatus.SUSPENDED
 
 
-async def test_rejection_is_not_retried(aclient: AsyncClient, sim: GatewaySimulator) -> None:
+async def test_rejection_and_a_maybe_sent_creation_are_not_retried(
+    aclient: AsyncClient, sim: GatewaySimulator
+) -> None:
     with pytest.raises(ApiError) as rejected:
         await aclient.list_accounts(nit="7654321")
     assert (rejected.value.status, rejected.value.retryable) == (404, False)
-    assert len(sim.requests) == 1
+    sim.drop_next()
+    with pytest.raises(TransportError) as caught:
+        await aclient.create_accounts(nit=NIT, establishment_id=15, accounts=[NewAccount("a", "b")])
+    assert caught.value.sent
+    assert len(sim.requests) == 2
+    assert len(sim.requests_to(API_PATH, "POST")) == 1
 
 
 async def test_retries_wait_without_blocking(
@@ -84,14 +91,6 @@ async def test_retries_wait_without_blocking(
     await aclient.balances(nit=NIT, account_numbers=[MAIN])
     assert len(sim.requests) == 3
     assert sleeps.waits == [1.0, 0.02]  # as told by Retry-After, then the second backoff step
-
-
-async def test_create_is_sent_once(aclient: AsyncClient, sim: GatewaySimulator) -> None:
-    sim.drop_next()
-    with pytest.raises(TransportError) as caught:
-        await aclient.create_accounts(nit=NIT, establishment_id=15, accounts=[NewAccount("a", "b")])
-    assert caught.value.sent
-    assert len(sim.requests_to(API_PATH, "POST")) == 1
 
 
 async def test_async_token_provider_is_refreshed_after_401(sim: GatewaySimulator) -> None:
@@ -121,9 +120,10 @@ async def test_plain_callable_provider_and_persistent_refusal(sim: GatewaySimula
         return AccessToken("not-a-valid-token")
 
     async with AsyncClient(client_id="c", token=provider, base_url=sim.url) as client:
-        with pytest.raises(AuthenticationError):
+        with pytest.raises(AuthenticationError) as caught:
             await client.get_account(nit=NIT, account_number=MAIN)
-    assert len(calls) == 2
+    assert caught.value.status == 401
+    assert len(calls) == len(sim.requests) == 2  # one fresh token, then the refusal stands
 
 
 async def test_lent_pool_stays_open(sim: GatewaySimulator) -> None:

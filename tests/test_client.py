@@ -120,53 +120,16 @@ def test_created_accounts_are_listed_and_status_changes_stick(client: Client) ->
     assert (balance.status, balance.available) == (AccountStatus.BLOCKED, Decimal(0))
 
 
-@pytest.mark.parametrize(
-    ("method", "kwargs", "field"),
-    [
-        ("get_account", {"nit": "123", "account_number": MAIN}, "nit"),
-        # a datetime is refused rather than cut to a day
-        (
-            "debits",
-            {
-                "nit": NIT,
-                "account_number": MAIN,
-                "date_from": datetime(2024, 1, 1, 23, 0),
-                "date_to": date(2024, 1, 2),
-            },
-            None,
-        ),
-        (
-            "debits",
-            {
-                "nit": NIT,
-                "account_number": MAIN,
-                "date_from": "2024-01-01",
-                "date_to": "2024-02-02",
-            },
-            "date_to",
-        ),
-        (
-            "create_accounts",
-            {"nit": NIT, "establishment_id": 15, "accounts": [NewAccount(" ", "x")]},
-            "accounts.alias",
-        ),
-        (
-            "set_status",
-            {"nit": NIT, "changes": [StatusChange(MAIN, "unknown", "x")]},
-            "changes.status",
-        ),
-    ],
-)
-def test_invalid_input_is_refused_before_anything_is_sent(
-    client: Client, sim: GatewaySimulator, method: str, kwargs: dict[str, Any], field: str | None
+def test_a_datetime_is_refused_rather_than_cut_to_a_day(
+    client: Client, sim: GatewaySimulator
 ) -> None:
-    with pytest.raises(TypeError if field is None else ValidationError) as caught:
-        getattr(client, method)(**kwargs)
-    if field is None:
-        assert "date_from" in str(caught.value)
-    else:
-        assert isinstance(caught.value, ValidationError)
-        assert caught.value.field == field
+    with pytest.raises(TypeError, match="date_from"):
+        client.debits(
+            nit=NIT,
+            account_number=MAIN,
+            date_from=datetime(2024, 1, 1, 23),
+            date_to=date(2024, 1, 2),
+        )
     assert sim.requests == []
 
 
@@ -216,7 +179,6 @@ def test_retryable_failures_are_retried(
 @pytest.mark.parametrize(
     ("fault", "policy", "requests"),
     [
-        ({"status": 503, "count": 5}, fast_retry(), 3),
         ({"status": 503, "count": 5}, fast_retry(max_attempts=5), 5),
         # the wait would end past max_elapsed (though within max_retry_after)
         ({"status": 503, "retry_after": 20}, fast_retry(max_elapsed=10), 1),
@@ -378,18 +340,6 @@ class TestTokens:
         assert len(handed) == 2
         assert [r.authorized for r in sim.requests] == [False, True]
 
-    def test_refusal_that_persists_is_reported(self, sim: GatewaySimulator) -> None:
-        def provider() -> AccessToken:
-            return AccessToken("revoked-token-value", expires_at=2**40)
-
-        with (
-            Client(client_id="c", token=provider, base_url=sim.url) as client,
-            pytest.raises(AuthenticationError) as caught,
-        ):
-            client.list_accounts(nit=NIT)
-        assert caught.value.status == 401
-        assert len(sim.requests) == 2  # one fresh token, then the refusal stands
-
 
 def test_connection_pool_is_closed_only_when_owned(sim: GatewaySimulator) -> None:
     with Client(client_id="c", token=sim.token, base_url=sim.url) as owned:
@@ -430,7 +380,6 @@ class TestSansIO:
             call("accounts.nope.build", "{}")
 
 
-# Kinds that no gateway answer produces here, and one this package does not know.
 @pytest.mark.parametrize(
     ("obj", "cls", "attrs"),
     [

@@ -42,15 +42,8 @@ FAST = RetryPolicy(max_attempts=2, initial_backoff=0.01, jitter=0.0)
 
 
 def client(url: str, **overrides: Any) -> Client:
-    options: dict[str, Any] = {
-        "client_id": "cid",
-        "token": AccessToken(TOKEN),
-        "base_url": url,
-        "retry": NO_RETRY,
-        "timeout": 2.0,
-    }
-    options.update(overrides)
-    return Client(**options)
+    defaults: dict[str, Any] = {"client_id": "cid", "token": AccessToken(TOKEN), "base_url": url}
+    return Client(**defaults | {"retry": NO_RETRY, "timeout": 2.0} | overrides)
 
 
 def send(conn: socket.socket, data: bytes) -> None:
@@ -102,17 +95,16 @@ def drip(where: str) -> Callable[[socket.socket, bytes], None]:
 @pytest.mark.parametrize("where", ["headers", "body"])
 @pytest.mark.parametrize("kind", ["sync", "async", "lent", "lent async"])
 def test_a_dripping_server_cannot_hold_a_call_past_its_deadline(where: str, kind: str) -> None:
-    # Each read gets a byte well within the 1 s timeout; the call's deadline
-    # (max_elapsed) ends it all the same.
+    # Each read gets a byte within the 1 s timeout; max_elapsed ends the call all the same.
     policy = RetryPolicy(max_attempts=3, initial_backoff=0.01, max_elapsed=1.0)
     with RawServer(drip(where), lifetime=8.0) as server:
-        options: dict[str, Any] = {
-            "client_id": "cid",
-            "token": AccessToken(TOKEN),
-            "base_url": server.url,
-            "retry": policy,
-            "timeout": 1.0,
-        }
+        options: dict[str, Any] = dict(
+            client_id="cid",
+            token=AccessToken(TOKEN),
+            base_url=server.url,
+            retry=policy,
+            timeout=1.0,
+        )
 
         def call() -> None:
             with (
@@ -188,22 +180,11 @@ def test_an_oversized_answer_stops_at_the_limit_with_bounded_memory(
     assert peak < 2 * limit, peak  # what was read, plus one step of inflation
 
 
-LISTING = json.dumps(
-    {
-        "code": "00",
-        "data": {
-            "nit": NIT,
-            "nombreComercio": "Comercial",
-            "establecimientos": [
-                {
-                    "idEstablecimiento": 15,
-                    "nombreEstablecimiento": "Centro",
-                    "cuentas": [{"numeroCuenta": "10000001", "alias": "Caja", "estado": "ACTIVA"}],
-                }
-            ],
-        },
-    }
-).encode()
+LISTING = (
+    b'{"code":"00","data":{"nit":"1234567","nombreComercio":"Comercial","establecimientos":'
+    b'[{"idEstablecimiento":15,"nombreEstablecimiento":"Centro","cuentas":'
+    b'[{"numeroCuenta":"10000001","alias":"Caja","estado":"ACTIVA"}]}]}}'
+)
 
 
 @pytest.mark.parametrize(("encoding", "wbits"), [("gzip", 31), ("deflate", 15), ("deflate", -15)])
@@ -278,7 +259,6 @@ def nothing_sent(conn: socket.socket, _: bytes) -> None:
     ("options", "field", "secret"),
     [
         ({"token": AccessToken("\t" + TOKEN)}, "access_token", TOKEN),
-        ({"token": AccessToken(TOKEN + "\t")}, "access_token", TOKEN),
         ({"token": AccessToken(TOKEN + " ")}, "access_token", TOKEN),
         ({"token": AccessToken(TOKEN + "\u00e9")}, "access_token", TOKEN),
         ({"token": lambda: AccessToken(TOKEN + "\x7f")}, "access_token", TOKEN),
@@ -344,35 +324,34 @@ def test_long_gateway_texts_are_shortened() -> None:
     assert len(raised.value.message) < 1100
 
 
+ONE = {"account_number": "12345678", "reason": "r"}
+NEW = [{"alias": "a", "category": "b"}]
+
+
 @pytest.mark.parametrize(
     ("method", "kwargs", "field"),
     [
-        (
-            "set_status",
-            {"changes": [{"account_number": "12345678", "status": "frozen", "reason": "r"}]},
-            "changes.status",
-        ),
-        (
-            "set_status",
-            {"changes": [{"account_number": "12345678", "status": "ACTIVE", "reason": "r"}]},
-            "changes.status",
-        ),
+        ("set_status", {"changes": [ONE | {"status": "frozen"}]}, "changes.status"),
+        ("set_status", {"changes": [ONE | {"status": "ACTIVE"}]}, "changes.status"),
         (
             "set_status",
             {"changes": [{"account_number": "12345678", "status": "closed"}]},
             "changes.reason",
         ),
         ("list_accounts", {"nit": 1234567}, "nit"),
+        ("get_account", {"nit": "123", "account_number": "12345678"}, "nit"),
         (
-            "create_accounts",
-            {"establishment_id": "15", "accounts": [{"alias": "a", "category": "b"}]},
-            "establishment_id",
+            "debits",
+            {"account_number": "12345678", "date_from": "2024-01-01", "date_to": "2024-02-02"},
+            "date_to",
         ),
         (
             "create_accounts",
-            {"establishment_id": 2**64, "accounts": [{"alias": "a", "category": "b"}]},
-            "establishment_id",
+            {"establishment_id": 15, "accounts": [{"alias": " ", "category": "x"}]},
+            "accounts.alias",
         ),
+        ("create_accounts", {"establishment_id": "15", "accounts": NEW}, "establishment_id"),
+        ("create_accounts", {"establishment_id": 2**64, "accounts": NEW}, "establishment_id"),
         (
             "create_accounts",
             {"establishment_id": 15, "accounts": [{"alias": "a"}]},
@@ -450,8 +429,6 @@ def test_the_token_endpoint_is_held_to_the_same_bounds(
 
 @pytest.mark.parametrize("lent", [False, True])
 def test_the_http_client_s_cookies_and_hooks_keep_working(lent: bool) -> None:
-    # A load balancer's affinity cookie goes back with the next request; a lent
-    # client's event hooks see every request.
     def answer(conn: socket.socket, _: bytes) -> None:
         conn.sendall(
             response(200, LISTING, "Set-Cookie: affinity=node-2; Path=/", "Connection: close")

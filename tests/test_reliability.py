@@ -9,7 +9,6 @@ import os
 import random
 import sys
 import threading
-from collections.abc import Iterator
 from pathlib import Path
 
 import pytest
@@ -55,28 +54,11 @@ def test_a_long_run_of_calls_of_every_kind_does_not_grow_memory() -> None:
     assert rss_growth < 8 * 1024 * 1024, f"resident memory grew by {rss_growth} bytes"
 
 
-def thread_cases() -> list[tuple[str, str]]:
+def test_threads_calling_at_once_get_the_answers_of_sequential_calls() -> None:
     cases = [call for i in range(3) for call in mixed_calls(str(i))]
     # larger texts, so that calls last long enough to overlap
     cases.append(("accounts.get.build", build_payload("get", trace="t" * 500_000)))
     cases.append(("accounts.get.parse", parse_payload("get", "x" * 500_000, 502)))
-    return cases
-
-
-@pytest.fixture
-def busy_switching() -> Iterator[None]:
-    """Threads take turns as often as the interpreter allows."""
-    interval = sys.getswitchinterval()
-    sys.setswitchinterval(1e-6)
-    try:
-        yield
-    finally:
-        sys.setswitchinterval(interval)
-
-
-@pytest.mark.usefixtures("busy_switching")
-def test_threads_calling_at_once_get_the_answers_of_sequential_calls() -> None:
-    cases = thread_cases()
     expected = [_native.call(op, payload) for op, payload in cases]
     refusals = [type(e).__name__ + str(e) for e in map(_refusal, binding_errors("t"))]
     threads_count, rounds = 12, 4
@@ -99,10 +81,15 @@ def test_threads_calling_at_once_get_the_answers_of_sequential_calls() -> None:
                     mismatches.append(f"binding errors ({seed})")
 
     threads = [threading.Thread(target=worker, args=(k,)) for k in range(threads_count)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join(timeout=120)
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)  # threads take turns as often as the interpreter allows
+    try:
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(timeout=120)
+    finally:
+        sys.setswitchinterval(interval)
     assert not any(t.is_alive() for t in threads)
     assert mismatches == []
 

@@ -1,8 +1,4 @@
-"""Secrets stay where they belong, checked over random values: the client
-secret and the basic token never reach a request or a result, the access
-token goes only into the request's two credential headers and never into an
-error, and the package's exceptions and logs mask all three even when the
-gateway echoes them back."""
+"""Secrets stay where they belong, checked over random values, even when the gateway echoes them."""
 
 from __future__ import annotations
 
@@ -68,14 +64,10 @@ def config_with(
 ) -> Any:
     if form == "array":
         return ["cid", client_secret, basic_token, environment, base_url]
-    config: dict[str, Any] = {"client_id": "cid", "environment": environment}
-    if client_secret is not None:
-        config["client_secret"] = client_secret
-    if basic_token is not None:
-        config["basic_token"] = basic_token
-    if base_url is not None:
-        config["base_url"] = base_url
-    return config
+    config = {"client_secret": client_secret, "basic_token": basic_token, "base_url": base_url}
+    return {"client_id": "cid", "environment": environment} | {
+        k: v for k, v in config.items() if v is not None
+    }
 
 
 @settings(max_examples=300, deadline=None)
@@ -149,8 +141,6 @@ def test_the_access_token_goes_into_the_credential_headers_and_never_into_an_err
     assert not shows(json.dumps([request, headers], ensure_ascii=False), access_token)
     assert not any(c in access_token for c in "\r\n\0")
 
-
-# ---- the package: exceptions and logs ---------------------------------------
 
 # Where a gateway answer may echo what it was sent.
 ECHOES: dict[str, Callable[[str], object]] = {
