@@ -16,7 +16,7 @@ from typing import Any
 
 import pytest
 
-from engine_cases import OPS, SANITIZED, TOKEN, VALID, answer, build_payload, ok_body
+from engine_cases import OPS, SANITIZED, VALID, answer, build_payload
 from engine_cases import parse_payload as parse_p
 from quillon.accounts import _native
 
@@ -43,20 +43,6 @@ IN_BODY = json.dumps(QUOTED)[1:-1]  # the mark as a JSON string inside the body 
 # op, payload with QUOTED (or MARK, or IN_BODY) where the nest goes, levels around it
 POSITIONS: dict[str, tuple[str, str, int]] = {
     "payload member": ("accounts.get.build", build_payload("get", x=MARK), 1),
-    "list element member": (
-        "accounts.create.build",
-        build_payload(
-            "create", {**VALID["create"], "accounts": [{"alias": "a", "category": "b", "x": MARK}]}
-        ),
-        4,
-    ),
-    "response member": (
-        "accounts.get.parse",
-        json.dumps(
-            {"input": VALID["get"], "response": {"status": 200, "body": ok_body("get"), "x": MARK}}
-        ),
-        2,
-    ),
     # The body is a document of its own: its levels count from its own start.
     "body": ("accounts.get.parse", parse_p("get", MARK), 0),
     "rejected body member": (
@@ -81,7 +67,7 @@ def test_nesting_at_the_limit_decodes_and_one_more_level_is_refused(position: st
 
     for levels in (LIMIT - around + 1, 100_000):
         error = error_of(answer(*nested_payload(position, levels)))
-        if op.endswith(".build") or position == "response member":
+        if op.endswith(".build"):
             assert error["kind"] == "ffi"
             assert error["message"].startswith("invalid payload: recursion limit exceeded")
         elif position == "rejected body member":  # no JSON: the start of the body is the message
@@ -113,23 +99,16 @@ RUN = 200_000
 @pytest.mark.parametrize(
     ("call", "expected"),
     [
-        # long runs of escapes, decoded (pairs) and skipped
         (create_with_alias('"' + "\\ud83d\\ude00" * RUN + '"'), "validation"),
-        (skipped('"' + "\\n\\t\\/\\u0000" * RUN + '"'), "ok"),
-        # lone surrogates: refused where the text is decoded, passed over where skipped
         (create_with_alias('"' + "\\ud800" * RUN + '"'), "lone leading surrogate in hex escape"),
-        (skipped('"\\udfff\\ud800"'), "ok"),
-        # control characters: raw ones refused, escaped ones kept as text
+        # a run of escapes, a run of lone surrogates, raw control characters
         (create_with_alias('"a\x00b"'), "control character (\\u0000-\\u001F) found"),
         (skipped('"\x1f"'), "control character (\\u0000-\\u001F) found"),
-        (create_with_alias('"a\\u0000\\u001f\\u007f"'), "ok"),
     ],
 )
 def test_hostile_strings_answer_an_envelope(call: tuple[str, str], expected: str) -> None:
     out = answer(*call)
-    if expected == "ok":
-        assert out["ok"], out
-    elif expected == "validation":
+    if expected == "validation":
         assert error_of(out)["kind"] == "validation"
     else:
         assert error_of(out)["kind"] == "ffi"
@@ -163,11 +142,6 @@ def movement_body(importe: str) -> str:
             "number out of range",
         ),
         (
-            "accounts.get.build",
-            build_payload("get", token={**TOKEN, "expires_at": MARK}),
-            "number out of range",
-        ),
-        (
             "accounts.get.parse",
             json.dumps({"input": VALID["get"], "response": {"status": MARK, "body": "{}"}}),
             "number out of range",
@@ -175,7 +149,7 @@ def movement_body(importe: str) -> str:
         ("accounts.get.build", build_payload("get", x=MARK), None),
     ],
 )
-@pytest.mark.parametrize("number", [DIGITS, "-" + DIGITS, "1e" + DIGITS, "0." + DIGITS + "e-9"])
+@pytest.mark.parametrize("number", [DIGITS, "1e" + DIGITS])
 def test_numbers_with_thousands_of_digits_in_the_payload(
     op: str, payload: str, expected: str | None, number: str
 ) -> None:
@@ -194,12 +168,8 @@ def test_numbers_with_thousands_of_digits_in_the_payload(
     ("importe", "amount"),
     [
         ("0." + "0" * 5_000 + "1", "0"),
-        ('"0.' + "0" * 5_000 + '1"', "0"),
-        ("1" + "0" * 20 + "e-" + "0" * 5_000 + "20", "1"),
         (DIGITS, None),
-        ("1e" + DIGITS, None),
         ("1e-" + DIGITS, None),
-        ('"' + DIGITS + '"', None),
     ],
 )
 def test_amounts_with_thousands_of_digits_in_a_body(importe: str, amount: str | None) -> None:
@@ -223,13 +193,9 @@ class Big:
     factor: float  # peak memory growth allowed, in multiples of the payload's size
 
 
-def _data(op: str, head: str, element: str, count: int, tail: str) -> tuple[str, str]:
-    body = '{"code":"00","data":' + head + ",".join([element] * count) + tail + "}"
-    return f"accounts.{op}.parse", parse_p(op, body)
-
-
 def _body_list(op: str, element: str, count: int) -> tuple[str, str]:
-    return _data(op, "[", element, count, "]")
+    body = '{"code":"00","data":[' + ",".join([element] * count) + "]}"
+    return f"accounts.{op}.parse", parse_p(op, body)
 
 
 BIG: dict[str, Big] = {
@@ -239,9 +205,6 @@ BIG: dict[str, Big] = {
     "100 MB text field": Big(
         lambda: create_with_alias('"' + "y" * (100 * MB) + '"'), "validation", 1.5
     ),
-    "million-element array in an ignored member": Big(
-        lambda: ("accounts.get.build", build_payload("get", x=[0] * MB)), "ok", 0.5
-    ),
     "million account numbers": Big(
         lambda: (
             "accounts.balances.build",
@@ -249,9 +212,6 @@ BIG: dict[str, Big] = {
         ),
         "validation",
         12,
-    ),
-    "run of escapes in a text field": Big(
-        lambda: create_with_alias('"' + "\\u00e9" * (2 * MB) + '"'), "validation", 1.5
     ),
     "number with a million digits": Big(
         lambda: (
@@ -268,17 +228,6 @@ BIG: dict[str, Big] = {
         "decode: invalid JSON body: expected value",
         2.5,
     ),
-    "100 MB body that is no JSON, 502": Big(
-        lambda: ("accounts.get.parse", parse_p("get", "<" * (100 * MB), 502)), "api", 2.5
-    ),
-    "100 MB body with an ignored string": Big(
-        lambda: (
-            "accounts.get.parse",
-            parse_p("get", ok_body("get")[:-1] + ',"x":"' + "z" * (100 * MB) + '"}'),
-        ),
-        "ok",
-        2.5,
-    ),
     "a million open brackets in a body": Big(
         lambda: ("accounts.get.parse", parse_p("get", "[" * MB)),
         "decode: invalid JSON body: recursion limit exceeded",
@@ -289,14 +238,6 @@ BIG: dict[str, Big] = {
     "a million zeros where movements belong": Big(
         lambda: _body_list("debits", "0", MB), "decode: unexpected payload shape", 16
     ),
-    "a million empty objects where balances belong": Big(
-        lambda: _body_list("balances", "{}", MB), "decode: unexpected payload shape", 16
-    ),
-    "a million zeros where establishments belong": Big(
-        lambda: _data("list", '{"nit":"1","establecimientos":[', "0", MB, "]}"),
-        "decode: unexpected payload shape",
-        16,
-    ),
     # A result lists every member of every record: the shortest movements
     # grow sevenfold as text, and the text is returned as a Python str.
     "100k movements": Big(
@@ -305,9 +246,6 @@ BIG: dict[str, Big] = {
         ),
         "ok",
         20,
-    ),
-    "100k balances": Big(
-        lambda: _body_list("balances", '["1",null,null,1,2,3]', MB // 10), "ok", 20
     ),
 }
 

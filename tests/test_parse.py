@@ -50,9 +50,7 @@ def shape_error(op: str, data: Any) -> str:
     [
         (403, "", "empty response body"),
         (401, {"error_description": " ", "message": 5, "error": " denied\n"}, "denied"),
-        (401, {"message": "x" * 300}, "x" * 300),  # a found message is taken whole
         (401, "  " + "a" * 150 + "é" * 350, "a" * 150 + "é" * 50),  # else 200 characters
-        (403, {"code": "00", "data": DETAIL}, json.dumps({"code": "00", "data": DETAIL})),
     ],
 )
 def test_authentication_failures_are_never_read_as_envelopes(
@@ -62,14 +60,6 @@ def test_authentication_failures_are_never_read_as_envelopes(
         "kind": "authentication",
         "status": status,
         "message": message,
-        "retryable": False,
-    }
-
-
-def test_200_body_that_is_not_json() -> None:
-    assert error("get", "<html>") == {
-        "kind": "decode",
-        "message": "invalid JSON body: expected value at line 1 column 1",
         "retryable": False,
     }
 
@@ -92,19 +82,10 @@ FAILED_500 = "request failed with HTTP 500"
             field_errors("No existe", code="E12"),
             False,
         ),
-        (
-            503,
-            {"code": "", "errorCode": "  ", "message": "busy"},
-            "busy",
-            field_errors("busy", code=""),
-            False,
-        ),
         # Not JSON: the start of the body is the message, else a fixed text.
         (502, "\n<p>" + "b" * 300, "<p>" + "b" * 197, [], True),
-        (404, "  ", "empty response body", [], False),
         # Refused by status, with the code "00" or none.
         (500, {"code": "00"}, FAILED_500, field_errors(FAILED_500, code="00"), True),
-        (500, [1], FAILED_500, field_errors(FAILED_500), True),
         (
             404,
             {"code": 7},
@@ -112,8 +93,6 @@ FAILED_500 = "request failed with HTTP 500"
             field_errors("request failed with HTTP 404"),
             False,
         ),
-        (408, {"message": "slow"}, "slow", field_errors("slow"), True),
-        (429, {"message": "later"}, "later", field_errors("later"), True),
         # The gateway's list of messages: strings only, exactly as sent...
         (
             400,
@@ -180,16 +159,12 @@ def test_account_number_text_is_kept_verbatim(raw: str, text: str) -> None:
     ("raw", "expected"),
     [
         ('"00000000000000000000000012"', 12),
-        ('"+5"', 5),
         ('"18446744073709551615"', 18446744073709551615),
         ('"-5"', "invalid digit found in string"),
-        ("12.0", "invalid digit found in string"),
         ('""', "cannot parse integer from empty string"),
         ('"18446744073709551616"', "number too large to fit in target type"),
         ('"99999999999999999999x"', "number too large to fit in target type"),  # read left to right
         ('"1x99999999999999999999"', "invalid digit found in string"),
-        ('"+"', "invalid digit found in string"),
-        ('"++1"', "invalid digit found in string"),
         ('"\u0663"', "invalid digit found in string"),  # a non-ASCII digit
         ("null", "expected an id"),
     ],
@@ -211,38 +186,12 @@ def test_identifier(raw: str, expected: int | str) -> None:
             {**DETAIL, "cuenta": {**ACCOUNT, "alias": 5}},
             "invalid type: number, expected a string",
         ),
-        (
-            "get",
-            {**DETAIL, "cuenta": 'a"b\\c\n\x01é'},
-            'invalid type: string "a\\"b\\\\c\\n\\u{1}é", expected struct WAccount',
-        ),
-        (
-            "get",
-            {**DETAIL, "cuenta": ["1", None, None, 4]},
-            "invalid length 4, expected fewer elements in array",
-        ),
-        ("get", ["9"], "invalid length 4, expected struct Detail with 5 elements"),
         ("get", {"x": 1}, "missing field `nit`"),
-        (
-            "credits",
-            [{"tipoOperacion": "D", "estado": "E", "importe": None}],
-            "expected a number, got null",
-        ),  # the first missing in declaration order
         # Members are read in ascending key order, not in the order sent.
         (
             "get",
             {"nit": None, "cuenta": None},
             "invalid type: unit value, expected struct WAccount",
-        ),
-        (
-            "list",
-            {"nit": "9", "establecimientos": [{"idEstablecimiento": 1, "cuentas": False}]},
-            "invalid type: boolean `false`, expected a sequence",
-        ),
-        (
-            "set_status",
-            [{"numeroCuenta": "1", "estado": None}],
-            "invalid type: unit value, expected a string",
         ),
         (
             "balances",
@@ -264,14 +213,9 @@ def test_shape_errors(op: str, data: Any, message: str) -> None:
     ("raw", "message"),
     [
         ("true", "expected a number, got true"),
-        ('""', "invalid amount ``: Failed to parse"),
         ('" 1,5 "', "invalid amount `1,5`: Failed to parse"),
         # An exponent past the largest scale is refused as such, however it is written.
         ('"1e29"', "invalid amount `1e29`: Scale exceeds the maximum precision allowed: 29 > 28"),
-        (
-            "2.5E+40",
-            "invalid amount `2.5E+40`: Scale exceeds the maximum precision allowed: 40 > 28",
-        ),
     ],
 )
 def test_amount_errors_for_required_and_optional_amounts(raw: str, message: str) -> None:
@@ -306,7 +250,6 @@ def test_amounts_as_numbers_and_strings(raw: str, text: str) -> None:
     [
         ({"estado": "  activa "}, "active", "activa"),
         ({"estado": "CERRADO"}, "unknown", "CERRADO"),
-        ({"estado": " "}, None, None),
         ({}, None, None),
     ],
 )
@@ -434,17 +377,6 @@ ACCOUNT_RESULT = {"number": "111", "alias": "Caja", "status": "active", "raw_sta
                     },
                     {"id": 2, "name": None, "accounts": []},
                 ],
-            },
-        ),
-        (
-            "create",
-            ["9", "T", "15", None, [ACCOUNT]],
-            {
-                "nit": "9",
-                "merchant_name": "T",
-                "establishment_id": 15,
-                "establishment_name": None,
-                "accounts": [ACCOUNT_RESULT],
             },
         ),
         (
