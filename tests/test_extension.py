@@ -54,9 +54,8 @@ def test_a_second_module_object_gets_its_own_attributes() -> None:
     assert fresh.call("version", "") == _native.call("version", "")
 
 
-@pytest.mark.parametrize("payload", ["", "not json", "[" * 500])
-def test_version_never_reads_the_payload(payload: str) -> None:
-    assert _native.call("version", payload) == _native.call("version", "")
+def test_version_never_reads_the_payload() -> None:
+    assert _native.call("version", "[" * 500) == _native.call("version", "")
 
 
 class Text(str):

@@ -64,6 +64,14 @@ def test_authentication_failures_are_never_read_as_envelopes(
     }
 
 
+def test_200_body_that_is_not_json() -> None:
+    assert error("get", "<html>") == {
+        "kind": "decode",
+        "message": "invalid JSON body: expected value at line 1 column 1",
+        "retryable": False,
+    }
+
+
 def field_errors(*messages: str, code: str | None = None) -> list[dict[str, Any]]:
     return [{"field": None, "message": m, "code": code} for m in messages]
 
@@ -181,6 +189,11 @@ def test_identifier(raw: str, expected: int | str) -> None:
     ("op", "data", "message"),
     [
         ("get", {"cuenta": ACCOUNT, "nit": True}, "expected a string or number"),
+        (
+            "get",
+            {**DETAIL, "cuenta": ["1", None, None, 4]},
+            "invalid length 4, expected fewer elements in array",
+        ),
         (
             "get",
             {**DETAIL, "cuenta": {**ACCOUNT, "alias": 5}},
