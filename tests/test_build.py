@@ -269,6 +269,12 @@ BAD_FIRST = {"account_number": "1", "status": "unknown", "reason": ""}
             "cannot set `unknown`",
         ),
         ("set_status", {"nit": "x", "changes": []}, "nit", "must be 7 to 20 digits"),
+        (
+            "balances",
+            {"account_numbers": ["1"] * 11},
+            "account_numbers",
+            "between 1 and 10 accounts",
+        ),
     ],
 )
 def test_validation_order_within_operations(
