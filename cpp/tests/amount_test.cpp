@@ -88,13 +88,14 @@ TEST(reads_scientific_notation_rounding_to_scale_28) {
 
 TEST(refuses_non_numbers_and_malformed_text) {
     run({
+        {"null", "expected a number, got null"},
         {R"([1, "a", {"b": 2, "a": 1, "b": 3}])", "expected a number, got [1,\"a\",{\"a\":1,\"b\":3}]"},
         {num("123456789012345678901234567890"), "invalid amount `123456789012345678901234567890`: Failed to parse"},
     });
     const std::string fail = "Failed to parse";
     const std::string exceeds = "Number exceeds maximum value that can be represented.";
     const std::vector<std::pair<std::string, std::string>> texts = {
-        {"1_000", fail},
+        {"", fail}, {"1_000", fail},
         {"\xD9\xA1", fail},  // ARABIC-INDIC DIGIT ONE
         {"79228162514264337593543950336", fail}, {MAX + ".5", fail},
         // Exponents that are not integers.
