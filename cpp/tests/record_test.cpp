@@ -84,9 +84,6 @@ TEST(integer_fields) {
     const auto status = [](const std::string& number) { return "[" + number + ",\"\"]"; };
     const std::string at = " at line 1 column ";
     run<HttpResponse>({
-        {status("-0"), "invalid type: floating point `-0.0`, expected u16" + at + "3"},
-        {status("18446744073709551616"),
-         "invalid type: floating point `1.8446744073709552e19`, expected u16" + at + "21"},
         {status("1e-400"), "invalid type: floating point `1e-400`, expected u16" + at + "7"},
         // The largest double plus half a unit rounds to infinity; anything below it does not.
         {status(DOUBLE_OVERFLOW), "number out of range" + at + "310"},
