@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+from collections.abc import Callable
 from datetime import date, datetime
 from decimal import Decimal
 from typing import Any
@@ -9,7 +10,7 @@ from typing import Any
 import httpx
 import pytest
 
-from conftest import MAIN, NIT, PETTY, SAVINGS, SleepLog, fast_retry
+from conftest import MAIN, NIT, SAVINGS, SleepLog, fast_retry
 from quillon.accounts import (
     GET_ACCOUNT,
     NO_RETRY,
@@ -38,86 +39,33 @@ from quillon.accounts.errors import error_from_object
 from quillon.accounts.protocol import call
 from quillon.accounts.simulator import API_PATH, GatewaySimulator
 
-JANUARY = {"date_from": date(2024, 1, 1), "date_to": date(2024, 1, 31)}
 
-
-def test_lookups_give_typed_results(client: Client) -> None:
-    found = client.get_account(nit=NIT, account_number=MAIN)
-    assert found.establishment_id == 15
-    assert found.account.number == MAIN
-    assert found.account.status is AccountStatus.ACTIVE
-    assert found.account.raw_status == "ACTIVA"
-
+def test_operations_give_typed_results_and_status_changes_stick(client: Client) -> None:
     listing = client.list_accounts(nit=NIT)
     assert [e.id for e in listing.establishments] == [15, 16]
-    statuses = {a.number: a.status for a in listing.accounts()}
-    assert statuses[SAVINGS] is AccountStatus.BLOCKED
-
-    main, petty = client.balances(nit=NIT, account_numbers=[MAIN, PETTY])
-    # Sent as a JSON number and as strings; both arrive exact, as Decimal.
-    assert (main.available, main.booked, main.held) == (
-        Decimal("15230.75"),
-        Decimal("15380.75"),
-        Decimal("150"),
-    )
-    assert all(isinstance(v, Decimal) for v in (main.available, main.booked, main.held))
-    assert petty.currency == "068"  # the simulator names this member "tipoMoneda"
-
-
-def test_movements_keep_direction_and_exact_amounts(client: Client) -> None:
-    debits = client.debits(nit=NIT, account_number=MAIN, **JANUARY)
+    assert {a.number: a.status for a in listing.accounts()}[SAVINGS] is AccountStatus.BLOCKED
+    (main,) = client.balances(nit=NIT, account_numbers=[MAIN])
+    assert (main.available, main.booked) == (Decimal("15230.75"), Decimal("15380.75"))
     credits = client.credits(
         nit=NIT, account_number=MAIN, date_from="2024-01-01", date_to="2024-01-31"
     )
-    assert debits
-    assert credits
-    assert {m.operation_type for m in debits} == {"DEBITO"}
     assert {m.operation_type for m in credits} == {"CREDITO"}
-    for m in debits + credits:
-        assert isinstance(m.amount, Decimal)
-        assert m.fee is not None
-        assert m.total == m.amount + m.fee
-        assert isinstance(m.status, PaymentStatus)
-        assert m.reference != "N/A"
+    assert all(m.fee is not None and m.total == m.amount + m.fee for m in credits)
+    assert all(isinstance(m.status, PaymentStatus) for m in credits)
 
-    week = client.reconcile(nit=NIT, date_from=date(2024, 1, 1), date_to=date(2024, 1, 7))
-    first_week = {
-        m.transaction_id
-        for m in debits + credits
-        if m.transaction_at and m.transaction_at < "2024-01-08"
-    }
-    assert first_week <= {m.transaction_id for m in week.movements}
-    assert MAIN in {b.account_number for b in week.balances}
-
-
-def test_created_accounts_are_listed_and_status_changes_stick(client: Client) -> None:
     created = client.create_accounts(
         nit=NIT,
         establishment_id=15,
-        accounts=[
-            NewAccount("Caja eventos", "Gastos"),
-            {"alias": "Proveedores", "category": "Pagos"},
-        ],
+        accounts=[NewAccount("Caja", "Gastos"), {"alias": "Proveedores", "category": "Pagos"}],
     )
     assert created.establishment_id == 15  # sent by the gateway as text
-    numbers = [a.number for a in created.accounts]
-    assert [a.alias for a in created.accounts] == ["Caja eventos", "Proveedores"]
-
-    listed = {a.number for a in client.list_accounts(nit=NIT).establishments[0].accounts}
-    assert set(numbers) <= listed
-
+    number = created.accounts[0].number
     changed = client.set_status(
-        nit=NIT, changes=[StatusChange(numbers[0], AccountStatus.BLOCKED, "Revisión")]
+        nit=NIT, changes=[StatusChange(number, AccountStatus.BLOCKED, "Revisión")]
     )
-    assert [(c.account_number, c.status, c.raw_status) for c in changed] == [
-        (numbers[0], AccountStatus.BLOCKED, "BLOQUEADA")
-    ]
-    assert (
-        client.get_account(nit=NIT, account_number=numbers[0]).account.status
-        is AccountStatus.BLOCKED
-    )
-    (balance,) = client.balances(nit=NIT, account_numbers=[numbers[0]])
-    assert (balance.status, balance.available) == (AccountStatus.BLOCKED, Decimal(0))
+    assert [(c.account_number, c.raw_status) for c in changed] == [(number, "BLOQUEADA")]
+    found = client.get_account(nit=NIT, account_number=number)
+    assert found.account.status is AccountStatus.BLOCKED
 
 
 def test_a_datetime_is_refused_rather_than_cut_to_a_day(
@@ -140,12 +88,6 @@ def test_gateway_rejections_are_not_retried(client: Client, sim: GatewaySimulato
     assert (err.status, err.code, err.retryable) == (404, "NF-004", False)
     assert "99999999" in err.message
     assert len(sim.requests) == 1
-
-    client.set_status(nit=NIT, changes=[StatusChange(SAVINGS, "closed", "Cierre")])
-    with pytest.raises(ApiError) as caught:
-        client.set_status(nit=NIT, changes=[StatusChange(SAVINGS, "active", "Reapertura")])
-    assert (caught.value.status, caught.value.code) == (409, "CTA-007")
-    assert len(sim.requests_to("/estados")) == 2
 
 
 @pytest.mark.parametrize(
@@ -202,20 +144,15 @@ def test_retries_are_bounded(
         assert caught.value.retry_after == "20"
 
 
-@pytest.mark.parametrize("fault", ["unavailable", "dropped", "slow", "garbage"])
+@pytest.mark.parametrize("fault", ["unavailable", "dropped", "slow"])
 def test_create_is_never_resent_once_it_may_have_reached_the_gateway(
     sim: GatewaySimulator, sleeps: SleepLog, fault: str
 ) -> None:
-    def arm() -> None:
-        if fault == "unavailable":
-            sim.fail_next(503, retry_after=0)
-        elif fault == "dropped":
-            sim.drop_next()
-        elif fault == "slow":
-            sim.slow_next(2.0)
-        else:
-            sim.garbage_next(502)
-
+    arms: dict[str, Callable[[], object]] = {
+        "unavailable": lambda: sim.fail_next(503, retry_after=0),
+        "dropped": sim.drop_next,
+        "slow": lambda: sim.slow_next(2.0),
+    }
     with Client(
         client_id="c",
         token=sim.token,
@@ -224,23 +161,21 @@ def test_create_is_never_resent_once_it_may_have_reached_the_gateway(
         sleep=sleeps,
         timeout=0.5,
     ) as client:
-        # The same failure is survived by an idempotent operation ...
-        arm()
+        arms[fault]()  # survived by an idempotent operation, but a creation is sent once
         client.list_accounts(nit=NIT)
         assert len(sim.requests) == 2
         sim.clear()
-        # ... but a creation is sent once and its failure reported.
-        arm()
+        arms[fault]()
         with pytest.raises(QuillonError) as caught:
             client.create_accounts(
                 nit=NIT, establishment_id=15, accounts=[NewAccount("Nueva", "Ventas")]
             )
     assert len(sim.requests_to(API_PATH, "POST")) == 1
-    if fault in ("dropped", "slow"):
+    if fault == "unavailable":
+        assert isinstance(caught.value, ApiError)
+    else:
         assert isinstance(caught.value, TransportError)
         assert caught.value.sent
-    else:
-        assert isinstance(caught.value, ApiError)
 
 
 def test_create_is_retried_when_the_connection_was_never_made() -> None:
@@ -271,23 +206,6 @@ def test_create_is_retried_when_the_connection_was_never_made() -> None:
             s.stop()
 
 
-def test_unreachable_gateway_raises_transport_error_after_bounded_attempts(
-    sleeps: SleepLog,
-) -> None:
-    sim = GatewaySimulator().start()
-    url, token = sim.url, sim.token
-    sim.stop()
-    with (
-        Client(
-            client_id="c", token=token, base_url=url, retry=fast_retry(), sleep=sleeps
-        ) as client,
-        pytest.raises(TransportError) as caught,
-    ):
-        client.list_accounts(nit=NIT)
-    assert not caught.value.sent
-    assert len(sleeps.waits) == 2
-
-
 def test_undecodable_answers(client: Client, sim: GatewaySimulator) -> None:
     sim.garbage_next(200)
     with pytest.raises(DecodeError, match="invalid JSON body"):
@@ -316,9 +234,8 @@ class TestTokens:
             client.list_accounts(nit=NIT)
         assert len(issued) == 2
 
-    @pytest.mark.parametrize("create", [False, True])
     def test_refused_token_is_replaced_once_and_a_creation_not_resent(
-        self, sim: GatewaySimulator, create: bool
+        self, sim: GatewaySimulator
     ) -> None:
         handed: list[AccessToken] = []
 
@@ -330,11 +247,10 @@ class TestTokens:
             return token
 
         with Client(client_id="c", token=provider, base_url=sim.url, retry=NO_RETRY) as client:
-            if create:
-                with pytest.raises(AuthenticationError):
-                    client.create_accounts(
-                        nit=NIT, establishment_id=15, accounts=[NewAccount("a", "b")]
-                    )
+            with pytest.raises(AuthenticationError):
+                client.create_accounts(
+                    nit=NIT, establishment_id=15, accounts=[NewAccount("a", "b")]
+                )
             assert client.get_account(nit=NIT, account_number=MAIN).account.number == MAIN
         # The creation went once; the refused token is not offered again.
         assert len(handed) == 2
@@ -374,8 +290,6 @@ class TestSansIO:
         assert caught.value.field == "token"
         with pytest.raises(TypeError):
             build(GET_ACCOUNT, config, None, object())  # type: ignore[misc]
-
-    def test_engine_misuse_is_an_ffi_error(self) -> None:
         with pytest.raises(FfiError, match="unknown operation"):
             call("accounts.nope.build", "{}")
 

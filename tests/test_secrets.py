@@ -27,11 +27,9 @@ from quillon.accounts import (
 )
 from quillon.accounts.simulator import GatewaySimulator
 
-# Any text Python can hand over (no lone surrogates), between markers that no
-# engine text holds, so that finding one is never a coincidence.
+# Any text (no lone surrogates), between markers no engine text holds.
 any_text = st.text(st.characters(codec="utf-8"), max_size=24)
 secret = any_text.map(lambda s: f"\u27e6{s}\u27e7")
-# Inputs that build, and inputs that each validation step refuses.
 BROKEN: dict[str, dict[str, Any]] = {
     "nit": {"nit": "12x"},
     "account_number": {"account_number": "1"},
@@ -80,7 +78,6 @@ def test_client_secret_and_basic_token_never_reach_a_request_or_result(
     text = run(client_secret, basic_token)
     assert not shows(text, client_secret)
     assert not shows(text, basic_token)
-    # and they change nothing at all: the answer is the one given without them
     assert text == run(None, None)
 
 
@@ -119,7 +116,6 @@ def test_the_access_token_goes_into_the_credential_headers_and_never_into_an_err
     assert not any(c in access_token for c in "\r\n\0")
 
 
-# Where a gateway answer may echo what it was sent.
 ECHOES: dict[str, Callable[[str], object]] = {
     "message": lambda s: {"message": f"token {s} refused"},
     "error_description": lambda s: {"error_description": s, "error": "invalid_token"},
@@ -130,7 +126,6 @@ ECHOES: dict[str, Callable[[str], object]] = {
 }
 
 
-# What can travel in an HTTP header: printable ASCII.
 header_text = st.text(
     st.sampled_from(string.ascii_letters + string.digits + "-._~+/=!$%&*"), min_size=1, max_size=40
 )
@@ -142,7 +137,7 @@ def http() -> Iterator[httpx.Client]:
         yield client
 
 
-@pytest.mark.parametrize("status", [200, 400, 401, 403, 503])
+@pytest.mark.parametrize("status", [200, 401, 503])
 @pytest.mark.parametrize("echo", list(ECHOES))
 @settings(
     max_examples=3, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
