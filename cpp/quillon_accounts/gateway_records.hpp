@@ -23,7 +23,7 @@ namespace quillon_accounts::wire {
 
 // Field order is the order of the array form and part of the contract. (The
 // reconciliation, two lists of these records, is read where it is written:
-// responses.cpp.)
+// response_handling.cpp.)
 struct WAccount {
     std::string numero_cuenta;
     std::optional<std::string> alias;

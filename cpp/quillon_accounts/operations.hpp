@@ -1,7 +1,7 @@
 // The eight accounts operations, each declared once: its name, whether
 // sending it twice is safe, its input and result records, the "build" stage
-// that makes its HTTP request (requests.cpp) and the "parse" stage that turns
-// the gateway's response into its result (responses.cpp).
+// that makes its HTTP request (request_building.cpp) and the "parse" stage that turns
+// the gateway's response into its result (response_handling.cpp).
 #pragma once
 
 #include <string_view>
