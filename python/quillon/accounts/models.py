@@ -8,7 +8,7 @@ word is kept beside them as ``raw_status``.
 
 from __future__ import annotations
 
-import datetime as _dt
+import datetime
 import re
 from collections.abc import Mapping
 from dataclasses import dataclass
@@ -44,7 +44,7 @@ __all__ = [
     "to_jsonable",
 ]
 
-DateLike = _dt.date | str
+DateLike = datetime.date | str
 """A day: a ``datetime.date`` or a "yyyy-mm-dd" text (a ``datetime`` is refused)."""
 
 
@@ -101,9 +101,9 @@ def date_text(value: DateLike, name: str = "date") -> str:
     A text is passed on unchanged (the engine checks it); a ``datetime`` is
     refused, since dropping its time and zone silently could pick the wrong day.
     """
-    if isinstance(value, _dt.datetime):
+    if isinstance(value, datetime.datetime):
         raise TypeError(f"{name} must be a date or a 'yyyy-mm-dd' text, not a datetime")
-    if isinstance(value, _dt.date):
+    if isinstance(value, datetime.date):
         return f"{value.year:04d}-{value.month:02d}-{value.day:02d}"
     if isinstance(value, str):
         return value
@@ -277,7 +277,7 @@ _DATETIME = re.compile(
 )
 
 
-def parse_datetime(text: str | None) -> _dt.datetime | None:
+def parse_datetime(text: str | None) -> datetime.datetime | None:
     """An ISO 8601 date and time as a datetime, or None (see ``Movement.transaction_datetime``)."""
     match = _DATETIME.fullmatch(text) if text is not None else None
     if match is None:
@@ -286,17 +286,17 @@ def parse_datetime(text: str | None) -> _dt.datetime | None:
     fraction = (fraction or "").ljust(9, "0")
     if fraction[6:] != "000":
         return None
-    tz: _dt.tzinfo | None = None
+    tz: datetime.tzinfo | None = None
     if zone == "Z":
-        tz = _dt.timezone.utc
+        tz = datetime.timezone.utc
     elif zone is not None:
         hours, minutes = int(zone[1:3]), int(zone[4:6])
         if hours > 23 or minutes > 59:
             return None
-        offset = _dt.timedelta(hours=hours, minutes=minutes)
-        tz = _dt.timezone(-offset if zone[0] == "-" else offset)
+        offset = datetime.timedelta(hours=hours, minutes=minutes)
+        tz = datetime.timezone(-offset if zone[0] == "-" else offset)
     try:
-        return _dt.datetime(
+        return datetime.datetime(
             int(year),
             int(month),
             int(day),
@@ -515,7 +515,7 @@ class Movement:
     recipient_order_number: str | None
 
     @property
-    def transaction_datetime(self) -> _dt.datetime | None:
+    def transaction_datetime(self) -> datetime.datetime | None:
         """``transaction_at`` as a datetime: naive for a local time, aware when an offset is given.
 
         None where the text is absent or not an ISO 8601 date and time
