@@ -46,7 +46,7 @@ export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 # listed at the end and make the run fail.
 FAILED := $(BUILD)/failed-steps
 test:
-	@mkdir -p $(BUILD) && rm -f $(FAILED)
+	@mkdir -p $(BUILD) && rm -f $(FAILED) && date +%s > $(BUILD)/test-started
 	@$(MAKE) --no-print-directory cpp-test || echo cpp-test >> $(FAILED)
 	@$(MAKE) --no-print-directory install
 	@$(MAKE) --no-print-directory run-lint || echo lint >> $(FAILED)
@@ -54,7 +54,9 @@ test:
 	@$(MAKE) --no-print-directory run-abi-check || echo abi-check >> $(FAILED)
 	@$(MAKE) --no-print-directory run-pytest || echo pytest >> $(FAILED)
 	@$(MAKE) --no-print-directory run-docs || echo docs >> $(FAILED)
-	@if [ -s $(FAILED) ]; then echo "make test: FAILED steps:" $$(cat $(FAILED)); exit 1; fi
+	@took=$$(( $$(date +%s) - $$(cat $(BUILD)/test-started) )); \
+	if [ -s $(FAILED) ]; then echo "make test: FAILED steps:" $$(cat $(FAILED)) "($${took}s)"; exit 1; fi; \
+	echo "make test: all 7 steps passed (C++ tests, wheel, lint, abi3audit, abi check, pytest, docs) in $${took}s"
 
 # ---------------------------------------------------------------------------
 # Environment

@@ -6,6 +6,7 @@ import gc
 import json
 import pickle
 import sys
+from datetime import datetime, timedelta, timezone
 from typing import Any
 
 import httpx
@@ -23,6 +24,7 @@ from quillon.accounts import (
     models,
 )
 from quillon.accounts.errors import ResponseTooLargeError
+from quillon.accounts.models import parse_datetime
 from quillon.accounts.protocol import HttpResponse, build, parse
 from quillon.accounts.simulator import GatewaySimulator
 from test_parse import BALANCE_WIRE, MOVEMENT
@@ -197,3 +199,29 @@ def test_a_transport_that_hands_the_body_over_whole(size: int) -> None:
             client.debits(**query)
     else:
         assert client.debits(**query) == old_path("debits", 200, body)
+
+
+@pytest.mark.parametrize(
+    ("text", "expected"),
+    [
+        ("2024-01-04T15:26:08", datetime(2024, 1, 4, 15, 26, 8)),
+        ("2024-01-04 15:26:08.5", datetime(2024, 1, 4, 15, 26, 8, 500000)),
+        ("2024-01-04T15:26:08.123456000", datetime(2024, 1, 4, 15, 26, 8, 123456)),
+        ("2024-01-04T15:26:08Z", datetime(2024, 1, 4, 15, 26, 8, tzinfo=timezone.utc)),
+        (
+            "2024-01-04T15:26:08-04:00",
+            datetime(2024, 1, 4, 15, 26, 8, tzinfo=timezone(timedelta(hours=-4))),
+        ),
+        ("2024-01-04T15:26:08.1234567", None),  # finer than a microsecond: not cut
+        ("2024-02-30T10:00:00", None),
+        ("2024-01-04T24:00:00", None),
+        ("2024-01-04", None),
+        ("04/01/2024 15:26", None),
+        ("\uff12\uff1024-01-04T15:26:08", None),  # digits of other scripts
+        (None, None),
+    ],
+)
+def test_transaction_time_as_a_datetime(text: str | None, expected: datetime | None) -> None:
+    assert parse_datetime(text) == expected
+    if expected is not None:
+        assert parse_datetime(text).tzinfo == expected.tzinfo  # type: ignore[union-attr]

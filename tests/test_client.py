@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import json
 from collections.abc import Callable
 from datetime import date, datetime
 from decimal import Decimal
@@ -309,3 +310,32 @@ def test_error_objects_become_their_exception_classes(
     assert type(err) is cls
     for name, value in attrs.items():
         assert getattr(err, name) == value
+
+
+@pytest.mark.parametrize(
+    ("status", "cls"),
+    [
+        (400, "BadRequestError"),
+        (403, "PermissionDeniedError"),
+        (404, "NotFoundError"),
+        (409, "ConflictError"),
+        (418, "ApiError"),
+        (429, "RateLimitError"),
+        (503, "InternalServerError"),
+    ],
+)
+def test_gateway_failures_raise_the_class_of_their_status(
+    sim: GatewaySimulator, status: int, cls: str
+) -> None:
+    sim.fail_next(status)
+    with (
+        Client(client_id="c", token=sim.token, base_url=sim.url, retry=NO_RETRY) as c,
+        pytest.raises(QuillonError) as caught,
+    ):
+        c.list_accounts(nit=NIT)
+    err = caught.value
+    assert type(err).__name__ == cls
+    # The kinds stay as they were: a 403 is still an authentication failure.
+    assert isinstance(err, AuthenticationError if status == 403 else ApiError)
+    assert json.loads(err.to_json()) == err.to_dict()
+    assert err.to_dict()["status"] == status

@@ -352,7 +352,7 @@ def test_exceptions_pickle_with_every_member(error: QuillonError) -> None:
         error.retry_after = "7"
     copy = pickle.loads(pickle.dumps(error))
     assert type(copy) is type(error)
-    assert (copy.to_json(), str(copy), copy.args) == (error.to_json(), str(error), error.args)
+    assert (copy.to_dict(), str(copy), copy.args) == (error.to_dict(), str(error), error.args)
     assert copy.__dict__ == error.__dict__
 
 

@@ -189,7 +189,7 @@ def test_the_package_masks_secrets_the_gateway_echoes(
         str(raised.value),
         repr(raised.value),
         repr(raised.value.args),
-        json.dumps(raised.value.to_json(), ensure_ascii=False),
+        json.dumps(raised.value.to_dict(), ensure_ascii=False),
         repr(client),
         repr(config),
         repr(AccessToken(access_token)),

@@ -481,7 +481,7 @@ def _print_result(result: Any, fmt: str, stdout: TextIO) -> None:
 def _print_error(err: QuillonError, fmt: str, stderr: TextIO) -> None:
     flag = FLAGS.get(err.field) if isinstance(err, ValidationError) else None
     if fmt == "json":
-        obj = err.to_json() | ({"flag": flag} if flag else {})
+        obj = err.to_dict() | ({"flag": flag} if flag else {})
         print(json.dumps({"error": obj}, ensure_ascii=False), file=stderr)
     elif flag is not None:
         print(printable(f"error ({err.kind}): {flag}: {err.message}"), file=stderr)

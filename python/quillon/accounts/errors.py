@@ -10,6 +10,7 @@ carrying the members of that object. Failures of the HTTP exchange itself
 from __future__ import annotations
 
 import copy
+import json
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any, ClassVar
@@ -20,14 +21,21 @@ __all__ = [
     "ApiError",
     "ApiFieldError",
     "AuthenticationError",
+    "BadRequestError",
+    "ConflictError",
     "DecodeError",
     "FfiError",
+    "InternalServerError",
+    "NotFoundError",
+    "PermissionDeniedError",
     "QuillonError",
+    "RateLimitError",
     "ResponseTooLargeError",
     "TransportError",
     "ValidationError",
     "WebhookAuthError",
     "error_from_object",
+    "request_id_of",
 ]
 
 
@@ -63,7 +71,9 @@ class QuillonError(Exception):
     - ``body_preview``: the start of the answer's body (at most
       :data:`BODY_PREVIEW_CHARS` characters), secrets masked;
     - ``attempts``: how many times the request was sent;
-    - ``elapsed``: seconds from the start of the call to the error, waits included.
+    - ``elapsed``: seconds from the start of the call to the error, waits included;
+    - ``request_id``: the gateway's identifier of the request, when its answer
+      carried one (an ``X-Request-Id`` header or one of its usual variants).
     """
 
     kind: ClassVar[str] = "error"
@@ -73,15 +83,20 @@ class QuillonError(Exception):
     body_preview: str | None = None
     attempts: int | None = None
     elapsed: float | None = None
+    request_id: str | None = None
 
     def __init__(self, message: str, *, retryable: bool = False) -> None:
         super().__init__(message)
         self.message = message
         self.retryable = retryable
 
-    def to_json(self) -> dict[str, Any]:
+    def to_dict(self) -> dict[str, Any]:
         """The error as the engine writes it: "kind", its members and "retryable"."""
         return {"kind": self.kind, "message": self.message, "retryable": self.retryable}
+
+    def to_json(self) -> str:
+        """The error as JSON text: :meth:`to_dict` written compactly, non-ASCII escaped."""
+        return json.dumps(self.to_dict(), separators=(",", ":"), sort_keys=True)
 
     def scrubbed(self, scrub: Callable[[str], str], limit: int | None = None) -> QuillonError:
         """A copy of this error whose texts went through ``scrub`` (used to mask secrets).
@@ -118,7 +133,7 @@ class QuillonError(Exception):
 
     def __repr__(self) -> str:
         members = ", ".join(
-            f"{key}={value!r}" for key, value in self.to_json().items() if key != "kind"
+            f"{key}={value!r}" for key, value in self.to_dict().items() if key != "kind"
         )
         return f"{type(self).__name__}({members})"
 
@@ -135,9 +150,9 @@ class ValidationError(QuillonError):
     def __str__(self) -> str:
         return f"{self.field}: {self.message}"
 
-    def to_json(self) -> dict[str, Any]:
+    def to_dict(self) -> dict[str, Any]:
         """The error as the engine writes it, with the field."""
-        return super().to_json() | {"field": self.field}
+        return super().to_dict() | {"field": self.field}
 
 
 class AuthenticationError(QuillonError):
@@ -152,9 +167,9 @@ class AuthenticationError(QuillonError):
     def __str__(self) -> str:
         return f"HTTP {self.status}: {self.message}"
 
-    def to_json(self) -> dict[str, Any]:
+    def to_dict(self) -> dict[str, Any]:
         """The error as the engine writes it, with the HTTP status."""
-        return super().to_json() | {"status": self.status}
+        return super().to_dict() | {"status": self.status}
 
 
 class ApiError(QuillonError):
@@ -186,14 +201,53 @@ class ApiError(QuillonError):
         suffix = f" (code {code})" if code is not None else ""
         return f"HTTP {self.status}: {self.message}{suffix}"
 
-    def to_json(self) -> dict[str, Any]:
+    def to_dict(self) -> dict[str, Any]:
         """The error as the engine writes it, with the status and field errors."""
-        return super().to_json() | {
+        return super().to_dict() | {
             "status": self.status,
             "errors": [
                 {"field": e.field, "message": e.message, "code": e.code} for e in self.errors
             ],
         }
+
+
+class PermissionDeniedError(AuthenticationError):
+    """The gateway refused the credentials for this request (HTTP 403)."""
+
+
+class BadRequestError(ApiError):
+    """The gateway refused the request as malformed (HTTP 400)."""
+
+
+class NotFoundError(ApiError):
+    """The gateway knows no such merchant, account or path (HTTP 404)."""
+
+
+class ConflictError(ApiError):
+    """The request conflicts with the gateway's state (HTTP 409)."""
+
+
+class RateLimitError(ApiError):
+    """Too many requests (HTTP 429); ``retry_after`` holds the gateway's advice, if any."""
+
+
+class InternalServerError(ApiError):
+    """The gateway failed (HTTP 5xx)."""
+
+
+# The class of a gateway failure by its HTTP status; any other status is an ApiError.
+_API_BY_STATUS: dict[int, type[ApiError]] = {
+    400: BadRequestError,
+    404: NotFoundError,
+    409: ConflictError,
+    429: RateLimitError,
+}
+
+
+def _api_class(status: int) -> type[ApiError]:
+    if 500 <= status <= 599:
+        return InternalServerError
+    return _API_BY_STATUS.get(status, ApiError)
 
 
 class AmbiguousError(QuillonError):
@@ -205,9 +259,9 @@ class AmbiguousError(QuillonError):
         super().__init__(message)
         self.errors: tuple[ApiFieldError, ...] = tuple(errors)
 
-    def to_json(self) -> dict[str, Any]:
+    def to_dict(self) -> dict[str, Any]:
         """The error as the engine writes it, with the field errors."""
-        return super().to_json() | {
+        return super().to_dict() | {
             "errors": [
                 {"field": e.field, "message": e.message, "code": e.code} for e in self.errors
             ],
@@ -246,9 +300,9 @@ class TransportError(QuillonError):
         super().__init__(message, retryable=retryable)
         self.sent = sent
 
-    def to_json(self) -> dict[str, Any]:
+    def to_dict(self) -> dict[str, Any]:
         """The error as the engine writes it, with ``sent``."""
-        return super().to_json() | {"sent": self.sent}
+        return super().to_dict() | {"sent": self.sent}
 
 
 class ResponseTooLargeError(TransportError):
@@ -262,9 +316,9 @@ class ResponseTooLargeError(TransportError):
         super().__init__(message, sent=True)
         self.limit = limit
 
-    def to_json(self) -> dict[str, Any]:
+    def to_dict(self) -> dict[str, Any]:
         """The error as the engine writes it, with the size limit."""
-        return super().to_json() | {"limit": self.limit}
+        return super().to_dict() | {"limit": self.limit}
 
 
 def _restore(cls: type[QuillonError], args: tuple[Any, ...], state: dict[str, Any]) -> QuillonError:
@@ -285,11 +339,14 @@ def _rebuild(obj: Mapping[str, Any]) -> QuillonError:
     if kind == "validation":
         return ValidationError(message, field=str(obj.get("field", "")))
     if kind == "authentication":
-        return AuthenticationError(message, status=int(obj.get("status", 0)))
+        status = int(obj.get("status", 0))
+        auth = PermissionDeniedError if status == 403 else AuthenticationError
+        return auth(message, status=status)
     if kind == "api":
-        return ApiError(
+        status = int(obj.get("status", 0))
+        return _api_class(status)(
             message,
-            status=int(obj.get("status", 0)),
+            status=status,
             errors=_field_errors(obj),
             retryable=bool(obj.get("retryable", False)),
         )
@@ -311,3 +368,17 @@ def _rebuild(obj: Mapping[str, Any]) -> QuillonError:
 def error_from_object(obj: Mapping[str, Any]) -> QuillonError:
     """The exception for an error object of the engine's result envelope."""
     return _rebuild(obj)
+
+
+# Headers that carry the gateway's (or its proxy's) identifier of a request, in
+# the order they are looked for.
+_REQUEST_ID_HEADERS = ("x-request-id", "request-id", "x-correlation-id", "x-amzn-requestid")
+
+
+def request_id_of(headers: Mapping[str, str]) -> str | None:
+    """The request identifier that an answer's headers carry, if any (names in lower case)."""
+    for name in _REQUEST_ID_HEADERS:
+        value = headers.get(name)
+        if value:
+            return value[:200]
+    return None

@@ -8,7 +8,8 @@ word is kept beside them as ``raw_status``.
 
 from __future__ import annotations
 
-import datetime as _dt
+import datetime
+import re
 from collections.abc import Mapping
 from dataclasses import dataclass
 from decimal import Decimal
@@ -39,10 +40,11 @@ __all__ = [
     "StatusChanged",
     "StatusChanges",
     "date_text",
+    "parse_datetime",
     "to_jsonable",
 ]
 
-DateLike = _dt.date | str
+DateLike = datetime.date | str
 """A day: a ``datetime.date`` or a "yyyy-mm-dd" text (a ``datetime`` is refused)."""
 
 
@@ -99,9 +101,9 @@ def date_text(value: DateLike, name: str = "date") -> str:
     A text is passed on unchanged (the engine checks it); a ``datetime`` is
     refused, since dropping its time and zone silently could pick the wrong day.
     """
-    if isinstance(value, _dt.datetime):
+    if isinstance(value, datetime.datetime):
         raise TypeError(f"{name} must be a date or a 'yyyy-mm-dd' text, not a datetime")
-    if isinstance(value, _dt.date):
+    if isinstance(value, datetime.date):
         return f"{value.year:04d}-{value.month:02d}-{value.day:02d}"
     if isinstance(value, str):
         return value
@@ -266,6 +268,46 @@ class BalancesQuery:
 
 
 # Results --------------------------------------------------------------------
+
+
+_DATETIME = re.compile(
+    r"(\d{4})-(\d{2})-(\d{2})[T ](\d{2}):(\d{2}):(\d{2})(?:\.(\d{1,9}))?"
+    r"(Z|[+-]\d{2}:\d{2})?",
+    re.ASCII,
+)
+
+
+def parse_datetime(text: str | None) -> datetime.datetime | None:
+    """An ISO 8601 date and time as a datetime, or None (see ``Movement.transaction_datetime``)."""
+    match = _DATETIME.fullmatch(text) if text is not None else None
+    if match is None:
+        return None
+    year, month, day, hour, minute, second, fraction, zone = match.groups()
+    fraction = (fraction or "").ljust(9, "0")
+    if fraction[6:] != "000":
+        return None
+    tz: datetime.tzinfo | None = None
+    if zone == "Z":
+        tz = datetime.timezone.utc
+    elif zone is not None:
+        hours, minutes = int(zone[1:3]), int(zone[4:6])
+        if hours > 23 or minutes > 59:
+            return None
+        offset = datetime.timedelta(hours=hours, minutes=minutes)
+        tz = datetime.timezone(-offset if zone[0] == "-" else offset)
+    try:
+        return datetime.datetime(
+            int(year),
+            int(month),
+            int(day),
+            int(hour),
+            int(minute),
+            int(second),
+            int(fraction[:6]),
+            tzinfo=tz,
+        )
+    except ValueError:  # no such day or time
+        return None
 
 
 def _amount(value: Any) -> Decimal:
@@ -446,7 +488,8 @@ class Movement:
     - ``status``: the normalised state of the payment; ``raw_status`` the gateway's word.
     - ``message``: the gateway's remark (a rejection reason, say), or None.
     - ``transaction_at``: date and time as the gateway wrote it, such as
-      "2024-01-04T15:26:08" (local time of the gateway; no zone is given).
+      "2024-01-04T15:26:08" (local time of the gateway; no zone is given);
+      ``transaction_datetime`` gives it as a :class:`datetime.datetime`.
     - ``amount``: the amount moved; ``fee`` the commission charged; ``total`` the amount
       with the fee. Exact decimals in the account's currency units (not cents).
     - ``currency``: the currency as the gateway codes it (ISO 4217 numeric, "068" for
@@ -470,6 +513,17 @@ class Movement:
     reference: str | None
     ach_order_number: str | None
     recipient_order_number: str | None
+
+    @property
+    def transaction_datetime(self) -> datetime.datetime | None:
+        """``transaction_at`` as a datetime: naive for a local time, aware when an offset is given.
+
+        None where the text is absent or not an ISO 8601 date and time
+        (``YYYY-MM-DDTHH:MM:SS``, a space allowed for the ``T``, an optional
+        fraction of up to nine digits and an optional ``Z`` or ``±HH:MM``), and
+        where a fraction finer than a microsecond would be lost.
+        """
+        return parse_datetime(self.transaction_at)
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> Movement:
