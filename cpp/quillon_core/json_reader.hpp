@@ -8,8 +8,13 @@
 // has been consumed (the index itself), and written as " at line L column C"
 // where C counts bytes since the last line feed.
 //
-// Every reading function returns false on failure; the first failure is kept
-// and the caller stops.
+// Failures. The engine's functions answer `Result<T>` (error.hpp); the reader
+// is the one exception, and knowingly so: a message needs the position where
+// reading stopped, and reading goes through many small steps (the payload
+// records of record.hpp are decoded straight through them). So every reading
+// function answers bool: false on failure, with the first failure kept in the
+// reader (later ones are ignored), and the caller stops. Whoever started
+// reading turns the kept failure into an `Error` once, with `error_text()`.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +30,34 @@ namespace quillon_core::json {
 // The most nested arrays and objects a document may hold, the outermost
 // included; the next level fails with "recursion limit exceeded".
 inline constexpr int MAX_DEPTH = 127;
+
+// The reader's fixed messages; their texts are in one table (`fault_text`).
+// Messages that name what was found or expected are composed by their callers.
+enum class Fault : std::uint8_t {
+    eof_list,                  // EOF while parsing a list
+    eof_object,                // EOF while parsing an object
+    eof_string,                // EOF while parsing a string
+    eof_value,                 // EOF while parsing a value
+    expected_colon,            // expected `:`
+    expected_comma_or_bracket, // expected `,` or `]`
+    expected_comma_or_brace,   // expected `,` or `}`
+    expected_ident,
+    expected_value,
+    invalid_escape,
+    invalid_number,
+    number_out_of_range,
+    invalid_code_point,        // invalid unicode code point
+    control_character,         // control character (...) found while parsing a string
+    key_must_be_a_string,
+    lone_leading_surrogate,    // lone leading surrogate in hex escape
+    trailing_comma,
+    trailing_characters,
+    unexpected_end_of_escape,  // unexpected end of hex escape
+    recursion_limit,           // recursion limit exceeded
+};
+
+// The text of a fixed message.
+std::string_view fault_text(Fault fault);
 
 // How a number is read, which decides a few messages and whether its value
 // is computed.
@@ -72,7 +105,11 @@ public:
     }
 
     // ---- failures -------------------------------------------------------
-    bool fail_at(std::string_view message);
+    // Each keeps the failure (if it is the first) and returns false: *at*
+    // the byte at the index, or *after* what has been consumed. A message
+    // that is not one of the fixed ones is given as text.
+    bool fail_at(Fault fault);
+    bool fail_after(Fault fault);
     bool fail_after(std::string_view message);
     bool failed() const { return failed_; }
     // The first failure's description, without position.
@@ -84,20 +121,17 @@ public:
     // Consumes the bracket at the index as one more nesting level, or fails
     // "recursion limit exceeded" at it.
     bool enter() {
-        if (depth_ == MAX_DEPTH) return fail_at("recursion limit exceeded");
+        if (depth_ == MAX_DEPTH) return fail_at(Fault::recursion_limit);
         ++depth_;
         ++index_;
         return true;
     }
     void leave() { --depth_; }
 
-    // Steps over the separator before the next array element. Returns 1 when
-    // an element starts at the index, 0 at the closing "]" (not consumed),
-    // -1 on failure. `first` is true until the first element has been seen.
-    int next_element(bool& first);
-    // As next_element for an object: 1 when a key's quotation mark is at the
-    // index (not consumed), 0 at the closing "}" (not consumed), -1 on failure.
-    int next_key(bool& first);
+    // Steps over the separator before the next array element: `more` tells
+    // whether an element starts at the index (else the closing "]" is there,
+    // not consumed). `first` is true until the first element has been seen.
+    bool next_element(bool& first, bool& more);
     // The ":" after a key.
     bool colon();
     // The closing "]" after the last element that was asked for.
@@ -108,17 +142,30 @@ public:
     bool each_element(F&& element) {
         if (!enter()) return false;
         bool first = true;
-        for (;;) {
-            const int step = next_element(first);
-            if (step < 0) return false;
-            if (step == 0) break;
+        for (bool more = true;;) {
+            if (!next_element(first, more)) return false;
+            if (!more) break;
             if (!element()) return false;
         }
         leave();
         return end_seq();
     }
-    // The closing "}" after the last member.
-    bool end_map();
+    // A whole object whose "{" is at the index: `member()` is called with
+    // each key's opening quotation mark consumed and reads the key, the ":"
+    // and the value; then the closing "}".
+    template <class F>
+    bool each_member(F&& member) {
+        if (!enter()) return false;
+        bool first = true;
+        for (bool more = true;;) {
+            if (!next_key(first, more)) return false;
+            if (!more) break;
+            eat();
+            if (!member()) return false;
+        }
+        leave();
+        return end_map();
+    }
     // Only JSON whitespace may follow the document.
     bool finish();
 
@@ -153,6 +200,11 @@ public:
 
 private:
     bool fail_index(std::string_view message, std::size_t index);
+    // As next_element for an object: `more` when a key's quotation mark is
+    // at the index (not consumed), else the closing "}" is there.
+    bool next_key(bool& first, bool& more);
+    // The closing "}" after the last member.
+    bool end_map();
     // The code point of a \u escape (two for a surrogate pair) whose
     // backslash and "u" have been consumed.
     bool code_point(std::uint32_t& cp);
