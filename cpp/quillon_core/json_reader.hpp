@@ -108,9 +108,9 @@ public:
     // Each keeps the failure (if it is the first) and returns false: *at*
     // the byte at the index, or *after* what has been consumed. A message
     // that is not one of the fixed ones is given as text.
-    bool fail_at(Fault fault);
-    bool fail_after(Fault fault);
-    bool fail_after(std::string_view message);
+    [[nodiscard]] bool fail_at(Fault fault);
+    [[nodiscard]] bool fail_after(Fault fault);
+    [[nodiscard]] bool fail_after(std::string_view message);
     bool failed() const { return failed_; }
     // The first failure's description, without position.
     const std::string& message() const { return message_; }
@@ -120,7 +120,7 @@ public:
     // ---- structure ------------------------------------------------------
     // Consumes the bracket at the index as one more nesting level, or fails
     // "recursion limit exceeded" at it.
-    bool enter() {
+    [[nodiscard]] bool enter() {
         if (depth_ == MAX_DEPTH) return fail_at(Fault::recursion_limit);
         ++depth_;
         ++index_;
@@ -131,15 +131,15 @@ public:
     // Steps over the separator before the next array element: `more` tells
     // whether an element starts at the index (else the closing "]" is there,
     // not consumed). `first` is true until the first element has been seen.
-    bool next_element(bool& first, bool& more);
+    [[nodiscard]] bool next_element(bool& first, bool& more);
     // The ":" after a key.
-    bool colon();
+    [[nodiscard]] bool colon();
     // The closing "]" after the last element that was asked for.
-    bool end_seq();
+    [[nodiscard]] bool end_seq();
     // A whole array whose "[" is at the index: `element()` is called at the
     // start of each element and reads it; then the closing "]".
     template <class F>
-    bool each_element(F&& element) {
+    [[nodiscard]] bool each_element(F&& element) {
         if (!enter()) return false;
         bool first = true;
         for (bool more = true;;) {
@@ -154,7 +154,7 @@ public:
     // each key's opening quotation mark consumed and reads the key, the ":"
     // and the value; then the closing "}".
     template <class F>
-    bool each_member(F&& member) {
+    [[nodiscard]] bool each_member(F&& member) {
         if (!enter()) return false;
         bool first = true;
         for (bool more = true;;) {
@@ -167,50 +167,50 @@ public:
         return end_map();
     }
     // Only JSON whitespace may follow the document.
-    bool finish();
+    [[nodiscard]] bool finish();
 
     // ---- scalars --------------------------------------------------------
     // The rest of a literal whose first letter has been consumed.
-    bool ident(std::string_view rest);
+    [[nodiscard]] bool ident(std::string_view rest);
     // A string whose opening quotation mark has been consumed, decoded into
     // `out` (escapes resolved, surrogate pairs joined, UTF-8 checked).
-    bool read_string(std::string& out);
+    [[nodiscard]] bool read_string(std::string& out);
     // As read_string, but `out` views the text itself when the string holds
     // no escape; otherwise the string is decoded into `storage` and `out`
     // views that.
-    bool read_string_view(std::string_view& out, std::string& storage);
+    [[nodiscard]] bool read_string_view(std::string_view& out, std::string& storage);
     // A string only checked for its form.
-    bool skip_string();
+    [[nodiscard]] bool skip_string();
     // A number starting at the index ("-" or a digit).
-    bool scan_number(NumberMode mode, NumberToken& out);
+    [[nodiscard]] bool scan_number(NumberMode mode, NumberToken& out);
     // A number in an integer position: scanned, then its value computed;
     // a value too large for a double fails "number out of range".
-    bool read_number_value(NumberValue& out);
+    [[nodiscard]] bool read_number_value(NumberValue& out);
 
     // ---- values ---------------------------------------------------------
     // Skips one value of any kind (an unknown member's value).
-    bool skip_value();
+    [[nodiscard]] bool skip_value();
     // The value at the index is not what `expected` names: reads a scalar
     // whole and fails "invalid type: X, expected E" after it; an array or
     // object fails before its bracket; anything else "expected value".
-    bool invalid_type(std::string_view expected);
+    [[nodiscard]] bool invalid_type(std::string_view expected);
 
     // A scratch buffer for keys and short-lived strings.
     std::string& scratch() { return scratch_; }
 
 private:
-    bool fail_index(std::string_view message, std::size_t index);
+    [[nodiscard]] bool fail_index(std::string_view message, std::size_t index);
     // As next_element for an object: `more` when a key's quotation mark is
     // at the index (not consumed), else the closing "}" is there.
-    bool next_key(bool& first, bool& more);
+    [[nodiscard]] bool next_key(bool& first, bool& more);
     // The closing "}" after the last member.
-    bool end_map();
+    [[nodiscard]] bool end_map();
     // The code point of a \u escape (two for a surrogate pair) whose
     // backslash and "u" have been consumed.
-    bool code_point(std::uint32_t& cp);
-    bool hex4(std::uint32_t& out);
-    bool skip_seq();
-    bool skip_map();
+    [[nodiscard]] bool code_point(std::uint32_t& cp);
+    [[nodiscard]] bool hex4(std::uint32_t& out);
+    [[nodiscard]] bool skip_seq();
+    [[nodiscard]] bool skip_map();
 
     std::string_view text_;
     std::size_t index_ = 0;
