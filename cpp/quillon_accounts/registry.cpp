@@ -35,14 +35,6 @@ constexpr std::array TABLE = {
     entry<ops::Balances>(OpId::balances),
 };
 
-// Each id is its entry's position.
-static_assert([] {
-    for (std::size_t i = 0; i < TABLE.size(); ++i) {
-        if (static_cast<std::size_t>(TABLE[i].id) != i) return false;
-    }
-    return TABLE.size() == static_cast<std::size_t>(OpId::balances) + 1;
-}());
-
 }  // namespace
 
 quillon_core::error::Result<quillon_core::json::Value> AccountsOps::dispatch(std::string_view op,

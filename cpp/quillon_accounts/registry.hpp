@@ -22,7 +22,7 @@ public:
 // The one shared, read-only instance.
 const AccountsOps& accounts_ops();
 
-// The operations, in listing order: each one's position in the table.
+// The operations, in listing order.
 enum class OpId : std::uint8_t { get, list, create, set_status, reconcile, credits, debits, balances };
 
 // The operation whose name is exactly `name` ("accounts.debits", no stage),

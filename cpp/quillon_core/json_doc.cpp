@@ -27,7 +27,7 @@ public:
     bool value(Node& out) {
         const int c = r_.skip_ws();
         switch (c) {
-            case -1: return r_.fail_at(Fault::eof_value);
+            case -1: return r_.fail_at(says::eof_value);
             case 'n': r_.eat(); out = Node(); return r_.ident("ull");
             case 't': r_.eat(); out = Node::boolean(true); return r_.ident("rue");
             case 'f': r_.eat(); out = Node::boolean(false); return r_.ident("alse");
@@ -47,7 +47,7 @@ public:
                     out = Node::scalar(Kind::number, t.text);
                     return true;
                 }
-                return r_.fail_at(Fault::expected_value);
+                return r_.fail_at(says::expected_value);
             }
         }
     }

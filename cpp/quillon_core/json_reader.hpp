@@ -31,33 +31,31 @@ namespace quillon_core::json {
 // included; the next level fails with "recursion limit exceeded".
 inline constexpr int MAX_DEPTH = 127;
 
-// The reader's fixed messages; their texts are in one table (`fault_text`).
-// Messages that name what was found or expected are composed by their callers.
-enum class Fault : std::uint8_t {
-    eof_list,                  // EOF while parsing a list
-    eof_object,                // EOF while parsing an object
-    eof_string,                // EOF while parsing a string
-    eof_value,                 // EOF while parsing a value
-    expected_colon,            // expected `:`
-    expected_comma_or_bracket, // expected `,` or `]`
-    expected_comma_or_brace,   // expected `,` or `}`
-    expected_ident,
-    expected_value,
-    invalid_escape,
-    invalid_number,
-    number_out_of_range,
-    invalid_code_point,        // invalid unicode code point
-    control_character,         // control character (...) found while parsing a string
-    key_must_be_a_string,
-    lone_leading_surrogate,    // lone leading surrogate in hex escape
-    trailing_comma,
-    trailing_characters,
-    unexpected_end_of_escape,  // unexpected end of hex escape
-    recursion_limit,           // recursion limit exceeded
-};
-
-// The text of a fixed message.
-std::string_view fault_text(Fault fault);
+// The reader's fixed messages, all in this one table. Messages that name
+// what was found or expected are composed where they arise.
+namespace says {
+inline constexpr std::string_view eof_list = "EOF while parsing a list";
+inline constexpr std::string_view eof_object = "EOF while parsing an object";
+inline constexpr std::string_view eof_string = "EOF while parsing a string";
+inline constexpr std::string_view eof_value = "EOF while parsing a value";
+inline constexpr std::string_view expected_colon = "expected `:`";
+inline constexpr std::string_view expected_comma_or_bracket = "expected `,` or `]`";
+inline constexpr std::string_view expected_comma_or_brace = "expected `,` or `}`";
+inline constexpr std::string_view expected_ident = "expected ident";
+inline constexpr std::string_view expected_value = "expected value";
+inline constexpr std::string_view invalid_escape = "invalid escape";
+inline constexpr std::string_view invalid_number = "invalid number";
+inline constexpr std::string_view number_out_of_range = "number out of range";
+inline constexpr std::string_view invalid_code_point = "invalid unicode code point";
+inline constexpr std::string_view control_character =
+    "control character (\\u0000-\\u001F) found while parsing a string";
+inline constexpr std::string_view key_must_be_a_string = "key must be a string";
+inline constexpr std::string_view lone_leading_surrogate = "lone leading surrogate in hex escape";
+inline constexpr std::string_view trailing_comma = "trailing comma";
+inline constexpr std::string_view trailing_characters = "trailing characters";
+inline constexpr std::string_view unexpected_end_of_escape = "unexpected end of hex escape";
+inline constexpr std::string_view recursion_limit = "recursion limit exceeded";
+}  // namespace says
 
 // How a number is read, which decides a few messages and whether its value
 // is computed.
@@ -106,10 +104,8 @@ public:
 
     // ---- failures -------------------------------------------------------
     // Each keeps the failure (if it is the first) and returns false: *at*
-    // the byte at the index, or *after* what has been consumed. A message
-    // that is not one of the fixed ones is given as text.
-    [[nodiscard]] bool fail_at(Fault fault);
-    [[nodiscard]] bool fail_after(Fault fault);
+    // the byte at the index, or *after* what has been consumed.
+    [[nodiscard]] bool fail_at(std::string_view message);
     [[nodiscard]] bool fail_after(std::string_view message);
     bool failed() const { return failed_; }
     // The first failure's description, without position.
@@ -121,7 +117,7 @@ public:
     // Consumes the bracket at the index as one more nesting level, or fails
     // "recursion limit exceeded" at it.
     [[nodiscard]] bool enter() {
-        if (depth_ == MAX_DEPTH) return fail_at(Fault::recursion_limit);
+        if (depth_ == MAX_DEPTH) return fail_at(says::recursion_limit);
         ++depth_;
         ++index_;
         return true;
@@ -140,31 +136,14 @@ public:
     // start of each element and reads it; then the closing "]".
     template <class F>
     [[nodiscard]] bool each_element(F&& element) {
-        if (!enter()) return false;
-        bool first = true;
-        for (bool more = true;;) {
-            if (!next_element(first, more)) return false;
-            if (!more) break;
-            if (!element()) return false;
-        }
-        leave();
-        return end_seq();
+        return each<']'>(element);
     }
     // A whole object whose "{" is at the index: `member()` is called with
     // each key's opening quotation mark consumed and reads the key, the ":"
     // and the value; then the closing "}".
     template <class F>
     [[nodiscard]] bool each_member(F&& member) {
-        if (!enter()) return false;
-        bool first = true;
-        for (bool more = true;;) {
-            if (!next_key(first, more)) return false;
-            if (!more) break;
-            eat();
-            if (!member()) return false;
-        }
-        leave();
-        return end_map();
+        return each<'}'>(member);
     }
     // Only JSON whitespace may follow the document.
     [[nodiscard]] bool finish();
@@ -205,6 +184,20 @@ private:
     [[nodiscard]] bool next_key(bool& first, bool& more);
     // The closing "}" after the last member.
     [[nodiscard]] bool end_map();
+    // The loop of each_element (`Close` "]") and each_member ("}").
+    template <char Close, class F>
+    [[nodiscard]] bool each(F& item) {
+        if (!enter()) return false;
+        bool first = true;
+        for (bool more = true;;) {
+            if (!(Close == ']' ? next_element(first, more) : next_key(first, more))) return false;
+            if (!more) break;
+            if constexpr (Close == '}') eat();
+            if (!item()) return false;
+        }
+        leave();
+        return Close == ']' ? end_seq() : end_map();
+    }
     // The code point of a \u escape (two for a surrogate pair) whose
     // backslash and "u" have been consumed.
     [[nodiscard]] bool code_point(std::uint32_t& cp);

@@ -13,9 +13,9 @@ namespace {
 
 bool is_digit(int c) { return c >= '0' && c <= '9'; }
 
-// A failure of the record as a whole (a missing or repeated field, a short
-// array) is reported once the reader has stepped over the whitespace that
-// follows and over the record's closing bracket when that comes next.
+// A failure of the record as a whole (a repeated field, a short array) is
+// reported once the reader has stepped over the whitespace that follows and
+// over the record's closing bracket when that comes next.
 bool fail_closing(Reader& r, char close, const std::string& message) {
     if (r.skip_ws() == close) r.eat();
     return r.fail_after(message);
@@ -75,7 +75,7 @@ bool read_record(Reader& r, void* record, std::string_view name, std::span<const
     const int c = r.skip_ws();
     if (c == '{') return read_object(r, record, fields);
     if (c == '[') return read_array(r, record, name, fields);
-    if (c == -1) return r.fail_at(json::Fault::eof_value);
+    if (c == -1) return r.fail_at(json::says::eof_value);
     return r.invalid_type("struct " + std::string(name));
 }
 
@@ -85,14 +85,14 @@ bool read_text(Reader& r, std::string& out) {
         r.eat();
         return r.read_string(out);
     }
-    if (c == -1) return r.fail_at(json::Fault::eof_value);
+    if (c == -1) return r.fail_at(json::says::eof_value);
     return r.invalid_type("a string");
 }
 
 bool read_integer(Reader& r, IntType type, std::uint64_t& out) {
     const std::string_view expected = type == IntType::u16 ? "u16" : type == IntType::i64 ? "i64" : "u64";
     const int c = r.skip_ws();
-    if (c == -1) return r.fail_at(json::Fault::eof_value);
+    if (c == -1) return r.fail_at(json::says::eof_value);
     if (c != '-' && !is_digit(c)) return r.invalid_type(expected);
     json::NumberValue n;
     if (!r.read_number_value(n)) return false;
@@ -140,17 +140,17 @@ bool read_variant(Reader& r, std::span<const std::string_view> words, std::size_
         r.eat();
         return word();
     }
-    if (c != '{') return r.fail_at(c == -1 ? json::Fault::eof_value : json::Fault::expected_value);
+    if (c != '{') return r.fail_at(c == -1 ? json::says::eof_value : json::says::expected_value);
 
     // {"word": null}
     if (!r.enter()) return false;
     c = r.skip_ws();
-    if (c == -1) return r.fail_at(json::Fault::eof_value);
+    if (c == -1) return r.fail_at(json::says::eof_value);
     if (c != '"') return r.invalid_type("variant identifier");
     r.eat();
     if (!word() || !r.colon()) return false;
     c = r.skip_ws();
-    if (c == -1) return r.fail_at(json::Fault::eof_value);
+    if (c == -1) return r.fail_at(json::says::eof_value);
     if (c != 'n') return r.invalid_type("unit");
     r.eat();
     if (!r.ident("ull")) return false;
@@ -160,7 +160,7 @@ bool read_variant(Reader& r, std::span<const std::string_view> words, std::size_
         r.eat();
         return true;
     }
-    return r.fail_after(c == -1 ? json::Fault::eof_object : json::Fault::expected_value);
+    return r.fail_after(c == -1 ? json::says::eof_object : json::says::expected_value);
 }
 
 bool read_null(Reader& r, bool& is_null) {
@@ -172,7 +172,7 @@ bool read_null(Reader& r, bool& is_null) {
 
 bool read_list(Reader& r, void* list, bool (*element)(Reader&, void* list)) {
     const int c = r.skip_ws();
-    if (c == -1) return r.fail_at(json::Fault::eof_value);
+    if (c == -1) return r.fail_at(json::says::eof_value);
     if (c != '[') return r.invalid_type("a sequence");
     return r.each_element([&] { return element(r, list); });
 }
