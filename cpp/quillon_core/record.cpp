@@ -215,13 +215,13 @@ error::Result<void> read_sorted(const Node& v, void* out, std::span<const NodeFi
         while (i < fields.size() && !fields[i].named(member->key)) ++i;
         if (i == fields.size()) continue;  // unknown key: not examined
         const std::uint32_t bit = std::uint32_t{1} << i;
-        if (seen & bit) return fail("duplicate field " + quoted(fields[i].name));
+        if (seen & bit) return fail("duplicate field `" + std::string(fields[i].name) + "`");
         seen |= bit;
         if (auto read = fields[i].read(member->value, out); !read) return read;
     }
     for (std::size_t i = 0; i < fields.size(); ++i) {
         if (fields[i].presence == Presence::required && !(seen & (std::uint32_t{1} << i))) {
-            return fail("missing field " + quoted(fields[i].name));
+            return fail("missing field `" + std::string(fields[i].name) + "`");
         }
     }
     return {};
@@ -247,7 +247,7 @@ error::Result<void> read_object(const Node& v, void* out, std::span<const NodeFi
     for (std::size_t i = 0; i < fields.size(); ++i) {
         if (seen & (std::uint32_t{1} << i)) continue;
         if (fields[i].presence == Presence::required) {
-            return fail("missing field " + quoted(fields[i].name));
+            return fail("missing field `" + std::string(fields[i].name) + "`");
         }
         fields[i].reset(out);
     }
