@@ -212,46 +212,35 @@ struct Rewriter {
                 break;
             }
             case '[': {
-                if (!r.enter()) return false;
                 out.push_back('[');
-                bool first = true;
                 bool any = false;
-                for (;;) {
-                    const int step = r.next_element(first);
-                    if (step < 0) return false;
-                    if (step == 0) break;
-                    if (any) out.push_back(',');
-                    any = true;
-                    if (!value()) return false;
+                if (!r.each_element([&] {
+                        if (any) out.push_back(',');
+                        any = true;
+                        return value();
+                    })) {
+                    return false;
                 }
-                r.leave();
-                if (!r.end_seq()) return false;
                 space();
                 out.push_back(']');
                 break;
             }
             case '{': {
-                if (!r.enter()) return false;
                 out.push_back('{');
-                bool first = true;
                 bool any = false;
-                for (;;) {
-                    const int step = r.next_key(first);
-                    if (step < 0) return false;
-                    if (step == 0) break;
-                    r.eat();
-                    std::string key;
-                    if (!r.read_string(key) || !r.colon()) return false;
-                    if (any) out.push_back(',');
-                    any = true;
-                    space();
-                    string(key);
-                    space();
-                    out.push_back(':');
-                    if (!value()) return false;
+                if (!r.each_member([&] {
+                        std::string key;
+                        if (!r.read_string(key) || !r.colon()) return false;
+                        if (any) out.push_back(',');
+                        any = true;
+                        space();
+                        string(key);
+                        space();
+                        out.push_back(':');
+                        return value();
+                    })) {
+                    return false;
                 }
-                r.leave();
-                if (!r.end_map()) return false;
                 space();
                 out.push_back('}');
                 break;

@@ -2,6 +2,7 @@
 binding, conversion errors, and what crosses the boundary unchanged."""
 
 import contextlib
+import gc
 import importlib.util
 import json
 import sys
@@ -51,7 +52,35 @@ def test_a_second_module_object_gets_its_own_attributes() -> None:
     found.loader.exec_module(fresh)
     assert fresh.__all__ == ["call", "__version__", "PROTOCOL_VERSION"]
     assert fresh.__all__ is not _native.__all__
-    assert fresh.call("version", "") == _native.call("version", "")
+    # Its function keeps it (and its state) alive; once both are dropped the
+    # collector traverses and clears that state, and this module is unharmed.
+    call = fresh.call
+    del fresh
+    gc.collect()
+    assert call("version", "") == _native.call("version", "")
+    del call
+    gc.collect()
+    assert envelope("accounts.get.build")["error"]["kind"] == "ffi"
+
+
+def test_a_subinterpreter_gets_a_module_of_its_own() -> None:
+    interpreters = pytest.importorskip("_xxsubinterpreters")
+    assert _native.__file__ is not None
+    script = (
+        "import gc, importlib.util\n"
+        f"spec = importlib.util.spec_from_file_location('_native', {_native.__file__!r})\n"
+        "module = importlib.util.module_from_spec(spec)\n"
+        "spec.loader.exec_module(module)\n"
+        "assert module.call('describe', '').startswith('{\"ok\":true')\n"
+        "del module\n"
+        "gc.collect()\n"
+    )
+    interpreter = interpreters.create()
+    try:
+        interpreters.run_string(interpreter, script)
+    finally:
+        interpreters.destroy(interpreter)
+    assert _native.call("version", "") == '{"ok":true,"value":{"core":"0.1.0","protocol":2}}'
 
 
 def test_version_never_reads_the_payload() -> None:

@@ -1,7 +1,10 @@
-// The extension module `quillon.accounts._native`: the only code that talks
-// to the interpreter. It binds the two string arguments of `call`, hands them
-// to the engine and returns the engine's JSON text. Built against the stable
-// ABI (3.10 and later), so one binary serves every interpreter from 3.10 on.
+// The extension module `quillon.accounts._native`, one of the two modules
+// that talk to the interpreter (the other, `_objects`, is objects.cpp). It
+// binds the two string arguments of `call`, hands them to the engine and
+// returns the engine's JSON text. Built against the stable ABI (3.10 and
+// later), so one binary serves every interpreter from 3.10 on. What it keeps
+// lives in the state of each module object (its exception class), never in
+// the process, so that every interpreter that imports it gets its own.
 #ifndef Py_LIMITED_API
 #define Py_LIMITED_API 0x030A0000
 #endif
@@ -22,22 +25,36 @@ namespace {
 constexpr const char* PANIC_FALLBACK = "the engine failed without a message";
 
 // ---------------------------------------------------------------------------
-// Faults that escape the engine
+// The module's state
 
-// The class raised for a C++ fault that got past the engine. It derives from
-// BaseException so that `except Exception` does not swallow it, and it is
-// deliberately not a module attribute. Created on first use and kept for the
-// life of the process.
-PyObject* panic_exception_class() {
-    static PyObject* cls = nullptr;
-    if (cls == nullptr) {
-        cls = PyErr_NewExceptionWithDoc(
-            "quillon.accounts._native.PanicException",
-            "A fault inside the native engine that it could not report as an error envelope.",
-            PyExc_BaseException, nullptr);
+struct State {
+    // The class raised for a C++ fault that got past the engine. It derives
+    // from BaseException so that `except Exception` does not swallow it, and
+    // it is deliberately not a module attribute.
+    PyObject* panic_exception;
+};
+
+// Null when `module` has no state yet (before its exec step has run).
+State* state_of(PyObject* module) { return static_cast<State*>(PyModule_GetState(module)); }
+
+int traverse_module(PyObject* module, visitproc visit, void* arg) {
+    if (State* state = state_of(module)) {
+        Py_VISIT(state->panic_exception);
     }
-    return cls;
+    return 0;
 }
+
+int clear_module(PyObject* module) {
+    if (State* state = state_of(module)) {
+        Py_CLEAR(state->panic_exception);
+    }
+    return 0;
+}
+
+void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
+
+// ---------------------------------------------------------------------------
+// Faults that escape the engine
 
 [[noreturn]] void abort_at_boundary() noexcept {
     std::fputs("uncaught panic at ffi boundary\n", stderr);
@@ -45,14 +62,15 @@ PyObject* panic_exception_class() {
     std::abort();
 }
 
-// Sets PanicException with `message`; stops the process if even that fails.
-void raise_panic(const char* message) noexcept {
+// Sets the module's PanicException with `message`; stops the process if even
+// that fails.
+void raise_panic(PyObject* module, const char* message) noexcept {
     try {
-        PyObject* cls = panic_exception_class();
-        if (cls == nullptr) {
+        const State* state = state_of(module);
+        if (state == nullptr || state->panic_exception == nullptr) {
             abort_at_boundary();
         }
-        PyErr_SetString(cls, message != nullptr ? message : PANIC_FALLBACK);
+        PyErr_SetString(state->panic_exception, message != nullptr ? message : PANIC_FALLBACK);
     } catch (...) {
         abort_at_boundary();
     }
@@ -177,7 +195,8 @@ bool utf8_of(PyObject* obj, const char* param, std::string_view& out) {
 // ---------------------------------------------------------------------------
 // The entry
 
-PyObject* call_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+// `module` is the module object the function was made for (its `self`).
+PyObject* call_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) {
     PyObject* bound[PARAM_COUNT] = {nullptr, nullptr};
     if (!bind_arguments(args, nargs, kwnames, bound)) {
@@ -202,9 +221,9 @@ PyObject* call_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
             quillon_core::ffi::call(quillon_accounts::accounts_ops(), op, payload);
         return PyUnicode_FromStringAndSize(result.data(), static_cast<Py_ssize_t>(result.size()));
     } catch (const std::exception& fault) {
-        raise_panic(fault.what());
+        raise_panic(module, fault.what());
     } catch (...) {
-        raise_panic(PANIC_FALLBACK);
+        raise_panic(module, PANIC_FALLBACK);
     }
     return nullptr;
 }
@@ -264,6 +283,17 @@ int exec_module(PyObject* module) {
         PyErr_SetString(PyExc_TypeError, "_native can only be executed on a module object");
         return -1;
     }
+    State* state = state_of(module);
+    if (state == nullptr) {
+        return -1;
+    }
+    state->panic_exception = PyErr_NewExceptionWithDoc(
+        "quillon.accounts._native.PanicException",
+        "A fault inside the native engine that it could not report as an error envelope.",
+        PyExc_BaseException, nullptr);
+    if (state->panic_exception == nullptr) {
+        return -1;
+    }
     PyObject* module_name = PyModule_GetNameObject(module);
     if (module_name == nullptr) {
         return -1;
@@ -287,14 +317,15 @@ PyModuleDef_Slot module_slots[] = {
 
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
-    "_native",     // m_name
-    "",            // m_doc
-    0,             // m_size: no per-module state
-    nullptr,       // m_methods: `call` is added by the exec step
-    module_slots,  // m_slots
-    nullptr,       // m_traverse
-    nullptr,       // m_clear
-    nullptr,       // m_free
+    "_native",  // m_name
+    "The merchant-accounts engine: `call(op, payload)` runs one stage of an operation\n"
+    "on JSON text and answers a JSON envelope.",  // m_doc
+    sizeof(State),    // m_size: zeroed by the interpreter before the exec step
+    nullptr,          // m_methods: `call` is added by the exec step
+    module_slots,     // m_slots
+    traverse_module,  // m_traverse
+    clear_module,     // m_clear
+    free_module,      // m_free
 };
 
 }  // namespace

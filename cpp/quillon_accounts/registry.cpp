@@ -1,5 +1,5 @@
 // The accounts registry: one table of the eight operations, in listing
-// order, drives both the listing and the dispatch.
+// order, drives the listing, the dispatch and the lookup by name.
 #include "registry.hpp"
 
 #include <array>
@@ -14,19 +14,25 @@ namespace {
 using quillon_core::operation::OpInfo;
 
 struct Entry {
+    OpId id;
     OpInfo info;
     quillon_core::operation::StageFn stage;
 };
 
 template <class Op>
-constexpr Entry entry() {
-    return Entry{{Op::name, Op::idempotent}, &quillon_core::ffi::run<Op>};
+constexpr Entry entry(OpId id) {
+    return Entry{id, {Op::name, Op::idempotent}, &quillon_core::ffi::run<Op>};
 }
 
-constexpr std::array<Entry, 8> TABLE = {
-    entry<ops::GetAccount>(),   entry<ops::ListAccounts>(), entry<ops::Create>(),
-    entry<ops::ChangeStatus>(), entry<ops::Reconcile>(),    entry<ops::Credits>(),
-    entry<ops::Debits>(),       entry<ops::Balances>(),
+constexpr std::array TABLE = {
+    entry<ops::GetAccount>(OpId::get),
+    entry<ops::ListAccounts>(OpId::list),
+    entry<ops::Create>(OpId::create),
+    entry<ops::ChangeStatus>(OpId::set_status),
+    entry<ops::Reconcile>(OpId::reconcile),
+    entry<ops::Credits>(OpId::credits),
+    entry<ops::Debits>(OpId::debits),
+    entry<ops::Balances>(OpId::balances),
 };
 
 }  // namespace
@@ -47,6 +53,13 @@ std::vector<OpInfo> AccountsOps::operations() const {
     list.reserve(TABLE.size());
     for (const Entry& e : TABLE) list.push_back(e.info);
     return list;
+}
+
+std::optional<OpId> find_operation(std::string_view name) {
+    for (const Entry& e : TABLE) {
+        if (e.info.name == name) return e.id;
+    }
+    return std::nullopt;
 }
 
 const AccountsOps& accounts_ops() {

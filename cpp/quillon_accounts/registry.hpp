@@ -1,6 +1,12 @@
 // The accounts registry: the table of the eight operations that the call
-// protocol lists ("describe") and dispatches `op` texts through.
+// protocol lists ("describe") and dispatches `op` texts through. It is the
+// one table of the operations; whatever else needs to tell them apart asks
+// it (`find_operation`).
 #pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
 
 #include "../quillon_core/operation.hpp"
 
@@ -15,5 +21,12 @@ public:
 
 // The one shared, read-only instance.
 const AccountsOps& accounts_ops();
+
+// The operations, in listing order.
+enum class OpId : std::uint8_t { get, list, create, set_status, reconcile, credits, debits, balances };
+
+// The operation whose name is exactly `name` ("accounts.debits", no stage),
+// or nothing.
+std::optional<OpId> find_operation(std::string_view name);
 
 }  // namespace quillon_accounts

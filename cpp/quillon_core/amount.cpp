@@ -20,12 +20,17 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <utility>
 
 #include "json_writer.hpp"
 #include "text.hpp"
 #include "uint128.hpp"
 
 namespace quillon_core::amount {
+
+using error::Error;
+using error::Result;
 
 namespace {
 
@@ -61,17 +66,21 @@ UInt128 divide_pow10_rounded(UInt128 m, std::int64_t k) {
     return (dropped > 5 || (dropped == 5 && (sticky || odd))) ? increment(m) : m;
 }
 
-// Plain decimal text; returns nullptr on success, else the reason.
-const char* read_plain(std::string_view s, Decimal& out) {
-    if (s.empty()) return "Invalid decimal: empty";
+// The reasons a text is no amount: the message of a "decode" error, which
+// `from_text` puts behind "invalid amount `{text}`: ".
+Error reason(std::string text) { return Error::decode(std::move(text)); }
+
+// Plain decimal text.
+Result<Decimal> read_plain(std::string_view s) {
+    if (s.empty()) return reason("Invalid decimal: empty");
     std::size_t i = 0;
-    out = Decimal{};
+    Decimal out;
     if (s[0] == '+' || s[0] == '-') {
         out.negative = s[0] == '-';
         i = 1;
     }
     if (i < s.size() && !is_digit(s[i]) && s[i] != '.') {
-        return "Invalid decimal: must start lead with a number";
+        return reason("Invalid decimal: must start lead with a number");
     }
     UInt128 m{};
     std::int64_t scale = 0;
@@ -84,16 +93,16 @@ const char* read_plain(std::string_view s, Decimal& out) {
     for (; i < s.size(); ++i) {
         const char c = s[i];
         if (c == '.') {
-            if (point) return "Invalid decimal: two decimal points";
+            if (point) return reason("Invalid decimal: two decimal points");
             point = true;
             continue;
         }
-        if (!is_digit(c)) return "Invalid decimal: unknown character";
+        if (!is_digit(c)) return reason("Invalid decimal: unknown character");
         any_digit = true;
         const int d = c - '0';
         if (!point) {
             m = push_digit(m, d);
-            if (m > MAX_MANTISSA) return "Invalid decimal: overflow from too many digits";
+            if (m > MAX_MANTISSA) return reason("Invalid decimal: overflow from too many digits");
         } else if (dropping) {
             sticky = sticky || d != 0;
         } else if (scale < MAX_SCALE && push_digit(m, d) <= MAX_MANTISSA) {
@@ -104,13 +113,13 @@ const char* read_plain(std::string_view s, Decimal& out) {
             first_dropped = d;
         }
     }
-    if (!any_digit) return "Invalid decimal: no digits found";
+    if (!any_digit) return reason("Invalid decimal: no digits found");
     if (dropping && (first_dropped > 5 || (first_dropped == 5 && (sticky || (m.lo & 1) != 0)))) {
         m = increment(m);
         if (m > MAX_MANTISSA) {
             // The kept digits were the largest mantissa (ending in 5) and the
             // dropped ones at least a half: one digit fewer rounds up exactly.
-            if (scale == 0) return "Invalid decimal: overflow from mantissa after rounding";
+            if (scale == 0) return reason("Invalid decimal: overflow from mantissa after rounding");
             std::uint32_t rest = 0;
             m = increment(div_small(MAX_MANTISSA, 10, rest));
             --scale;
@@ -118,52 +127,47 @@ const char* read_plain(std::string_view s, Decimal& out) {
     }
     out.mantissa = m;
     out.scale = scale;
-    return nullptr;
+    return out;
 }
 
 // An exponent: an optional "-", then an unsigned 32-bit decimal that may
-// itself carry a leading "+".
-bool read_exponent(std::string_view s, std::int64_t& out) {
+// itself carry a leading "+". Nothing when the text is not one.
+std::optional<std::int64_t> read_exponent(std::string_view s) {
     bool negative = false;
     if (!s.empty() && s[0] == '-') {
         negative = true;
         s.remove_prefix(1);
     }
     if (!s.empty() && s[0] == '+') s.remove_prefix(1);
-    if (s.empty()) return false;
+    if (s.empty()) return std::nullopt;
     std::uint64_t v = 0;
     for (char c : s) {
-        if (!is_digit(c)) return false;
+        if (!is_digit(c)) return std::nullopt;
         v = v * 10 + static_cast<unsigned>(c - '0');
-        if (v > std::numeric_limits<std::uint32_t>::max()) return false;
+        if (v > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
     }
-    out = negative ? -static_cast<std::int64_t>(v) : static_cast<std::int64_t>(v);
-    return true;
+    return negative ? -static_cast<std::int64_t>(v) : static_cast<std::int64_t>(v);
 }
 
 // Scientific notation. `strict` refuses a scale above 28 instead of rounding,
-// and an exponent above 28 outright. On failure sets `reason` and returns
-// false.
-bool read_scientific(std::string_view s, bool strict, Decimal& out, std::string& reason) {
+// and an exponent above 28 outright.
+Result<Decimal> read_scientific(std::string_view s, bool strict) {
     const std::size_t e = s.find_first_of("eE");
-    std::int64_t exponent = 0;
-    if (e == std::string_view::npos || !read_exponent(s.substr(e + 1), exponent)) {
-        reason = "Failed to parse";
-        return false;
-    }
-    if (const char* why = read_plain(s.substr(0, e), out)) {
-        reason = why;
-        return false;
-    }
+    const std::optional<std::int64_t> written =
+        e == std::string_view::npos ? std::nullopt : read_exponent(s.substr(e + 1));
+    if (!written) return reason("Failed to parse");
+    const std::int64_t exponent = *written;
+    auto plain = read_plain(s.substr(0, e));
+    if (!plain) return plain;
+    Decimal& out = plain.value();
     if (exponent < 0) {
         const std::int64_t magnitude = -exponent;
         const std::int64_t scale = out.scale + magnitude;
         if (scale > MAX_SCALE) {
             if (strict) {
-                reason = "Scale exceeds the maximum precision allowed: " +
-                         std::to_string(magnitude > MAX_SCALE ? magnitude : scale) + " > " +
-                         std::to_string(MAX_SCALE);
-                return false;
+                return reason("Scale exceeds the maximum precision allowed: " +
+                              std::to_string(magnitude > MAX_SCALE ? magnitude : scale) + " > " +
+                              std::to_string(MAX_SCALE));
             }
             out.mantissa = divide_pow10_rounded(out.mantissa, scale - MAX_SCALE);
             out.scale = MAX_SCALE;
@@ -176,9 +180,8 @@ bool read_scientific(std::string_view s, bool strict, Decimal& out, std::string&
         // The strict reading refuses an exponent above the largest scale
         // before it tries to scale the mantissa up.
         if (strict && exponent > MAX_SCALE) {
-            reason = "Scale exceeds the maximum precision allowed: " + std::to_string(exponent) + " > " +
-                     std::to_string(MAX_SCALE);
-            return false;
+            return reason("Scale exceeds the maximum precision allowed: " + std::to_string(exponent) + " > " +
+                          std::to_string(MAX_SCALE));
         }
         const std::int64_t k = exponent - out.scale;
         out.scale = 0;
@@ -188,13 +191,12 @@ bool read_scientific(std::string_view s, bool strict, Decimal& out, std::string&
             for (std::int64_t i = 0; i < k; ++i) {
                 out.mantissa = mul_add(out.mantissa, 10, 0);
                 if (out.mantissa > MAX_MANTISSA) {
-                    reason = "Number exceeds maximum value that can be represented.";
-                    return false;
+                    return reason("Number exceeds maximum value that can be represented.");
                 }
             }
         }
     }
-    return true;
+    return plain;
 }
 
 Amount to_amount(const Decimal& d) {
@@ -208,26 +210,24 @@ Amount to_amount(const Decimal& d) {
 
 }  // namespace
 
-error::Result<Amount> from_text(std::string_view text) {
-    Decimal d;
-    if (read_plain(text, d) == nullptr) return to_amount(d);
-    std::string reason;
-    if (text.find_first_of("eE") != std::string_view::npos &&
-        read_scientific(text, false, d, reason)) {
-        return to_amount(d);
+Result<Amount> from_text(std::string_view text) {
+    if (auto plain = read_plain(text)) return to_amount(plain.value());
+    if (text.find_first_of("eE") != std::string_view::npos) {
+        if (auto lenient = read_scientific(text, false)) return to_amount(lenient.value());
     }
     // The lenient reading accepts all that the strict one does; the strict
     // one runs only for its message.
-    if (read_scientific(text, true, d, reason)) return to_amount(d);
-    return error::Error::decode("invalid amount `" + std::string(text) + "`: " + reason);
+    auto strict = read_scientific(text, true);
+    if (strict) return to_amount(strict.value());
+    return Error::decode("invalid amount `" + std::string(text) + "`: " + strict.error().message);
 }
 
-error::Result<Amount> from_node(const json::Node& value) {
+Result<Amount> from_node(const json::Node& value) {
     if (value.is_number()) return from_text(value.text());
     if (value.is_string()) return from_text(text::trim(value.text()));
     std::string message = "expected a number, got ";
     json::write(value, message);
-    return error::Error::decode(std::move(message));
+    return Error::decode(std::move(message));
 }
 
 void append_text(const Amount& amount, std::string& out) {

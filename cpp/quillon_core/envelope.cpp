@@ -155,34 +155,22 @@ Result<bool> CodeData::open_list(std::uint16_t status, std::string_view body, Li
         std::optional<std::string> code;
         int data_members = 0;
         bool data_listed = false;
-        ok = [&] {
-            if (!r.enter()) return false;
-            bool first = true;
-            for (;;) {
-                const int step = r.next_key(first);
-                if (step < 0) return false;
-                if (step == 0) break;
-                r.eat();
-                std::string_view key;
-                if (!values.string(key)) return false;
-                const bool is_data = key == "data";
-                const bool is_code = key == "code";
-                if (!r.colon()) return false;
-                if (is_data) {
-                    ++data_members;
-                    data_listed = r.skip_ws() == '[';
-                    if (data_listed) {
-                        if (!list()) return false;
-                        continue;
-                    }
-                }
-                json::Node value;
-                if (!values.next(value)) return false;
-                if (is_code) code = value.is_string() ? std::optional(std::string(value.text())) : std::nullopt;
+        ok = r.each_member([&] {
+            std::string_view key;
+            if (!values.string(key)) return false;
+            const bool is_data = key == "data";
+            const bool is_code = key == "code";
+            if (!r.colon()) return false;
+            if (is_data) {
+                ++data_members;
+                data_listed = r.skip_ws() == '[';
+                if (data_listed) return list();
             }
-            r.leave();
-            return r.end_map();
-        }();
+            json::Node value;
+            if (!values.next(value)) return false;
+            if (is_code) code = value.is_string() ? std::optional(std::string(value.text())) : std::nullopt;
+            return true;
+        });
         // A rejection by code, a payload other than the one list (the whole
         // body, a "data" that is no array, one "data" after another).
         general = (code && *code != "00") || data_members != 1 || !data_listed;

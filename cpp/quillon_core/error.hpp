@@ -1,9 +1,11 @@
 // The one failure type and the one way it travels: every function that can
 // fail returns a `Result<T>` (`Result<void>` for a check), holding either
-// its value or the `Error` that stopped it; nothing is thrown for it. Only
-// the JSON reader, whose messages need its position, keeps its first
-// failure in itself and answers bool; `ffi::parse` and `json::Doc::parse`
-// turn that into a Result.
+// its value or the `Error` that stopped it; nothing is thrown for it, and a
+// Result cannot be dropped unread ([[nodiscard]]). The one exception is the
+// JSON reader (json_reader.hpp), together with the payload records decoded
+// through it (record.hpp): its messages need its position, so it keeps its
+// first failure in itself and answers bool; `ffi::parse`, `json::Doc::parse`
+// and `CodeData::open_list` turn that into a Result.
 #pragma once
 
 #include <cstdint>
@@ -61,7 +63,7 @@ struct Error {
 
 // A result or the error that stopped it.
 template <class T>
-class Result {
+class [[nodiscard]] Result {
 public:
     Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
     Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}
@@ -82,7 +84,7 @@ private:
 
 // The outcome of a check: nothing on success, else the error.
 template <>
-class Result<void> {
+class [[nodiscard]] Result<void> {
 public:
     Result() = default;
     Result(Error error) : error_(std::move(error)) {}

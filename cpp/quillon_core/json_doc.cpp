@@ -27,7 +27,7 @@ public:
     bool value(Node& out) {
         const int c = r_.skip_ws();
         switch (c) {
-            case -1: return r_.fail_at("EOF while parsing a value");
+            case -1: return r_.fail_at(says::eof_value);
             case 'n': r_.eat(); out = Node(); return r_.ident("ull");
             case 't': r_.eat(); out = Node::boolean(true); return r_.ident("rue");
             case 'f': r_.eat(); out = Node::boolean(false); return r_.ident("alse");
@@ -47,7 +47,7 @@ public:
                     out = Node::scalar(Kind::number, t.text);
                     return true;
                 }
-                return r_.fail_at("expected value");
+                return r_.fail_at(says::expected_value);
             }
         }
     }
@@ -87,25 +87,20 @@ private:
     }
 
     bool object(Node& out) {
-        if (!r_.enter()) return false;
         const std::size_t base = members_.size();
-        bool first = true;
-        for (;;) {
-            const int step = r_.next_key(first);
-            if (step < 0) return false;
-            if (step == 0) break;
-            r_.eat();
+        const bool read = r_.each_member([&] {
             Member m;
             if (!string(m.key) || !r_.colon() || !value(m.value)) return false;
             members_.push_back(m);
-        }
-        r_.leave();
+            return true;
+        });
+        if (!read) return false;
         const std::size_t n = members_.size() - base;
         auto* block = static_cast<Member*>(doc_.allocate(n * sizeof(Member), alignof(Member)));
         std::copy(members_.begin() + static_cast<std::ptrdiff_t>(base), members_.end(), block);
         members_.resize(base);
         out = Node::block(Kind::object, block, checked(n));
-        return r_.end_map();
+        return true;
     }
 
     static std::size_t checked(std::size_t n) {

@@ -124,7 +124,8 @@ class Reader;
 // Reads one value at a time from a reader into a document of its own, which
 // is emptied before each value: the elements of a long list, one after the
 // other, without the whole list in memory. The steps (and so the messages
-// and positions) are those of `Doc::parse`.
+// and positions) are those of `Doc::parse`; like the reader's own, they
+// answer false on failure with the failure kept in the reader.
 class ValueReader {
 public:
     explicit ValueReader(Reader& reader);
@@ -134,10 +135,10 @@ public:
 
     // Empties the document and reads the value at the reader's position;
     // `out` lives until the next call.
-    bool next(Node& out);
+    [[nodiscard]] bool next(Node& out);
     // The string at the reader (its opening quotation mark consumed); the
     // view lives until the next call.
-    bool string(std::string_view& out);
+    [[nodiscard]] bool string(std::string_view& out);
 
 private:
     struct Parts;

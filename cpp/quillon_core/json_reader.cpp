@@ -251,41 +251,41 @@ std::string Reader::error_text() const {
 
 // ---- structure --------------------------------------------------------
 
-int Reader::next_element(bool& first) {
+bool Reader::next_element(bool& first, bool& more) {
     int c = skip_ws();
-    if (c == ']') return 0;
+    more = c != ']';
+    if (!more) return true;
     if (c == ',' && !first) {
         eat();
         c = skip_ws();
-        if (c == ']') return fail_at("trailing comma"), -1;
-        if (c == -1) return fail_at("EOF while parsing a value"), -1;
-        return 1;
+        if (c == ']') return fail_at(says::trailing_comma);
+        if (c == -1) return fail_at(says::eof_value);
+        return true;
     }
-    if (c == -1) return fail_at("EOF while parsing a list"), -1;
-    if (first) {
-        first = false;
-        return 1;
-    }
-    return fail_at("expected `,` or `]`"), -1;
+    if (c == -1) return fail_at(says::eof_list);
+    if (!first) return fail_at(says::expected_comma_or_bracket);
+    first = false;
+    return true;
 }
 
-int Reader::next_key(bool& first) {
+bool Reader::next_key(bool& first, bool& more) {
     int c = skip_ws();
-    if (c == '}') return 0;
+    more = c != '}';
+    if (!more) return true;
     if (c == ',' && !first) {
         eat();
         c = skip_ws();
     } else if (c == -1) {
-        return fail_at("EOF while parsing an object"), -1;
+        return fail_at(says::eof_object);
     } else if (first) {
         first = false;
     } else {
-        return fail_at("expected `,` or `}`"), -1;
+        return fail_at(says::expected_comma_or_brace);
     }
-    if (c == '"') return 1;
-    if (c == '}') return fail_at("trailing comma"), -1;
-    if (c == -1) return fail_at("EOF while parsing a value"), -1;
-    return fail_at("key must be a string"), -1;
+    if (c == '"') return true;
+    if (c == '}') return fail_at(says::trailing_comma);
+    if (c == -1) return fail_at(says::eof_value);
+    return fail_at(says::key_must_be_a_string);
 }
 
 bool Reader::colon() {
@@ -294,8 +294,8 @@ bool Reader::colon() {
         eat();
         return true;
     }
-    if (c == -1) return fail_at("EOF while parsing an object");
-    return fail_at("expected `:`");
+    if (c == -1) return fail_at(says::eof_object);
+    return fail_at(says::expected_colon);
 }
 
 bool Reader::end_seq() {
@@ -307,10 +307,10 @@ bool Reader::end_seq() {
     if (c == ',') {
         eat();
         c = skip_ws();
-        return fail_at(c == ']' ? "trailing comma" : "trailing characters");
+        return fail_at(c == ']' ? says::trailing_comma : says::trailing_characters);
     }
-    if (c == -1) return fail_at("EOF while parsing a list");
-    return fail_at("trailing characters");
+    if (c == -1) return fail_at(says::eof_list);
+    return fail_at(says::trailing_characters);
 }
 
 bool Reader::end_map() {
@@ -319,13 +319,13 @@ bool Reader::end_map() {
         eat();
         return true;
     }
-    if (c == ',') return fail_at("trailing comma");
-    if (c == -1) return fail_at("EOF while parsing an object");
-    return fail_at("trailing characters");
+    if (c == ',') return fail_at(says::trailing_comma);
+    if (c == -1) return fail_at(says::eof_object);
+    return fail_at(says::trailing_characters);
 }
 
 bool Reader::finish() {
-    if (skip_ws() != -1) return fail_at("trailing characters");
+    if (skip_ws() != -1) return fail_at(says::trailing_characters);
     return true;
 }
 
@@ -333,8 +333,8 @@ bool Reader::finish() {
 
 bool Reader::ident(std::string_view rest) {
     for (char expected : rest) {
-        if (index_ == text_.size()) return fail_after("EOF while parsing a value");
-        if (text_[index_++] != expected) return fail_after("expected ident");
+        if (index_ == text_.size()) return fail_after(says::eof_value);
+        if (text_[index_++] != expected) return fail_after(says::expected_ident);
     }
     return true;
 }
@@ -342,7 +342,7 @@ bool Reader::ident(std::string_view rest) {
 bool Reader::hex4(std::uint32_t& out) {
     if (text_.size() - index_ < 4) {
         index_ = text_.size();
-        return fail_after("EOF while parsing a string");
+        return fail_after(says::eof_string);
     }
     out = 0;
     bool ok = true;
@@ -352,25 +352,25 @@ bool Reader::hex4(std::uint32_t& out) {
         out = (out << 4) | static_cast<std::uint32_t>(h & 0xF);
     }
     index_ += 4;
-    return ok || fail_after("invalid escape");
+    return ok || fail_after(says::invalid_escape);
 }
 
 bool Reader::code_point(std::uint32_t& cp) {
     std::uint32_t n = 0;
     if (!hex4(n)) return false;
-    if (n >= 0xDC00 && n <= 0xDFFF) return fail_after("lone leading surrogate in hex escape");
+    if (n >= 0xDC00 && n <= 0xDFFF) return fail_after(says::lone_leading_surrogate);
     if (n < 0xD800 || n > 0xDBFF) {
         cp = n;
         return true;
     }
     // A leading surrogate: a trailing one must follow as another \u escape.
     for (const char expected : {'\\', 'u'}) {
-        if (index_ == text_.size()) return fail_after("EOF while parsing a string");
-        if (text_[index_++] != expected) return fail_after("unexpected end of hex escape");
+        if (index_ == text_.size()) return fail_after(says::eof_string);
+        if (text_[index_++] != expected) return fail_after(says::unexpected_end_of_escape);
     }
     std::uint32_t n2 = 0;
     if (!hex4(n2)) return false;
-    if (n2 < 0xDC00 || n2 > 0xDFFF) return fail_after("lone leading surrogate in hex escape");
+    if (n2 < 0xDC00 || n2 > 0xDFFF) return fail_after(says::lone_leading_surrogate);
     cp = (((n - 0xD800) << 10) | (n2 - 0xDC00)) + 0x10000;
     return true;
 }
@@ -384,7 +384,7 @@ bool Reader::read_string(std::string& out) {
     if (i < n && s[i] == '"') {  // no escape: most strings
         out.assign(s + start, i - start);
         index_ = i + 1;
-        if (beyond_ascii && !valid_utf8(out)) return fail_after("invalid unicode code point");
+        if (beyond_ascii && !valid_utf8(out)) return fail_after(says::invalid_code_point);
         return true;
     }
 
@@ -443,15 +443,15 @@ bool Reader::read_string(std::string& out) {
             break;
         }
         beyond_ascii = beyond_ascii || (seen & HIGHS) != 0;
-        if (index_ == n) return done(fail_after("EOF while parsing a string"));
+        if (index_ == n) return done(fail_after(says::eof_string));
         const char c = s[index_++];
         if (c == '"') {
             done(true);
-            if (beyond_ascii && !valid_utf8(out)) return fail_after("invalid unicode code point");
+            if (beyond_ascii && !valid_utf8(out)) return fail_after(says::invalid_code_point);
             return true;
         }
-        if (c != '\\') return done(fail_after("control character (\\u0000-\\u001F) found while parsing a string"));
-        if (index_ == n) return done(fail_after("EOF while parsing a string"));
+        if (c != '\\') return done(fail_after(says::control_character));
+        if (index_ == n) return done(fail_after(says::eof_string));
         char* const dst = out.data() + len;
         switch (s[index_++]) {
             case '"': *dst = '"'; ++len; break;
@@ -468,7 +468,7 @@ bool Reader::read_string(std::string& out) {
                 len += put_utf8(cp, dst);  // at most 4 bytes, from at least 6 read
                 break;
             }
-            default: return done(fail_after("invalid escape"));
+            default: return done(fail_after(says::invalid_escape));
         }
     }
 }
@@ -480,7 +480,7 @@ bool Reader::read_string_view(std::string_view& out, std::string& storage) {
     if (end < text_.size() && text_[end] == '"') {
         index_ = end + 1;
         const std::string_view s = text_.substr(start, end - start);
-        if (beyond_ascii && !valid_utf8(s)) return fail_after("invalid unicode code point");
+        if (beyond_ascii && !valid_utf8(s)) return fail_after(says::invalid_code_point);
         out = s;
         return true;
     }
@@ -495,16 +495,16 @@ bool Reader::skip_string() {
     for (;;) {
         bool ignored = false;
         index_ = scan::plain_run(text_.data(), index_, n, ignored);
-        if (index_ == n) return fail_after("EOF while parsing a string");
+        if (index_ == n) return fail_after(says::eof_string);
         const char c = text_[index_];
         if (c == '"') {
             ++index_;
             return true;
         }
         // A control byte is reported where it stands, unconsumed.
-        if (c != '\\') return fail_after("control character (\\u0000-\\u001F) found while parsing a string");
+        if (c != '\\') return fail_after(says::control_character);
         ++index_;
-        if (index_ == n) return fail_after("EOF while parsing a string");
+        if (index_ == n) return fail_after(says::eof_string);
         switch (text_[index_++]) {
             case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': break;
             case 'u': {
@@ -512,7 +512,7 @@ bool Reader::skip_string() {
                 if (!hex4(unused)) return false;
                 break;
             }
-            default: return fail_after("invalid escape");
+            default: return fail_after(says::invalid_escape);
         }
     }
 }
@@ -521,7 +521,7 @@ bool Reader::scan_number(NumberMode mode, NumberToken& out) {
     const std::size_t start = index_;
     const bool skipped = mode == NumberMode::skipped;
     // Where a digit must come and the text has ended.
-    const std::string_view ended = skipped ? "invalid number" : "EOF while parsing a value";
+    const std::string_view ended = skipped ? says::invalid_number : says::eof_value;
     out.negative = peek() == '-';
     out.integral = true;
     if (out.negative) eat();
@@ -530,17 +530,17 @@ bool Reader::scan_number(NumberMode mode, NumberToken& out) {
     const char first = text_[index_++];
     bool significant = first != '0';  // a non-zero digit in the mantissa
     if (first == '0') {
-        if (is_digit(peek())) return fail_at("invalid number");
+        if (is_digit(peek())) return fail_at(says::invalid_number);
     } else if (is_digit(first)) {
         while (is_digit(peek())) eat();
     } else {
-        return fail_after("invalid number");
+        return fail_after(says::invalid_number);
     }
 
     if (peek() == '.') {
         eat();
         out.integral = false;
-        if (!is_digit(peek())) return fail_at(peek() == -1 ? ended : std::string_view("invalid number"));
+        if (!is_digit(peek())) return fail_at(peek() == -1 ? ended : says::invalid_number);
         while (is_digit(peek())) {
             significant |= peek() != '0';
             eat();
@@ -556,7 +556,7 @@ bool Reader::scan_number(NumberMode mode, NumberToken& out) {
         }
         if (index_ == text_.size()) return fail_after(ended);
         const char d = text_[index_++];
-        if (!is_digit(d)) return fail_after("invalid number");
+        if (!is_digit(d)) return fail_after(says::invalid_number);
         // In an integer position an exponent beyond 32 bits is refused as
         // soon as its digits overflow, when it would make the value infinite.
         constexpr std::int64_t exp_max = std::numeric_limits<std::int32_t>::max();
@@ -568,7 +568,7 @@ bool Reader::scan_number(NumberMode mode, NumberToken& out) {
             if (overflowed) continue;
             if (exponent * 10 + digit > exp_max) {
                 if (mode == NumberMode::integer && significant && exp_positive) {
-                    return fail_after("number out of range");
+                    return fail_after(says::number_out_of_range);
                 }
                 overflowed = true;
                 continue;
@@ -601,7 +601,7 @@ bool Reader::read_number_value(NumberValue& out) {
     // A fraction, an exponent, -0, or an integer beyond 64 bits.
     out.kind = NumberValue::Kind::floating;
     out.literal = t.text;
-    if (exceeds_double(t.text)) return fail_after("number out of range");
+    if (exceeds_double(t.text)) return fail_after(says::number_out_of_range);
     return true;
 }
 
@@ -618,11 +618,11 @@ bool Reader::skip_seq() {
         if (c == ',' && !first) {
             eat();
         } else if (c == -1) {
-            return fail_at("EOF while parsing a list");
+            return fail_at(says::eof_list);
         } else if (first) {
             first = false;
         } else {
-            return fail_at("expected `,` or `]`");
+            return fail_at(says::expected_comma_or_bracket);
         }
         if (!skip_value()) return false;
     }
@@ -640,16 +640,16 @@ bool Reader::skip_map() {
             eat();
             c = skip_ws();
         } else if (c == -1) {
-            return fail_at("EOF while parsing an object");
+            return fail_at(says::eof_object);
         } else if (first) {
             first = false;
         } else {
-            return fail_at("expected `,` or `}`");
+            return fail_at(says::expected_comma_or_brace);
         }
         // Unlike a decoded object, the end of the text right after a `,` is
         // the object's end.
-        if (c == -1) return fail_at("EOF while parsing an object");
-        if (c != '"') return fail_at("key must be a string");
+        if (c == -1) return fail_at(says::eof_object);
+        if (c != '"') return fail_at(says::key_must_be_a_string);
         eat();
         if (!skip_string() || !colon() || !skip_value()) return false;
     }
@@ -658,7 +658,7 @@ bool Reader::skip_map() {
 bool Reader::skip_value() {
     const int c = skip_ws();
     switch (c) {
-        case -1: return fail_at("EOF while parsing a value");
+        case -1: return fail_at(says::eof_value);
         case 'n': eat(); return ident("ull");
         case 't': eat(); return ident("rue");
         case 'f': eat(); return ident("alse");
@@ -680,7 +680,7 @@ bool Reader::skip_value() {
                 NumberToken ignored;
                 return scan_number(NumberMode::skipped, ignored);
             }
-            return fail_at("expected value");
+            return fail_at(says::expected_value);
         }
     }
 }
@@ -707,7 +707,7 @@ bool Reader::invalid_type(std::string_view expected) {
                 NumberToken t;
                 return scan_number(NumberMode::value, t) && fail_found(Kind::number, false, t.text);
             }
-            return fail_at("expected value");
+            return fail_at(says::expected_value);
         }
     }
 }

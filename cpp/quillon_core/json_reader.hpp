@@ -8,8 +8,13 @@
 // has been consumed (the index itself), and written as " at line L column C"
 // where C counts bytes since the last line feed.
 //
-// Every reading function returns false on failure; the first failure is kept
-// and the caller stops.
+// Failures. The engine's functions answer `Result<T>` (error.hpp); the reader
+// is the one exception, and knowingly so: a message needs the position where
+// reading stopped, and reading goes through many small steps (the payload
+// records of record.hpp are decoded straight through them). So every reading
+// function answers bool: false on failure, with the first failure kept in the
+// reader (later ones are ignored), and the caller stops. Whoever started
+// reading turns the kept failure into an `Error` once, with `error_text()`.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +30,32 @@ namespace quillon_core::json {
 // The most nested arrays and objects a document may hold, the outermost
 // included; the next level fails with "recursion limit exceeded".
 inline constexpr int MAX_DEPTH = 127;
+
+// The reader's fixed messages, all in this one table. Messages that name
+// what was found or expected are composed where they arise.
+namespace says {
+inline constexpr std::string_view eof_list = "EOF while parsing a list";
+inline constexpr std::string_view eof_object = "EOF while parsing an object";
+inline constexpr std::string_view eof_string = "EOF while parsing a string";
+inline constexpr std::string_view eof_value = "EOF while parsing a value";
+inline constexpr std::string_view expected_colon = "expected `:`";
+inline constexpr std::string_view expected_comma_or_bracket = "expected `,` or `]`";
+inline constexpr std::string_view expected_comma_or_brace = "expected `,` or `}`";
+inline constexpr std::string_view expected_ident = "expected ident";
+inline constexpr std::string_view expected_value = "expected value";
+inline constexpr std::string_view invalid_escape = "invalid escape";
+inline constexpr std::string_view invalid_number = "invalid number";
+inline constexpr std::string_view number_out_of_range = "number out of range";
+inline constexpr std::string_view invalid_code_point = "invalid unicode code point";
+inline constexpr std::string_view control_character =
+    "control character (\\u0000-\\u001F) found while parsing a string";
+inline constexpr std::string_view key_must_be_a_string = "key must be a string";
+inline constexpr std::string_view lone_leading_surrogate = "lone leading surrogate in hex escape";
+inline constexpr std::string_view trailing_comma = "trailing comma";
+inline constexpr std::string_view trailing_characters = "trailing characters";
+inline constexpr std::string_view unexpected_end_of_escape = "unexpected end of hex escape";
+inline constexpr std::string_view recursion_limit = "recursion limit exceeded";
+}  // namespace says
 
 // How a number is read, which decides a few messages and whether its value
 // is computed.
@@ -72,8 +103,10 @@ public:
     }
 
     // ---- failures -------------------------------------------------------
-    bool fail_at(std::string_view message);
-    bool fail_after(std::string_view message);
+    // Each keeps the failure (if it is the first) and returns false: *at*
+    // the byte at the index, or *after* what has been consumed.
+    [[nodiscard]] bool fail_at(std::string_view message);
+    [[nodiscard]] bool fail_after(std::string_view message);
     bool failed() const { return failed_; }
     // The first failure's description, without position.
     const std::string& message() const { return message_; }
@@ -83,82 +116,94 @@ public:
     // ---- structure ------------------------------------------------------
     // Consumes the bracket at the index as one more nesting level, or fails
     // "recursion limit exceeded" at it.
-    bool enter() {
-        if (depth_ == MAX_DEPTH) return fail_at("recursion limit exceeded");
+    [[nodiscard]] bool enter() {
+        if (depth_ == MAX_DEPTH) return fail_at(says::recursion_limit);
         ++depth_;
         ++index_;
         return true;
     }
     void leave() { --depth_; }
 
-    // Steps over the separator before the next array element. Returns 1 when
-    // an element starts at the index, 0 at the closing "]" (not consumed),
-    // -1 on failure. `first` is true until the first element has been seen.
-    int next_element(bool& first);
-    // As next_element for an object: 1 when a key's quotation mark is at the
-    // index (not consumed), 0 at the closing "}" (not consumed), -1 on failure.
-    int next_key(bool& first);
+    // Steps over the separator before the next array element: `more` tells
+    // whether an element starts at the index (else the closing "]" is there,
+    // not consumed). `first` is true until the first element has been seen.
+    [[nodiscard]] bool next_element(bool& first, bool& more);
     // The ":" after a key.
-    bool colon();
+    [[nodiscard]] bool colon();
     // The closing "]" after the last element that was asked for.
-    bool end_seq();
+    [[nodiscard]] bool end_seq();
     // A whole array whose "[" is at the index: `element()` is called at the
     // start of each element and reads it; then the closing "]".
     template <class F>
-    bool each_element(F&& element) {
-        if (!enter()) return false;
-        bool first = true;
-        for (;;) {
-            const int step = next_element(first);
-            if (step < 0) return false;
-            if (step == 0) break;
-            if (!element()) return false;
-        }
-        leave();
-        return end_seq();
+    [[nodiscard]] bool each_element(F&& element) {
+        return each<']'>(element);
     }
-    // The closing "}" after the last member.
-    bool end_map();
+    // A whole object whose "{" is at the index: `member()` is called with
+    // each key's opening quotation mark consumed and reads the key, the ":"
+    // and the value; then the closing "}".
+    template <class F>
+    [[nodiscard]] bool each_member(F&& member) {
+        return each<'}'>(member);
+    }
     // Only JSON whitespace may follow the document.
-    bool finish();
+    [[nodiscard]] bool finish();
 
     // ---- scalars --------------------------------------------------------
     // The rest of a literal whose first letter has been consumed.
-    bool ident(std::string_view rest);
+    [[nodiscard]] bool ident(std::string_view rest);
     // A string whose opening quotation mark has been consumed, decoded into
     // `out` (escapes resolved, surrogate pairs joined, UTF-8 checked).
-    bool read_string(std::string& out);
+    [[nodiscard]] bool read_string(std::string& out);
     // As read_string, but `out` views the text itself when the string holds
     // no escape; otherwise the string is decoded into `storage` and `out`
     // views that.
-    bool read_string_view(std::string_view& out, std::string& storage);
+    [[nodiscard]] bool read_string_view(std::string_view& out, std::string& storage);
     // A string only checked for its form.
-    bool skip_string();
+    [[nodiscard]] bool skip_string();
     // A number starting at the index ("-" or a digit).
-    bool scan_number(NumberMode mode, NumberToken& out);
+    [[nodiscard]] bool scan_number(NumberMode mode, NumberToken& out);
     // A number in an integer position: scanned, then its value computed;
     // a value too large for a double fails "number out of range".
-    bool read_number_value(NumberValue& out);
+    [[nodiscard]] bool read_number_value(NumberValue& out);
 
     // ---- values ---------------------------------------------------------
     // Skips one value of any kind (an unknown member's value).
-    bool skip_value();
+    [[nodiscard]] bool skip_value();
     // The value at the index is not what `expected` names: reads a scalar
     // whole and fails "invalid type: X, expected E" after it; an array or
     // object fails before its bracket; anything else "expected value".
-    bool invalid_type(std::string_view expected);
+    [[nodiscard]] bool invalid_type(std::string_view expected);
 
     // A scratch buffer for keys and short-lived strings.
     std::string& scratch() { return scratch_; }
 
 private:
-    bool fail_index(std::string_view message, std::size_t index);
+    [[nodiscard]] bool fail_index(std::string_view message, std::size_t index);
+    // As next_element for an object: `more` when a key's quotation mark is
+    // at the index (not consumed), else the closing "}" is there.
+    [[nodiscard]] bool next_key(bool& first, bool& more);
+    // The closing "}" after the last member.
+    [[nodiscard]] bool end_map();
+    // The loop of each_element (`Close` "]") and each_member ("}").
+    template <char Close, class F>
+    [[nodiscard]] bool each(F& item) {
+        if (!enter()) return false;
+        bool first = true;
+        for (bool more = true;;) {
+            if (!(Close == ']' ? next_element(first, more) : next_key(first, more))) return false;
+            if (!more) break;
+            if constexpr (Close == '}') eat();
+            if (!item()) return false;
+        }
+        leave();
+        return Close == ']' ? end_seq() : end_map();
+    }
     // The code point of a \u escape (two for a surrogate pair) whose
     // backslash and "u" have been consumed.
-    bool code_point(std::uint32_t& cp);
-    bool hex4(std::uint32_t& out);
-    bool skip_seq();
-    bool skip_map();
+    [[nodiscard]] bool code_point(std::uint32_t& cp);
+    [[nodiscard]] bool hex4(std::uint32_t& out);
+    [[nodiscard]] bool skip_seq();
+    [[nodiscard]] bool skip_map();
 
     std::string_view text_;
     std::size_t index_ = 0;

@@ -13,9 +13,9 @@ namespace {
 
 bool is_digit(int c) { return c >= '0' && c <= '9'; }
 
-// A failure of the record as a whole (a missing or repeated field, a short
-// array) is reported once the reader has stepped over the whitespace that
-// follows and over the record's closing bracket when that comes next.
+// A failure of the record as a whole (a repeated field, a short array) is
+// reported once the reader has stepped over the whitespace that follows and
+// over the record's closing bracket when that comes next.
 bool fail_closing(Reader& r, char close, const std::string& message) {
     if (r.skip_ws() == close) r.eat();
     return r.fail_after(message);
@@ -24,14 +24,8 @@ bool fail_closing(Reader& r, char close, const std::string& message) {
 std::string quoted(std::string_view name) { return "`" + std::string(name) + "`"; }
 
 bool read_object(Reader& r, void* record, std::span<const FieldDesc> fields) {
-    if (!r.enter()) return false;
     std::uint32_t seen = 0;
-    bool first = true;
-    for (;;) {
-        const int step = r.next_key(first);
-        if (step < 0) return false;
-        if (step == 0) break;
-        r.eat();
+    const bool read = r.each_member([&] {
         std::string& key = r.scratch();
         if (!r.read_string(key)) return false;
         std::size_t i = 0;
@@ -40,29 +34,28 @@ bool read_object(Reader& r, void* record, std::span<const FieldDesc> fields) {
             return fail_closing(r, '}', "duplicate field " + quoted(fields[i].name));
         }
         if (!r.colon()) return false;
-        if (i == fields.size()) {
-            if (!r.skip_value()) return false;
-            continue;
-        }
+        if (i == fields.size()) return r.skip_value();
         if (!fields[i].read(r, record)) return false;
         seen |= 1U << i;
-    }
+        return true;
+    });
+    if (!read) return false;
+    // Reported after the closing "}", which has been read.
     for (std::size_t i = 0; i < fields.size(); ++i) {
         if ((seen >> i & 1U) == 0 && fields[i].presence == Presence::required) {
-            return fail_closing(r, '}', "missing field " + quoted(fields[i].name));
+            return r.fail_after("missing field " + quoted(fields[i].name));
         }
     }
-    r.leave();
-    return r.end_map();
+    return true;
 }
 
 bool read_array(Reader& r, void* record, std::string_view name, std::span<const FieldDesc> fields) {
     if (!r.enter()) return false;
     bool first = true;
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        const int step = r.next_element(first);
-        if (step < 0) return false;
-        if (step > 0) {
+        bool more = false;
+        if (!r.next_element(first, more)) return false;
+        if (more) {
             if (!fields[i].read(r, record)) return false;
             continue;
         }
@@ -82,7 +75,7 @@ bool read_record(Reader& r, void* record, std::string_view name, std::span<const
     const int c = r.skip_ws();
     if (c == '{') return read_object(r, record, fields);
     if (c == '[') return read_array(r, record, name, fields);
-    if (c == -1) return r.fail_at("EOF while parsing a value");
+    if (c == -1) return r.fail_at(json::says::eof_value);
     return r.invalid_type("struct " + std::string(name));
 }
 
@@ -92,14 +85,14 @@ bool read_text(Reader& r, std::string& out) {
         r.eat();
         return r.read_string(out);
     }
-    if (c == -1) return r.fail_at("EOF while parsing a value");
+    if (c == -1) return r.fail_at(json::says::eof_value);
     return r.invalid_type("a string");
 }
 
 bool read_integer(Reader& r, IntType type, std::uint64_t& out) {
     const std::string_view expected = type == IntType::u16 ? "u16" : type == IntType::i64 ? "i64" : "u64";
     const int c = r.skip_ws();
-    if (c == -1) return r.fail_at("EOF while parsing a value");
+    if (c == -1) return r.fail_at(json::says::eof_value);
     if (c != '-' && !is_digit(c)) return r.invalid_type(expected);
     json::NumberValue n;
     if (!r.read_number_value(n)) return false;
@@ -147,17 +140,17 @@ bool read_variant(Reader& r, std::span<const std::string_view> words, std::size_
         r.eat();
         return word();
     }
-    if (c != '{') return r.fail_at(c == -1 ? "EOF while parsing a value" : "expected value");
+    if (c != '{') return r.fail_at(c == -1 ? json::says::eof_value : json::says::expected_value);
 
     // {"word": null}
     if (!r.enter()) return false;
     c = r.skip_ws();
-    if (c == -1) return r.fail_at("EOF while parsing a value");
+    if (c == -1) return r.fail_at(json::says::eof_value);
     if (c != '"') return r.invalid_type("variant identifier");
     r.eat();
     if (!word() || !r.colon()) return false;
     c = r.skip_ws();
-    if (c == -1) return r.fail_at("EOF while parsing a value");
+    if (c == -1) return r.fail_at(json::says::eof_value);
     if (c != 'n') return r.invalid_type("unit");
     r.eat();
     if (!r.ident("ull")) return false;
@@ -167,7 +160,7 @@ bool read_variant(Reader& r, std::span<const std::string_view> words, std::size_
         r.eat();
         return true;
     }
-    return r.fail_after(c == -1 ? "EOF while parsing an object" : "expected value");
+    return r.fail_after(c == -1 ? json::says::eof_object : json::says::expected_value);
 }
 
 bool read_null(Reader& r, bool& is_null) {
@@ -179,7 +172,7 @@ bool read_null(Reader& r, bool& is_null) {
 
 bool read_list(Reader& r, void* list, bool (*element)(Reader&, void* list)) {
     const int c = r.skip_ws();
-    if (c == -1) return r.fail_at("EOF while parsing a value");
+    if (c == -1) return r.fail_at(json::says::eof_value);
     if (c != '[') return r.invalid_type("a sequence");
     return r.each_element([&] { return element(r, list); });
 }

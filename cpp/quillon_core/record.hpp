@@ -17,7 +17,8 @@
 // Payload records (`field<&R::m>(key, presence)`): each field's decoder
 // follows from its member's type (text, optional, integer, enumeration,
 // nested record, list). They are decoded from the text as it is read, so a
-// failure carries its position:
+// failure carries its position; like the reader they answer bool, the
+// failure kept in the reader (json_reader.hpp):
 //   - object form: keys compared exactly; unknown keys skipped; a repeated
 //     field fails "duplicate field `f`"; at the end, the first required field
 //     missing in declaration order fails "missing field `f`";
@@ -111,17 +112,17 @@ struct MemberOf<M> {
 
 // ---- the payload engine (record.cpp) ----------------------------------------
 
-bool read_record(json::Reader& r, void* record, std::string_view name, std::span<const Field<TextRead>> fields);
-bool read_text(json::Reader& r, std::string& out);
+[[nodiscard]] bool read_record(json::Reader& r, void* record, std::string_view name, std::span<const Field<TextRead>> fields);
+[[nodiscard]] bool read_text(json::Reader& r, std::string& out);
 enum class IntType : std::uint8_t { u16, i64, u64 };
 // The value's bits: u16 and u64 as unsigned, i64 as two's complement.
-bool read_integer(json::Reader& r, IntType type, std::uint64_t& out);
+[[nodiscard]] bool read_integer(json::Reader& r, IntType type, std::uint64_t& out);
 // Sets `index` to the position of the word read in `words`.
-bool read_variant(json::Reader& r, std::span<const std::string_view> words, std::size_t& index);
+[[nodiscard]] bool read_variant(json::Reader& r, std::span<const std::string_view> words, std::size_t& index);
 // Steps over an optional value's null; true when the value is null.
-bool read_null(json::Reader& r, bool& is_null);
+[[nodiscard]] bool read_null(json::Reader& r, bool& is_null);
 // Reads a list, calling `element` for each element at its start.
-bool read_list(json::Reader& r, void* list, bool (*element)(json::Reader&, void* list));
+[[nodiscard]] bool read_list(json::Reader& r, void* list, bool (*element)(json::Reader&, void* list));
 
 // Payload decoders by type.
 template <class T>
@@ -204,7 +205,7 @@ constexpr Field<TextRead> field(std::string_view name, Presence presence = Prese
 
 // Decodes a payload record from the reader's position.
 template <TextDescribed R>
-bool read(json::Reader& r, R& out) {
+[[nodiscard]] bool read(json::Reader& r, R& out) {
     return Codec<R>::read(r, out);
 }
 

@@ -1,6 +1,7 @@
 // Blank texts and calendar dates.
 #include "validate.hpp"
 
+#include <optional>
 #include <string>
 
 #include "text.hpp"
@@ -16,11 +17,11 @@ error::Result<void> require_text(std::string_view field, std::string_view value)
 
 namespace {
 
-// The decimal value of an all-ASCII-digit text, or -1.
-int read_digits(std::string_view s) {
+// The decimal value of an all-ASCII-digit text; nothing for any other text.
+std::optional<int> read_digits(std::string_view s) {
     int n = 0;
     for (char c : s) {
-        if (c < '0' || c > '9') return -1;
+        if (c < '0' || c > '9') return std::nullopt;
         n = n * 10 + (c - '0');
     }
     return n;
@@ -55,13 +56,13 @@ std::int64_t day_number(std::int64_t year, std::int64_t month, std::int64_t day)
 error::Result<std::int64_t> iso_date_days(std::string_view field, std::string_view value) {
     auto bad = [&] { return Error::validation(std::string(field), "must be a date as yyyy-mm-dd"); };
     if (value.size() != 10 || value[4] != '-' || value[7] != '-') return bad();
-    const int year = read_digits(value.substr(0, 4));
-    const int month = read_digits(value.substr(5, 2));
-    const int day = read_digits(value.substr(8, 2));
-    if (year < 0 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month)) {
+    const std::optional<int> year = read_digits(value.substr(0, 4));
+    const std::optional<int> month = read_digits(value.substr(5, 2));
+    const std::optional<int> day = read_digits(value.substr(8, 2));
+    if (!year || !month || !day || *month < 1 || *month > 12 || *day < 1 || *day > days_in_month(*year, *month)) {
         return bad();
     }
-    return day_number(year, month, day);
+    return day_number(*year, *month, *day);
 }
 
 }  // namespace quillon_core::validate

@@ -91,6 +91,21 @@ TEST(operation_and_stage_selection) {
     }
 }
 
+TEST(operations_are_found_by_their_exact_name_in_listing_order) {
+    using quillon_accounts::find_operation;
+    using quillon_accounts::OpId;
+    const auto listed = quillon_accounts::accounts_ops().operations();
+    CHECK_EQ(listed.size(), std::size_t{8});
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        const auto found = find_operation(listed[i].name);
+        CHECK(found && static_cast<std::size_t>(*found) == i);
+    }
+    CHECK(find_operation("accounts.debits") == OpId::debits);
+    for (const std::string_view name : {"accounts.debits.build", "accounts.debit", "ACCOUNTS.GET", "", "describe"}) {
+        CHECK(!find_operation(name));
+    }
+}
+
 TEST(stages_decode_their_payloads_and_hand_them_on) {
     const std::string config = R"({"client_id":"cid"})";
     const std::string input = R"({"nit":"900","account_number":"77"})";
