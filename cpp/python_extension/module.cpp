@@ -318,8 +318,7 @@ PyModuleDef_Slot module_slots[] = {
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     "_native",  // m_name
-    "The merchant-accounts engine: `call(op, payload)` runs one stage of an operation\n"
-    "on JSON text and answers a JSON envelope.",  // m_doc
+    "",  // m_doc: empty by contract; `call` carries the documentation
     sizeof(State),    // m_size: zeroed by the interpreter before the exec step
     nullptr,          // m_methods: `call` is added by the exec step
     module_slots,     // m_slots
