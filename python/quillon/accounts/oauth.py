@@ -163,7 +163,8 @@ class _Endpoint(Generic[H]):
 
     @property
     def redactor(self) -> Redactor:
-        """Masks the secrets and every token this provider has handed out."""
+        """Masks the secrets and the newest tokens this provider has handed out (the
+        last four: an older one has expired or been refused since)."""
         return self._redactor
 
     def _fresh(self) -> AccessToken | None:

@@ -1,0 +1,86 @@
+"""Secrets echoed back in escaped forms are masked wherever an error shows them, in time
+in proportion to their length, and only the tokens that can still be in use are kept."""
+
+from __future__ import annotations
+
+import json
+import pickle
+import re
+import threading
+from collections.abc import Callable
+from urllib.parse import quote
+
+import pytest
+
+from conftest import NIT
+from quillon.accounts import NO_RETRY, AccessToken, ApiError, Client
+from quillon.accounts._logging import KEPT_TOKENS, Redactor
+from quillon.accounts.oauth import ClientCredentials
+from quillon.accounts.simulator import GatewaySimulator
+
+# "/" and "+" are what JSON writers and URL encoders write in the most ways.
+TOKEN = "Qz/9+Kx/Lm=Wp~Rt-5"
+
+FORMS: dict[str, Callable[[str], str]] = {
+    "JSON, slash escaped": lambda t: t.replace("/", "\\/"),
+    "JSON, \\u002f": lambda t: t.replace("/", "\\u002f"),
+    "JSON, all \\u in upper case": lambda t: "".join(f"\\u{ord(c):04X}" for c in t),
+    "percent, lower case hex": lambda t: re.sub("%..", lambda m: m[0].lower(), quote(t, safe="")),
+    "quote() keeping /": quote,
+    "mixed": lambda t: t.replace("/", "%2f", 1).replace("+", "\\u002B").replace("=", "%3D"),
+}
+
+
+@pytest.mark.parametrize("form", list(FORMS))
+def test_an_echoed_token_is_masked_in_its_escaped_forms(sim: GatewaySimulator, form: str) -> None:
+    echo = FORMS[form](TOKEN)
+    sim.issue_token(value=TOKEN)
+    # the body is written as the gateway would write it, escapes and all
+    sim.fail_next(
+        503, body=f'{{"message": "token {echo} refused"}}', retry_after=f"{'9' * 88} {echo}"
+    )
+    with (
+        Client(client_id="cid", token=AccessToken(TOKEN), base_url=sim.url, retry=NO_RETRY) as c,
+        pytest.raises(ApiError) as raised,
+    ):
+        c.list_accounts(nit=NIT)
+    err = raised.value
+    copy = pickle.loads(pickle.dumps(err))
+    shown = [str(err), repr(err), repr(err.args), repr(copy.__dict__), repr(copy.args)]
+    shown += [str(err.body_preview), str(err.retry_after)]
+    for text in shown:
+        assert "***" in text
+        assert not any(echo[i : i + 6] in text for i in range(len(echo) - 5)), text
+
+
+def test_masking_a_huge_token_takes_time_in_proportion_to_it() -> None:
+    token = "ab\\/" * 500_000  # two million characters, a quarter of them backslashes
+    redactor = Redactor([token])
+    # its JSON form, cut short by someone who did not know it
+    text = "x" * 100 + json.dumps(token)[1:-9] + "Z"
+    done = threading.Event()
+    out: list[str] = []
+
+    def scrub() -> None:
+        out.append(redactor.scrub(text, cut=True))
+        done.set()
+
+    threading.Thread(target=scrub, daemon=True).start()
+    # a guard against hanging only: this takes about a second, and took minutes
+    assert done.wait(120)
+    assert out == [text]  # no start of the token at the very end
+
+
+def test_only_the_newest_tokens_are_kept(sim: GatewaySimulator) -> None:
+    now = [1_000_000.0]
+    fetched: list[str] = []
+    with ClientCredentials(
+        token_url=sim.token_url,
+        basic_token=sim.basic_token,
+        clock=lambda: now[0],
+    ) as tokens:
+        for _ in range(KEPT_TOKENS + 2):
+            fetched.append(tokens().access_token)
+            now[0] += 7200  # expired: the next call fetches another
+        shown = tokens.redactor.scrub(" ".join([sim.basic_token, *fetched]))
+    assert shown.split() == ["***", *fetched[:2], *["***"] * KEPT_TOKENS]
