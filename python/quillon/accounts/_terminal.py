@@ -32,8 +32,9 @@ def _escape(code: int) -> str:
 
 _KEEP_LINES = {c: _escape(c) for c in _RISKY if c != 0x0A}
 _ONE_LINE = {c: _escape(c) for c in _RISKY}
-# Inside JSON strings (the only place json.dumps puts such characters).
-_JSON = {c: f"\\u{c:04x}" for c in _RISKY}
+# JSON writers escape C0 in strings themselves, and put line feeds between
+# members; the others can only stand in strings, where \uXXXX means the same.
+_JSON = {c: f"\\u{c:04x}" for c in _RISKY if c >= 0x20}
 
 
 def printable(text: str, *, lines: bool = True) -> str:
