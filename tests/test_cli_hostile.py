@@ -107,7 +107,7 @@ def test_a_token_file_s_first_line_is_the_token(
 
 
 @pytest.mark.skipif(not os.path.exists("/dev/full"), reason="needs /dev/full")
-@pytest.mark.parametrize("command", ["describe", "version"])
+@pytest.mark.parametrize("command", ["describe", "version", "--help"])
 def test_a_full_disk_is_one_line_and_a_failure(command: str) -> None:
     with open("/dev/full", "w") as full:
         done = quillon(command, environ={}, stdout=full)

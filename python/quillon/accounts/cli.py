@@ -27,7 +27,7 @@ import stat
 import sys
 from collections.abc import Callable, Mapping, Sequence
 from datetime import date
-from typing import Any, TextIO
+from typing import TYPE_CHECKING, Any, TextIO
 
 from quillon.accounts import protocol
 from quillon.accounts._tables import render
@@ -44,6 +44,9 @@ from quillon.accounts.errors import (
 )
 from quillon.accounts.models import NewAccount, StatusChange, to_jsonable
 from quillon.accounts.retry import RetryPolicy
+
+if TYPE_CHECKING:
+    from _typeshed import SupportsWrite
 
 __all__ = ["EXIT_CODES", "MAX_TOKEN_FILE", "main", "printable"]
 
@@ -110,8 +113,17 @@ def _one_of(words: Sequence[str], variable: str) -> Callable[[str], str]:
     return check
 
 
-def _common(environ: Mapping[str, str]) -> argparse.ArgumentParser:
-    p = argparse.ArgumentParser(add_help=False)
+class _Parser(argparse.ArgumentParser):
+    """argparse's parser, except that a help, version or usage text that cannot be
+    written (a full disk, say) raises, where argparse would drop it silently."""
+
+    def _print_message(self, message: str, file: SupportsWrite[str] | None = None) -> None:
+        if message:
+            (file or sys.stderr).write(message)
+
+
+def _common(environ: Mapping[str, str]) -> _Parser:
+    p = _Parser(add_help=False)
     g = p.add_argument_group("connection (flags win over the environment)")
     g.add_argument(
         "--client-id",
@@ -192,9 +204,9 @@ def _output(p: argparse.ArgumentParser, environ: Mapping[str, str]) -> None:
 def build_parser(environ: Mapping[str, str] | None = None) -> argparse.ArgumentParser:
     env = os.environ if environ is None else environ
     common = _common(env)
-    plain = argparse.ArgumentParser(add_help=False)
+    plain = _Parser(add_help=False)
     _output(plain, env)
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog="quillon-accounts",
         description="Merchant accounts at the Quillon gateway. Settings come from flags or "
         "from QUILLON_* variables; `COMMAND --help` lists them.",
