@@ -11,6 +11,8 @@ from collections.abc import Callable
 from urllib.parse import quote
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from conftest import NIT
 from quillon.accounts import NO_RETRY, AccessToken, ApiError, Client
@@ -51,6 +53,32 @@ def test_an_echoed_token_is_masked_in_its_escaped_forms(sim: GatewaySimulator, f
     for text in shown:
         assert "***" in text
         assert not any(echo[i : i + 6] in text for i in range(len(echo) - 5)), text
+
+
+def escaped(c: str, how: int) -> str:
+    """``c`` as it is, as JSON's \\u (either case) or percent-encoded (either case)."""
+    if how == 0:
+        return c
+    if how in (1, 2):
+        units = c.encode("utf-16-be")
+        hexes = [units[i : i + 2].hex() for i in range(0, len(units), 2)]
+        return "".join("\\u" + (h.upper() if how == 2 else h) for h in hexes)
+    return "".join(f"%{b:02X}" if how == 3 else f"%{b:02x}" for b in c.encode())
+
+
+@settings(max_examples=300, deadline=None)
+@given(
+    secret=st.text(st.characters(codec="utf-8", exclude_characters="\\%"), min_size=4),
+    hows=st.lists(st.integers(0, 4), min_size=1),
+    cut=st.integers(0, 3),
+)
+def test_any_mixture_of_escapes_is_masked(secret: str, hows: list[int], cut: int) -> None:
+    redactor = Redactor([secret])
+    echo = "".join(escaped(c, hows[i % len(hows)]) for i, c in enumerate(secret))
+    assert redactor.scrub(f"<{echo}>") == "<***>"
+    # cut short after a start of it: no four of its characters show
+    shown = redactor.scrub("<" + echo[: len(echo) - cut], cut=True)
+    assert shown == "<***" or len(secret) - cut < 4
 
 
 def test_masking_a_huge_token_takes_time_in_proportion_to_it() -> None:

@@ -63,7 +63,8 @@ _PARTIAL = re.compile(
     r"(?:\\(?:u[0-9A-Fa-f]{0,3}|U[0-9A-Fa-f]{0,7}|x[0-9A-Fa-f]?)?|%[0-9A-Fa-f]?"
     r"|\\u[dD][89abAB][0-9A-Fa-f]{2})\Z"
 )
-_TRAILING_BYTES = re.compile(r"(?:%[89A-Fa-f][0-9A-Fa-f]|\\x[89A-Fa-f][0-9A-Fa-f]){1,3}\Z")
+_TRAILING_BYTES = re.compile(r"(?:%[0-9A-Fa-f]{2}|\\x[0-9A-Fa-f]{2}){1,4}\Z")
+_BYTE = re.compile(r"(?:%|\\x)([0-9A-Fa-f]{2})")
 _PARTIAL_SPAN = 40
 _ONE = {"/": "/", "\\": "\\", '"': '"', "'": "'", "b": "\b", "f": "\f", "n": "\n", "r": "\r"}
 _ONE |= {"t": "\t", "0": "\0"}
@@ -269,11 +270,29 @@ def _whole(text: str) -> int:
     tail = text[-_PARTIAL_SPAN:]
     end = len(tail)
     while True:
-        m = _PARTIAL.search(tail, 0, end) or _TRAILING_BYTES.search(tail, 0, end)
-        if m is None or m.start() == end:
+        m = _PARTIAL.search(tail, 0, end)
+        start = m.start() if m else _first_bytes(tail, end)
+        if start is None or start == end:
             break
-        end = m.start()
+        end = start
     return len(text) - len(tail) + end
+
+
+def _first_bytes(text: str, end: int) -> int | None:
+    """Where the byte escapes that begin a UTF-8 character without finishing it start,
+    if ``text[:end]`` ends with such."""
+    m = _TRAILING_BYTES.search(text, 0, end)
+    if m is None:
+        return None
+    escapes = list(_BYTE.finditer(m.group()))
+    values = [int(e.group(1), 16) for e in escapes]
+    i = len(values) - 1
+    while i >= 0 and 0x80 <= values[i] < 0xC0:
+        i -= 1
+    if i < 0 or values[i] < 0xC0:
+        return None
+    need = 2 if values[i] < 0xE0 else 3 if values[i] < 0xF0 else 4
+    return None if len(values) - i >= need else m.start() + escapes[i].start()
 
 
 def _mask_view(text: str, secrets: list[str], cut: bool) -> str:
