@@ -19,6 +19,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import errno
 import json
 import logging
 import math
@@ -450,6 +451,8 @@ def _read_token(path: str) -> str:
 
 
 def _read_stdin(limit: int) -> bytes:
+    if sys.stdin is None:  # started with standard input closed
+        raise OSError(errno.EBADF, "standard input is closed")
     buffer = getattr(sys.stdin, "buffer", None)
     if buffer is not None:
         return bytes(buffer.readline(limit))
