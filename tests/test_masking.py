@@ -5,7 +5,6 @@ from __future__ import annotations
 
 import json
 import pickle
-import re
 import threading
 from collections.abc import Callable
 from urllib.parse import quote
@@ -23,11 +22,10 @@ from quillon.accounts.simulator import GatewaySimulator
 # "/" and "+" are what JSON writers and URL encoders write in the most ways.
 TOKEN = "Qz/9+Kx/Lm=Wp~Rt-5"
 
+# (each character's escapes in either letter case, and their mixtures, are
+# left to the property test below)
 FORMS: dict[str, Callable[[str], str]] = {
     "JSON, slash escaped": lambda t: t.replace("/", "\\/"),
-    "JSON, \\u002f": lambda t: t.replace("/", "\\u002f"),
-    "JSON, all \\u in upper case": lambda t: "".join(f"\\u{ord(c):04X}" for c in t),
-    "percent, lower case hex": lambda t: re.sub("%..", lambda m: m[0].lower(), quote(t, safe="")),
     "quote() keeping /": quote,
     "mixed": lambda t: t.replace("/", "%2f", 1).replace("+", "\\u002B").replace("=", "%3D"),
 }
@@ -86,16 +84,10 @@ def test_masking_a_huge_token_takes_time_in_proportion_to_it() -> None:
     redactor = Redactor([token])
     # its JSON form, cut short by someone who did not know it
     text = "x" * 100 + json.dumps(token)[1:-9] + "Z"
-    done = threading.Event()
     out: list[str] = []
-
-    def scrub() -> None:
-        out.append(redactor.scrub(text, cut=True))
-        done.set()
-
-    threading.Thread(target=scrub, daemon=True).start()
-    # a guard against hanging only: this takes about a second, and took minutes
-    assert done.wait(120)
+    worker = threading.Thread(target=lambda: out.append(redactor.scrub(text, cut=True)))
+    worker.start()
+    worker.join(120)  # a guard against hanging only: about a second now, minutes before
     assert out == [text]  # no start of the token at the very end
 
 
