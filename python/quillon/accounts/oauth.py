@@ -238,7 +238,9 @@ class _Endpoint(Generic[H]):
         detail = words.get("error_description")
         detail = detail if isinstance(detail, str) else None
         what = " ".join(x for x in (error, detail) if x) or text or "no details"
-        message = self._redactor.scrub(f"the token endpoint refused: {what}")
+        # Cut (twice as long as kept) before masking, so that masking a body of
+        # up to the answer's limit costs no more than that of a short one.
+        message = self._redactor.scrub(f"the token endpoint refused: {what[:2000]}", cut=True)
         if len(message) > 1000:
             message = message[:1000] + "..."
         if status in (401, 403) or error in _REFUSALS:
