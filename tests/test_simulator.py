@@ -2,15 +2,17 @@
 
 from __future__ import annotations
 
+import asyncio
 import json
 import socket
+import time
 from typing import Any
 
 import httpx
 import pytest
 
 from conftest import MAIN, NIT, SAVINGS
-from quillon.accounts import Client
+from quillon.accounts import NO_RETRY, AsyncClient, Client, TransportError
 from quillon.accounts.simulator import API_PATH, GatewaySimulator
 
 
@@ -120,6 +122,7 @@ def test_prefix_mimics_an_environment_path() -> None:
         ("Content-Length: -5", b"", 400),
         ("Content-Length: 30000", b"", 413),  # above the cap given below; refused unread
         ("Transfer-Encoding: chunked", b"0\r\n\r\n", 411),
+        ("Content-Length: 100", b'{"a":', 400),  # the rest never comes
         ("Content-Length: {n}", b"[" * 5000 + b"]" * 5000, 400),  # nested past the parser
     ],
 )
@@ -152,3 +155,38 @@ def test_log_is_bounded_and_faults_wait_for_a_valid_token() -> None:
         sim.clear()
         send(sim, "POST", "/saldos", "x" * 1000, token="not-a-token")
         assert sim.requests[0].body == ""  # an unauthorized body is not kept
+
+
+@pytest.mark.asyncio
+async def test_a_burst_of_concurrent_calls_is_served(sim: GatewaySimulator) -> None:
+    # as a load test opens them: 300 connections at once, none waiting for the pool
+    lent = httpx.AsyncClient(limits=httpx.Limits(max_connections=None))
+    async with (
+        lent,
+        AsyncClient(client_id="cid", token=sim.token, base_url=sim.url, http_client=lent) as c,
+    ):
+        calls = [c.get_account(nit=NIT, account_number=MAIN) for _ in range(300)]
+        # a guard against hanging only; the benchmarks measure speed
+        answers = await asyncio.wait_for(asyncio.gather(*calls), timeout=120)
+    assert {a.account.number for a in answers} == {MAIN}
+    assert len(sim.requests_to(f"/{MAIN}")) == 300
+
+
+def test_a_reset_restores_the_settings_and_outlives_a_delayed_request(
+    sim: GatewaySimulator,
+) -> None:
+    first = (sim.client_secret, sim.token_ttl)
+    sim.client_secret, sim.token_ttl = "another-secret", 5.0
+    accounts = sim.account_numbers()
+    sim.slow_next(0.5)
+    new = [{"alias": "Tarde", "category": "Gastos"}]
+    with (
+        Client(client_id="c", token=sim.token, base_url=sim.url, timeout=0.1, retry=NO_RETRY) as c,
+        pytest.raises(TransportError),
+    ):
+        c.create_accounts(nit=NIT, establishment_id=16, accounts=new)  # gives up first
+    sim.reset()  # as the pytest plugin does before the next test
+    assert (sim.client_secret, sim.token_ttl) == first
+    time.sleep(1.0)  # the delayed request wakes up meanwhile, in the new state
+    assert sim.account_numbers() == accounts
+    assert sim.requests == []

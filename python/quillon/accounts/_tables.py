@@ -7,6 +7,7 @@ from decimal import Decimal
 from enum import Enum
 from typing import Any
 
+from quillon.accounts._terminal import printable
 from quillon.accounts.models import (
     Balance,
     CreatedAccounts,
@@ -27,7 +28,8 @@ def _cell(value: Any) -> str:
         return str(value.value)
     if isinstance(value, Decimal):
         return f"{value:,.2f}"
-    return str(value)
+    # A line feed in a gateway text (an alias, say) must not start a row of its own.
+    return printable(str(value), lines=False)
 
 
 def table(
@@ -128,13 +130,14 @@ def render(result: Any) -> str:
             for e in result.establishments
             for a in e.accounts
         ]
-        head = f"{result.nit}  {_cell(result.merchant_name)}"
+        head = f"{_cell(result.nit)}  {_cell(result.merchant_name)}"
         headers = ("est.", "establishment", "account", "alias", "status", "gateway word")
         body = table(headers, est_rows)
         return f"{head}\n{body}"
     if isinstance(result, CreatedAccounts):
         head = (
-            f"{result.nit}  {_cell(result.merchant_name)}  establishment {result.establishment_id} "
+            f"{_cell(result.nit)}  {_cell(result.merchant_name)}  establishment "
+            f"{result.establishment_id} "
             f"{_cell(result.establishment_name)}"
         )
         rows = [(a.number, a.alias, a.status, a.raw_status) for a in result.accounts]

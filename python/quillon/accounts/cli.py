@@ -9,25 +9,30 @@ JSON, or as tables with ``--format table``.
 Exit status: 0 success, 2 usage or configuration, 3 validation,
 4 authentication, 5 gateway rejection (api), 6 undecodable answer,
 7 transport failure, 8 engine failure, 130 interrupted (Ctrl-C),
-141 output closed early (broken pipe), 1 anything else. No command prints a
-traceback.
+141 output closed early (broken pipe), 1 anything else (an output that
+cannot be written, on a full disk say, included). No command prints a
+traceback, and no text from outside reaches the terminal with its control
+characters or bidirectional overrides unescaped.
 """
 
 from __future__ import annotations
 
 import argparse
 import contextlib
+import errno
 import json
 import logging
 import math
 import os
+import stat
 import sys
 from collections.abc import Callable, Mapping, Sequence
 from datetime import date
-from typing import Any, TextIO
+from typing import TYPE_CHECKING, Any, TextIO
 
 from quillon.accounts import protocol
 from quillon.accounts._tables import render
+from quillon.accounts._terminal import EscapingFormatter, escape_json, printable
 from quillon.accounts.client import Client
 from quillon.accounts.config import ClientConfig, Environment
 from quillon.accounts.errors import (
@@ -41,7 +46,10 @@ from quillon.accounts.errors import (
 from quillon.accounts.models import NewAccount, StatusChange, to_jsonable
 from quillon.accounts.retry import RetryPolicy
 
-__all__ = ["EXIT_CODES", "main"]
+if TYPE_CHECKING:
+    from _typeshed import SupportsWrite
+
+__all__ = ["EXIT_CODES", "MAX_TOKEN_FILE", "main", "printable"]
 
 EXIT_OK = 0
 EXIT_OTHER = 1
@@ -56,6 +64,7 @@ EXIT_CODES: dict[type[QuillonError], int] = {
 EXIT_ENGINE = 8
 EXIT_INTERRUPTED = 130  # 128 + SIGINT, as a shell reports Ctrl-C
 EXIT_BROKEN_PIPE = 141  # 128 + SIGPIPE
+EXIT_OUTPUT = 1  # the output could not be written (a full disk, say)
 
 
 def exit_code_for(err: QuillonError) -> int:
@@ -105,17 +114,17 @@ def _one_of(words: Sequence[str], variable: str) -> Callable[[str], str]:
     return check
 
 
-# Control characters a terminal would act on, shown escaped instead.
-_CONTROLS = {c: f"\\x{c:02x}" for c in (*range(0x20), 0x7F, *range(0x80, 0xA0)) if c != 0x0A}
+class _Parser(argparse.ArgumentParser):
+    """argparse's parser, except that a help, version or usage text that cannot be
+    written (a full disk, say) raises, where argparse would drop it silently."""
+
+    def _print_message(self, message: str, file: SupportsWrite[str] | None = None) -> None:
+        if message:
+            (file or sys.stderr).write(message)
 
 
-def printable(text: str) -> str:
-    """``text`` with every control character but the line feed escaped."""
-    return text.translate(_CONTROLS)
-
-
-def _common(environ: Mapping[str, str]) -> argparse.ArgumentParser:
-    p = argparse.ArgumentParser(add_help=False)
+def _common(environ: Mapping[str, str]) -> _Parser:
+    p = _Parser(add_help=False)
     g = p.add_argument_group("connection (flags win over the environment)")
     g.add_argument(
         "--client-id",
@@ -132,8 +141,8 @@ def _common(environ: Mapping[str, str]) -> argparse.ArgumentParser:
         "--token-file",
         default=environ.get("QUILLON_TOKEN_FILE") or None,
         metavar="PATH",
-        help="read the access token from this file, or from standard input with '-' "
-        "[QUILLON_TOKEN_FILE]",
+        help="read the access token from the first line of this file (a regular file of at "
+        "most 64 KiB), or from standard input with '-' [QUILLON_TOKEN_FILE]",
     )
     g.add_argument(
         "--token-url",
@@ -196,9 +205,9 @@ def _output(p: argparse.ArgumentParser, environ: Mapping[str, str]) -> None:
 def build_parser(environ: Mapping[str, str] | None = None) -> argparse.ArgumentParser:
     env = os.environ if environ is None else environ
     common = _common(env)
-    plain = argparse.ArgumentParser(add_help=False)
+    plain = _Parser(add_help=False)
     _output(plain, env)
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog="quillon-accounts",
         description="Merchant accounts at the Quillon gateway. Settings come from flags or "
         "from QUILLON_* variables; `COMMAND --help` lists them.",
@@ -412,16 +421,53 @@ def _client(args: argparse.Namespace, environ: Mapping[str, str]) -> Client:
     )
 
 
+MAX_TOKEN_FILE = 64 * 1024
+"""The most bytes ``--token-file`` reads; a longer file (or standard input) is refused."""
+
+
 def _read_token(path: str) -> str:
+    """The first line of the token file (or of standard input, for '-').
+
+    Only a regular file is opened, without waiting (a FIFO with no writer
+    would block, a device could be endless), and at most MAX_TOKEN_FILE
+    bytes (and one more, to tell a longer line) are read.
+    """
+    shown = printable(path, lines=False)
     try:
-        if path == "-":
-            text = sys.stdin.readline()
-        else:
-            with open(path, encoding="utf-8") as f:
-                text = f.readline()
-    except (OSError, UnicodeDecodeError) as exc:
-        raise _UsageError(f"cannot read the token file {path}: {type(exc).__name__}") from None
-    return text.rstrip("\r\n")
+        data = _read_stdin(MAX_TOKEN_FILE + 1) if path == "-" else _read_regular(path, shown)
+    except OSError as exc:
+        reason = exc.strerror or type(exc).__name__
+        raise _UsageError(f"cannot read the token file {shown}: {reason}") from None
+    line = data.split(b"\n", 1)[0]
+    if len(line) > MAX_TOKEN_FILE:
+        raise _UsageError(
+            f"the first line of the token file {shown} is longer than "
+            f"{MAX_TOKEN_FILE // 1024} KiB; it should hold the token alone"
+        )
+    try:
+        return line.decode("utf-8").rstrip("\r")
+    except UnicodeDecodeError:
+        raise _UsageError(f"the token file {shown} is not UTF-8 text") from None
+
+
+def _read_stdin(limit: int) -> bytes:
+    if sys.stdin is None:  # started with standard input closed
+        raise OSError(errno.EBADF, "standard input is closed")
+    buffer = getattr(sys.stdin, "buffer", None)
+    if buffer is not None:
+        return bytes(buffer.readline(limit))
+    return sys.stdin.readline(limit).encode("utf-8", "surrogateescape")
+
+
+def _read_regular(path: str, shown: str) -> bytes:
+    if not stat.S_ISREG(os.stat(path).st_mode):
+        raise _UsageError(f"the token file {shown} is not a regular file")
+    # Opened without blocking, in case it was swapped for a FIFO since.
+    fd = os.open(path, os.O_RDONLY | getattr(os, "O_NONBLOCK", 0))
+    with os.fdopen(fd, "rb") as f:
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            raise _UsageError(f"the token file {shown} is not a regular file")
+        return f.read(MAX_TOKEN_FILE + 1)
 
 
 def _run_operation(args: argparse.Namespace, environ: Mapping[str, str]) -> Any:
@@ -475,32 +521,27 @@ def _print_result(result: Any, fmt: str, stdout: TextIO) -> None:
     if fmt == "table":
         print(printable(render(result)), file=stdout)
     else:
-        print(json.dumps(to_jsonable(result), indent=2, ensure_ascii=False), file=stdout)
+        text = json.dumps(to_jsonable(result), indent=2, ensure_ascii=False)
+        print(escape_json(text), file=stdout)
+    stdout.flush()
 
 
 def _print_error(err: QuillonError, fmt: str, stderr: TextIO) -> None:
     flag = FLAGS.get(err.field) if isinstance(err, ValidationError) else None
     if fmt == "json":
         obj = err.to_dict() | ({"flag": flag} if flag else {})
-        print(json.dumps({"error": obj}, ensure_ascii=False), file=stderr)
+        print(escape_json(json.dumps({"error": obj}, ensure_ascii=False)), file=stderr)
     elif flag is not None:
-        print(printable(f"error ({err.kind}): {flag}: {err.message}"), file=stderr)
+        print(printable(f"error ({err.kind}): {flag}: {err.message}", lines=False), file=stderr)
     else:
-        print(printable(f"error ({err.kind}): {err}"), file=stderr)
-
-
-class _PrintableFormatter(logging.Formatter):
-    """Log lines with control characters escaped: they may quote the gateway."""
-
-    def format(self, record: logging.LogRecord) -> str:
-        return printable(super().format(record))
+        print(printable(f"error ({err.kind}): {err}", lines=False), file=stderr)
 
 
 def _configure_logging(verbosity: int, stderr: TextIO) -> None:
     if verbosity <= 0:
         return
     handler = logging.StreamHandler(stderr)
-    handler.setFormatter(_PrintableFormatter("%(asctime)s %(levelname)s %(name)s: %(message)s"))
+    handler.setFormatter(EscapingFormatter("%(asctime)s %(levelname)s %(name)s: %(message)s"))
     root = logging.getLogger("quillon.accounts")
     root.addHandler(handler)
     root.setLevel(logging.DEBUG if verbosity > 1 else logging.INFO)
@@ -517,16 +558,32 @@ def main(
     out = stdout or sys.stdout
     err = stderr or sys.stderr
     try:
-        return _main(argv, environ, out, err)
+        code = _main(argv, environ, out, err)
+        out.flush()
+        return code
     except KeyboardInterrupt:
         return EXIT_INTERRUPTED
     except BrokenPipeError:
         # The reader went away (`| head`, say): nothing more to say, and
-        # nothing to say it to. Python's own flush at exit must not complain either.
-        if out is sys.stdout:
-            with contextlib.suppress(OSError, ValueError):
-                os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        # nothing to say it to.
+        _drop_output(out)
         return EXIT_BROKEN_PIPE
+    except OSError as exc:
+        # The output could not be written (a full disk, say): one line, if
+        # standard error can take it.
+        _drop_output(out)
+        with contextlib.suppress(OSError, ValueError):
+            reason = exc.strerror or type(exc).__name__
+            print(f"quillon-accounts: cannot write the output: {reason}", file=err, flush=True)
+        return EXIT_OUTPUT
+
+
+def _drop_output(out: TextIO) -> None:
+    """Makes Python's own flush of standard output at exit silent: what could not be
+    written is dropped."""
+    if out is sys.stdout:
+        with contextlib.suppress(OSError, ValueError):
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
 
 
 def _main(
@@ -557,13 +614,13 @@ def _main(
                 _run_operation(args, os.environ if environ is None else environ), fmt, out
             )
     except _UsageError as exc:
-        print(f"quillon-accounts: {exc}", file=err)
+        print(printable(f"quillon-accounts: {exc}", lines=False), file=err)
         return EXIT_USAGE
     except QuillonError as exc:
         _print_error(exc, fmt, err)
         return exit_code_for(exc)
     except (TypeError, ValueError) as exc:
-        print(f"quillon-accounts: {exc}", file=err)
+        print(printable(f"quillon-accounts: {exc}", lines=False), file=err)
         return EXIT_USAGE
     return EXIT_OK
 

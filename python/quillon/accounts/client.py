@@ -181,7 +181,7 @@ def _final(err: QuillonError, response: HttpResponse, redactor: Redactor) -> Qui
     clean = err.scrubbed(lambda text: redactor.scrub(text, cut=True), limit=MAX_ERROR_TEXT)
     if isinstance(clean, ApiError):
         retry_after = response.headers.get("retry-after")
-        clean.retry_after = None if retry_after is None else redactor.scrub(retry_after[:100])
+        clean.retry_after = None if retry_after is None else redactor.scrub(retry_after)[:100]
     return clean
 
 

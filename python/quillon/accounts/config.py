@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 import os
 import time
 import urllib.parse
@@ -10,7 +11,7 @@ from dataclasses import dataclass, field
 from enum import Enum
 from typing import Any
 
-from quillon.accounts.errors import ValidationError
+from quillon.accounts.errors import DecodeError, ValidationError
 
 __all__ = [
     "AccessToken",
@@ -21,11 +22,47 @@ __all__ = [
     "TokenSource",
     "check_base_url",
     "check_credential",
+    "token_lifetime",
 ]
 
 # Tokens are refreshed this many seconds before their stated expiry, so that a
 # token does not run out while its request is on the way.
 EXPIRY_LEEWAY_SECONDS = 30
+
+MAX_TOKEN_LIFETIME = 1_000_000_000
+"""The longest lifetime a token answer may state, in seconds (about 31 years)."""
+
+
+def token_lifetime(value: object) -> int:
+    """The seconds of validity a token answer states in ``expires_in``.
+
+    A whole number from 0 to :data:`MAX_TOKEN_LIFETIME`: a JSON integer, a
+    number with no fraction (``3600.0``) or a text of ASCII digits. Anything
+    else (a fraction, NaN, infinity, a boolean, a negative or larger number,
+    other digits, another type) is not a lifetime this client can keep a
+    token by, and raises :class:`~quillon.accounts.errors.DecodeError`.
+    """
+    seconds: int | None = None
+    if isinstance(value, bool):
+        pass
+    elif isinstance(value, int):
+        seconds = value
+    elif isinstance(value, float):
+        if math.isfinite(value) and value.is_integer():
+            seconds = int(value)
+    elif isinstance(value, str):
+        text = value.strip()
+        if text.isascii() and text.isdigit() and len(text) <= 10:
+            seconds = int(text)
+    if seconds is None or not 0 <= seconds <= MAX_TOKEN_LIFETIME:
+        shown = repr(value) if isinstance(value, (int, float, str)) else type(value).__name__
+        if len(shown) > 40:
+            shown = shown[:40] + "..."
+        raise DecodeError(
+            f"the token's expires_in must be a whole number of seconds from 0 to "
+            f"{MAX_TOKEN_LIFETIME}, not {shown}"
+        )
+    return seconds
 
 
 class Environment(str, Enum):
@@ -69,30 +106,43 @@ class AccessToken:
     def from_json(cls, obj: Mapping[str, Any]) -> AccessToken:
         """Reads a token as an OAuth token endpoint or a cache file writes it.
 
-        ``expires_at`` is taken as is; failing that, ``expires_in`` is counted from now.
+        ``expires_at`` is taken as is (whole seconds since the epoch); failing
+        that, ``expires_in`` is counted from now (see :func:`token_lifetime`).
+        Members that are missing or of the wrong kind raise
+        :class:`~quillon.accounts.errors.DecodeError`.
         """
-        if "expires_at" in obj:
-            expires_at = int(obj["expires_at"])
-        elif "expires_in" in obj:
-            expires_at = int(time.time()) + int(obj["expires_in"])
+        value = obj.get("access_token") if isinstance(obj, Mapping) else None
+        if not isinstance(value, str):
+            raise DecodeError("a token needs its access_token as a text")
+        at = obj.get("expires_at")
+        if at is not None:
+            if isinstance(at, bool) or not isinstance(at, int) or not 0 <= at < 2**63:
+                raise DecodeError("a token's expires_at must be whole seconds since the epoch")
+            expires_at = at
+        elif obj.get("expires_in") is not None:
+            expires_at = int(time.time()) + token_lifetime(obj["expires_in"])
         else:
             expires_at = 2**63 - 1
+        token_type, scope = obj.get("token_type"), obj.get("scope")
         return cls(
-            access_token=str(obj["access_token"]),
-            token_type=str(obj.get("token_type", "Bearer")),
+            access_token=value,
+            token_type=token_type if isinstance(token_type, str) and token_type else "Bearer",
             expires_at=expires_at,
-            scope=obj.get("scope"),
+            scope=scope if isinstance(scope, str) else None,
         )
 
 
-def check_credential(value: object, field: str) -> None:
+def check_credential(value: object, field: str, *, empty: bool = False) -> None:
     """Refuses a token or client id that could not travel safely in a header.
 
     Control characters, white space at either end and anything but ASCII are
-    refused; the message never shows the value.
+    refused, and so is an empty text unless ``empty`` allows it; the message
+    never shows the value.
     """
     if not isinstance(value, str):
         raise ValidationError(f"must be a text, not {type(value).__name__}", field=field)
+    if not value and not empty:
+        raise ValidationError("is empty", field=field)
     if not value.isascii():
         raise ValidationError("holds a character that is not ASCII", field=field)
     if not value.isprintable():
@@ -157,7 +207,7 @@ class ClientConfig:
                 raise ValidationError(
                     f"unknown environment {str(env)[:40]!r}; valid: {valid}", field="environment"
                 ) from None
-        check_credential(self.client_id, "client_id")
+        check_credential(self.client_id, "client_id", empty=True)
         if self.base_url is not None:
             check_base_url(self.base_url)
 

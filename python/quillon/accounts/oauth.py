@@ -34,13 +34,20 @@ import httpx
 
 from quillon.accounts import _body, _deadline
 from quillon.accounts._logging import Redactor, logger
-from quillon.accounts.config import EXPIRY_LEEWAY_SECONDS, AccessToken, ClientConfig
+from quillon.accounts.config import (
+    EXPIRY_LEEWAY_SECONDS,
+    AccessToken,
+    ClientConfig,
+    check_credential,
+    token_lifetime,
+)
 from quillon.accounts.errors import (
     ApiError,
     AuthenticationError,
     DecodeError,
     QuillonError,
     TransportError,
+    ValidationError,
 )
 from quillon.accounts.retry import MAYBE_SENT, NOT_SENT
 
@@ -156,7 +163,8 @@ class _Endpoint(Generic[H]):
 
     @property
     def redactor(self) -> Redactor:
-        """Masks the secrets and every token this provider has handed out."""
+        """Masks the secrets and the newest tokens this provider has handed out (the
+        last four: an older one has expired or been refused since)."""
         return self._redactor
 
     def _fresh(self) -> AccessToken | None:
@@ -197,34 +205,42 @@ class _Endpoint(Generic[H]):
             body = None
         if resp.status_code != 200:
             raise self._refusal(resp.status_code, body, text)
-        if not isinstance(body, Mapping) or not isinstance(body.get("access_token"), str):
+        answer: Mapping[str, Any] = body if isinstance(body, Mapping) else {}
+        value = answer.get("access_token")
+        if not isinstance(value, str):
             raise DecodeError("the token endpoint's answer has no access_token")
-        value = body["access_token"]
         self._redactor.add(value)
+        try:
+            check_credential(value, "access_token")
+        except ValidationError as err:
+            raise DecodeError(
+                f"the token endpoint's access_token cannot be sent in a header: it {err.message}"
+            ) from None
+        expires_in = answer.get("expires_in")
+        # No stated lifetime: the token is kept until the gateway refuses it.
+        lifetime = None if expires_in is None else token_lifetime(expires_in)
         now = self._clock()
-        expires_in = body.get("expires_in")
-        if isinstance(expires_in, str) and expires_in.isdigit():
-            expires_in = int(expires_in)
-        expires_at = (
-            int(now + expires_in)
-            if isinstance(expires_in, int) and not isinstance(expires_in, bool)
-            else 2**63 - 1
-        )
+        token_type, scope = answer.get("token_type"), answer.get("scope")
         token = AccessToken(
             access_token=value,
-            token_type=str(body.get("token_type") or "Bearer"),
-            expires_at=expires_at,
-            scope=body.get("scope") if isinstance(body.get("scope"), str) else None,
+            token_type=token_type if isinstance(token_type, str) and token_type else "Bearer",
+            expires_at=2**63 - 1 if lifetime is None else int(now) + lifetime,
+            scope=scope if isinstance(scope, str) else None,
         )
         self._cached, self._fetched_at = token, now
-        logger.debug("new access token, valid for %s s", expires_in)
+        logger.debug("new access token, valid for %s s", lifetime)
         return token
 
     def _refusal(self, status: int, body: Any, text: str) -> QuillonError:
-        error = body.get("error") if isinstance(body, Mapping) else None
-        detail = body.get("error_description") if isinstance(body, Mapping) else None
-        what = " ".join(str(x) for x in (error, detail) if x) or text or "no details"
-        message = self._redactor.scrub(f"the token endpoint refused: {what}")
+        words = body if isinstance(body, Mapping) else {}
+        # OAuth's members are texts; anything else in them is not taken for a word.
+        error = words.get("error") if isinstance(words.get("error"), str) else None
+        detail = words.get("error_description")
+        detail = detail if isinstance(detail, str) else None
+        what = " ".join(x for x in (error, detail) if x) or text or "no details"
+        # Cut (twice as long as kept) before masking, so that masking a body of
+        # up to the answer's limit costs no more than that of a short one.
+        message = self._redactor.scrub(f"the token endpoint refused: {what[:2000]}", cut=True)
         if len(message) > 1000:
             message = message[:1000] + "..."
         if status in (401, 403) or error in _REFUSALS:

@@ -6,8 +6,10 @@ Installed with the package and loaded by pytest on its own (entry point
 ``quillon_simulator``
     A running :class:`~quillon.accounts.simulator.GatewaySimulator` on a free
     loopback port, started once per session and reset before each test:
-    its accounts, statuses, tokens, scripted failures and request log are as
-    new, and its movements are drawn from ``quillon_seed``.
+    its accounts, statuses, tokens, settings (``token_ttl``,
+    ``client_secret``), scripted failures and request log are as new, and its
+    movements are drawn from ``quillon_seed``. A request of an earlier test
+    still held up by a scripted delay changes nothing in the next one.
 ``quillon_seed``
     The seed of the made-up movements (None: the simulator's default).
     Override it to seed: ``@pytest.fixture`` in a ``conftest.py``, or

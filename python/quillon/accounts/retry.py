@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import email.utils
+import math
 import random
 import time
 from dataclasses import dataclass, field
@@ -80,16 +81,28 @@ class RetryPolicy:
             raise ValueError("max_attempts must be at least 1")
         if not 0.0 <= self.jitter <= 1.0:
             raise ValueError("jitter must lie between 0 and 1")
-        if self.initial_backoff < 0 or self.max_backoff < 0 or self.max_elapsed < 0:
-            raise ValueError("backoff and time limits must not be negative")
+        waits = (self.initial_backoff, self.multiplier, self.max_backoff)
+        if not all(math.isfinite(w) and w >= 0 for w in waits) or self.max_elapsed < 0:
+            raise ValueError("backoff, multiplier and time limits must be numbers, not negative")
         if not self.max_elapsed > 0:
             raise ValueError("max_elapsed must be above 0: it is the deadline of the whole call")
 
     def backoff(self, retry: int) -> float:
         """The wait before retry number ``retry`` (1 for the first retry), jitter included."""
-        base = min(self.max_backoff, self.initial_backoff * self.multiplier ** max(0, retry - 1))
+        base = self._base(retry)
         spread = base * self.jitter
         return max(0.0, base + self.rng.uniform(-spread, spread))
+
+    def _base(self, retry: int) -> float:
+        """``initial_backoff * multiplier ** (retry - 1)`` capped at ``max_backoff``,
+        compared in logarithms so that no power past the cap is ever computed."""
+        steps = max(0, retry - 1)
+        initial, growth, cap = self.initial_backoff, self.multiplier, self.max_backoff
+        if initial <= 0 or cap <= 0:
+            return 0.0
+        if growth > 1 and steps * math.log(growth) >= math.log(cap) - math.log(initial):
+            return cap
+        return min(cap, initial * growth**steps)
 
     def next_delay(
         self, attempts: int, elapsed: float, retry_after: float | None = None

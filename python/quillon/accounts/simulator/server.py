@@ -34,6 +34,12 @@ log = logging.getLogger("quillon.accounts.simulator")
 DEFAULT_MAX_BODY = 1 << 20
 # How many requests the log keeps, the oldest dropped first.
 DEFAULT_LOG_SIZE = 1000
+# Once the headers are in, each piece of the body must arrive within this many
+# seconds: a body shorter than its Content-Length is answered 400 then.
+BODY_TIMEOUT = 2.0
+# Connections the kernel completes before the server accepts them: a load
+# test's burst of hundreds must not be dropped and left to retransmission timers.
+LISTEN_BACKLOG = 1024
 
 
 @dataclass(frozen=True)
@@ -75,6 +81,7 @@ class _Handler(BaseHTTPRequestHandler):
 class _Server(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+    request_queue_size = LISTEN_BACKLOG
 
     def __init__(self, address: tuple[str, int], sim: GatewaySimulator) -> None:
         self.sim = sim
@@ -114,6 +121,10 @@ class GatewaySimulator(FaultScript):
         self.oauth_client_id = "sim-client"
         self.client_secret = client_secret or "sim-secret-" + secrets.token_hex(8)
         self.token_ttl = token_ttl
+        self._first_settings = (self.client_secret, token_ttl)
+        # Counts resets: a request that began before one (held up by a delay,
+        # say) is answered without touching the state that followed.
+        self._generation = 0
         self.token_delay = 0.0
         self.tokens_granted = 0
         self._address = (host, port)
@@ -134,10 +145,15 @@ class GatewaySimulator(FaultScript):
     def reset(self, seed: int | None = None) -> None:
         """Back to the first state: the fixed accounts and statuses, only ``token``
         accepted, no scripted failure, an empty request log, no token granted and
-        none delayed.
-        ``seed`` draws other made-up movements (None: the usual ones)."""
+        none delayed, the first ``client_secret`` and ``token_ttl``.
+        ``seed`` draws other made-up movements (None: the usual ones).
+
+        A request still under way (held up by a scripted delay, say) is then
+        answered with 503 or dropped, and changes nothing."""
         self.clear()
         with self._lock:
+            self._generation += 1
+            self.client_secret, self.token_ttl = self._first_settings
             self._state = GatewayState(seed)
             value = self.token.access_token
             self._tokens = {value: float(2**62)}
@@ -281,7 +297,18 @@ class GatewaySimulator(FaultScript):
         if length > self._max_body:
             self._refuse(h, 413, f"El cuerpo supera {self._max_body} bytes")
             return None
-        return h.rfile.read(length) if length else b""
+        if not length:
+            return b""
+        h.connection.settimeout(BODY_TIMEOUT)
+        try:
+            data = h.rfile.read(length)
+        except OSError:  # a timeout among them
+            data = b""
+        h.connection.settimeout(h.timeout)
+        if len(data) < length:
+            self._refuse(h, 400, "El cuerpo es más corto que su Content-Length")
+            return None
+        return data
 
     def _refuse(self, h: _Handler, status: int, message: str) -> None:
         # The rest of the request is not read, so the connection cannot carry another.
@@ -296,15 +323,19 @@ class GatewaySimulator(FaultScript):
             self._refuse(h, 500, "Error interno del simulador")
 
     def _serve(self, h: _Handler) -> None:
+        generation = self._generation
         path = h.path.split("?", 1)[0]
         raw = self._read_body(h)
         if raw is None:
             return
         if path == self._prefix + TOKEN_PATH:
-            self._grant(h, raw)
+            self._grant(h, raw, generation)
             return
         authorized = self._authorized(h.headers.get("Authorization"))
         with self._lock:
+            if generation != self._generation:
+                h.close_connection = True
+                return
             self._log.append(
                 RecordedRequest(
                     method=h.command,
@@ -330,6 +361,9 @@ class GatewaySimulator(FaultScript):
         if fault is not None:
             if fault.delay and self._stopping.wait(fault.delay):
                 return
+            if generation != self._generation:  # reset while it waited
+                h.close_connection = True
+                return
             if fault.drop:
                 h.close_connection = True
                 return
@@ -345,13 +379,13 @@ class GatewaySimulator(FaultScript):
             )
             return
         try:
-            data = self._route(h.command, path, raw)
+            data = self._route(h.command, path, raw, generation)
         except Rejection as rej:
             self._send_json(h, rej.status, rej.body())
             return
         self._send_json(h, 200, {"code": "00", "message": "Operación exitosa", "data": data})
 
-    def _grant(self, h: _Handler, raw: bytes) -> None:
+    def _grant(self, h: _Handler, raw: bytes, generation: int) -> None:
         """The token endpoint: the client-credentials grant, client authenticated by Basic."""
         if h.command != "POST":
             self._send_json(h, 405, {"error": "invalid_request"})
@@ -370,8 +404,11 @@ class GatewaySimulator(FaultScript):
         if self.token_delay and self._stopping.wait(self.token_delay):
             return
         with self._lock:
+            if generation != self._generation:  # reset while it waited
+                h.close_connection = True
+                return
             self.tokens_granted += 1
-        token = self.issue_token(self.token_ttl)
+            token = self.issue_token(self.token_ttl)
         answer: dict[str, Any] = {
             "access_token": token.access_token,
             "token_type": "Bearer",
@@ -394,7 +431,7 @@ class GatewaySimulator(FaultScript):
             self.client_secret,
         )
 
-    def _route(self, method: str, path: str, raw: bytes) -> Any:
+    def _route(self, method: str, path: str, raw: bytes, generation: int) -> Any:
         base = self._prefix + API_PATH
         if not (path == base or path.startswith(base + "/")):
             raise Rejection(404, "404", "NF-404", [f"Recurso {path} no encontrado"])
@@ -410,6 +447,8 @@ class GatewaySimulator(FaultScript):
             return obj
 
         with self._lock:
+            if generation != self._generation:  # the simulator was reset meanwhile
+                raise Rejection(503, "01", "SIM-RESET", ["El simulador se reinició"])
             return self._state.answer(method, segments, body)
 
     @staticmethod
