@@ -17,7 +17,6 @@ from quillon.accounts import (
     RECONCILE,
     AccessToken,
     Client,
-    _answers,
     _body,
     _objects,
     models,
@@ -122,7 +121,7 @@ def test_failed_answers_are_left_to_the_call_path(op: str, status: int, body: by
 def test_only_utf8_bodies_are_taken() -> None:
     body = json.dumps({"code": "00", "data": MANY}).encode()
     for charset, taken in [("utf-8", 1), (None, 1), ("latin-1", 0), ("UTF8", 1), ("no-such", 1)]:
-        assert (_answers.from_bytes("accounts.debits", 200, body, charset) is not None) == taken
+        assert (OPERATIONS["accounts.debits"].fast_result(200, body, charset) is not None) == taken
 
 
 @pytest.mark.parametrize(
