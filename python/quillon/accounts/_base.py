@@ -32,6 +32,7 @@ from quillon.accounts.models import (
     BalancesQuery,
     CreateAccounts,
     DateLike,
+    MerchantRange,
     NewAccount,
     StatusChange,
     StatusChanges,
@@ -307,6 +308,14 @@ class ClientBase:
     ) -> StatusChanges:
         items = tuple(coerce(StatusChange, c, "changes") for c in changes)
         return StatusChanges(nit=nit, changes=items)
+
+    @staticmethod
+    def _reconcile_input(nit: str, date_from: DateLike, date_to: DateLike) -> MerchantRange:
+        return MerchantRange(
+            nit=nit,
+            date_from=date_text(date_from, "date_from"),
+            date_to=date_text(date_to, "date_to"),
+        )
 
     @staticmethod
     def _range_input(

@@ -13,7 +13,8 @@ inflated, and the body for the package's own reader (:data:`BODY`).
 
 from __future__ import annotations
 
-from typing import cast
+import contextlib
+from typing import Any
 
 import httpx
 
@@ -27,47 +28,49 @@ LIMIT = "quillon_accounts.limit"
 BODY = "quillon_accounts.body"
 
 
-def _reader(response: httpx.Response) -> BodyReader | None:
-    bound = response.request.extensions.get(LIMIT)
-    if bound is None or response.is_stream_consumed:
-        return None
-    limit, deadline = bound
-    return BodyReader(response.headers.get("content-encoding"), limit, deadline)
+class _Taker:
+    """Takes the body of one response: the bytes as received, and as the package reads them."""
 
+    __slots__ = ("_reader", "response", "stream")
 
-def _keep(response: httpx.Response, raw: list[bytes], reader: BodyReader) -> None:
-    response.extensions[BODY] = reader.finish()
-    response.stream = httpx.ByteStream(b"".join(raw))
+    def __init__(self, response: httpx.Response, reader: BodyReader) -> None:
+        self.response = response
+        self.stream: Any = response.stream
+        self._reader = reader
+
+    @classmethod
+    def of(cls, response: httpx.Response) -> _Taker | None:
+        """A taker for a response to one of the package's requests, not yet read."""
+        bound = response.request.extensions.get(LIMIT)
+        if bound is None or response.is_stream_consumed:
+            return None
+        limit, deadline = bound
+        reader = BodyReader(response.headers.get("content-encoding"), limit, deadline)
+        return cls(response, reader)
+
+    def feed(self, chunk: bytes) -> bytes:
+        """Counts ``chunk`` against the limit and the deadline; gives it back."""
+        self._reader.feed(chunk)
+        return chunk
+
+    def keep(self, raw: list[bytes]) -> None:
+        """Leaves the body to the package's reader, and the bytes to the hooks that follow."""
+        self.response.extensions[BODY] = self._reader.finish()
+        self.response.stream = httpx.ByteStream(b"".join(raw))
 
 
 def _read_first(response: httpx.Response) -> None:
-    reader = _reader(response)
-    if reader is None:
-        return
-    stream = cast(httpx.SyncByteStream, response.stream)
-    raw: list[bytes] = []
-    try:
-        for chunk in stream:
-            raw.append(chunk)
-            reader.feed(chunk)
-    finally:
-        stream.close()
-    _keep(response, raw, reader)
+    taker = _Taker.of(response)
+    if taker is not None:
+        with contextlib.closing(taker.stream):
+            taker.keep([taker.feed(chunk) for chunk in taker.stream])
 
 
 async def _aread_first(response: httpx.Response) -> None:
-    reader = _reader(response)
-    if reader is None:
-        return
-    stream = cast(httpx.AsyncByteStream, response.stream)
-    raw: list[bytes] = []
-    try:
-        async for chunk in stream:
-            raw.append(chunk)
-            reader.feed(chunk)
-    finally:
-        await stream.aclose()
-    _keep(response, raw, reader)
+    taker = _Taker.of(response)
+    if taker is not None:
+        async with contextlib.aclosing(taker.stream):
+            taker.keep([taker.feed(chunk) async for chunk in taker.stream])
 
 
 def ensure(http: httpx.Client | httpx.AsyncClient) -> None:

@@ -15,48 +15,19 @@ from typing import Any, ParamSpec, TypeVar, cast
 
 import httpx
 
-from quillon.accounts import _body, _deadline
+from quillon.accounts import _body, _deadline, models, protocol
 from quillon.accounts._base import ClientBase
 from quillon.accounts._body import DEFAULT_MAX_RESPONSE_BYTES
 from quillon.accounts._call import Answer, Call, Done, Failure, Fetch, Send, Sleep
 from quillon.accounts._iterate import AsyncRanges
 from quillon.accounts.config import AccessToken, AsyncTokenProvider, ClientConfig, Environment
-from quillon.accounts.models import (
-    AccountRef,
-    Balance,
-    BalancesQuery,
-    CreatedAccounts,
-    DateLike,
-    MerchantAccount,
-    MerchantAccounts,
-    MerchantRange,
-    MerchantRef,
-    Movement,
-    NewAccount,
-    Reconciliation,
-    StatusChange,
-    StatusChanged,
-    date_text,
-)
 from quillon.accounts.oauth import AsyncClientCredentials
-from quillon.accounts.protocol import (
-    BALANCES,
-    CREATE_ACCOUNTS,
-    CREDITS,
-    DEBITS,
-    GET_ACCOUNT,
-    LIST_ACCOUNTS,
-    RECONCILE,
-    SET_STATUS,
-    InputRecord,
-    Operation,
-)
 from quillon.accounts.raw_response import RawResponse, raw_response_async
 from quillon.accounts.retry import RetryPolicy
 
 __all__ = ["AsyncClient"]
 
-In = TypeVar("In", bound=InputRecord)
+In = TypeVar("In", bound=protocol.InputRecord)
 R = TypeVar("R")
 P = ParamSpec("P")
 
@@ -99,7 +70,8 @@ class AsyncClient(AsyncRanges, ClientBase):
         options = dict(locals())
         del options["self"]
         ClientBase.__init__(self, **options)
-        self._lock: asyncio.Lock | None = None
+        # Shared with the clients derived from this one (with_options).
+        self._lock = asyncio.Lock()
 
     async def __aenter__(self) -> AsyncClient:
         return self
@@ -134,8 +106,6 @@ class AsyncClient(AsyncRanges, ClientBase):
     async def _token(self, fetch: Fetch) -> AccessToken | None:
         if not self._needs_token(fetch.refused):
             return self._token_now()
-        if self._lock is None:
-            self._lock = asyncio.Lock()
         try:
             async with _deadline.within(fetch.deadline), self._lock:
                 if not self._needs_token(fetch.refused):  # another call fetched it meanwhile
@@ -147,7 +117,7 @@ class AsyncClient(AsyncRanges, ClientBase):
         except TimeoutError:
             raise self._no_token() from None
 
-    async def execute(self, operation: Operation[In, R], input: In) -> R:
+    async def execute(self, operation: protocol.Operation[In, R], input: In) -> R:
         """Runs one operation with its input record: build, send (with retries), parse.
 
         The whole call, retries and waits included, ends within ``retry.max_elapsed``.
@@ -181,60 +151,62 @@ class AsyncClient(AsyncRanges, ClientBase):
         Sleep: _pause,
     }
 
-    async def get_account(self, *, nit: str, account_number: str) -> MerchantAccount:
+    async def get_account(self, *, nit: str, account_number: str) -> models.MerchantAccount:
         """One account with its merchant and establishment (see :meth:`Client.get_account`)."""
-        return await self.execute(GET_ACCOUNT, AccountRef(nit=nit, account_number=account_number))
+        return await self.execute(
+            protocol.GET_ACCOUNT, models.AccountRef(nit=nit, account_number=account_number)
+        )
 
-    async def list_accounts(self, *, nit: str) -> MerchantAccounts:
+    async def list_accounts(self, *, nit: str) -> models.MerchantAccounts:
         """Every establishment of the merchant with its accounts."""
-        return await self.execute(LIST_ACCOUNTS, MerchantRef(nit=nit))
+        return await self.execute(protocol.LIST_ACCOUNTS, models.MerchantRef(nit=nit))
 
     async def create_accounts(
-        self, *, nit: str, establishment_id: int, accounts: Iterable[NewAccount | Mapping[str, str]]
-    ) -> CreatedAccounts:
+        self,
+        *,
+        nit: str,
+        establishment_id: int,
+        accounts: Iterable[models.NewAccount | Mapping[str, str]],
+    ) -> models.CreatedAccounts:
         """Opens accounts under an establishment (see :meth:`Client.create_accounts`)."""
         return await self.execute(
-            CREATE_ACCOUNTS, self._create_input(nit, establishment_id, accounts)
+            protocol.CREATE_ACCOUNTS, self._create_input(nit, establishment_id, accounts)
         )
 
     async def set_status(
-        self, *, nit: str, changes: Iterable[StatusChange | Mapping[str, Any]]
-    ) -> list[StatusChanged]:
+        self, *, nit: str, changes: Iterable[models.StatusChange | Mapping[str, Any]]
+    ) -> list[models.StatusChanged]:
         """Gives accounts a new status (see :meth:`Client.set_status`)."""
-        return await self.execute(SET_STATUS, self._status_input(nit, changes))
+        return await self.execute(protocol.SET_STATUS, self._status_input(nit, changes))
 
     async def reconcile(
-        self, *, nit: str, date_from: DateLike, date_to: DateLike
-    ) -> Reconciliation:
+        self, *, nit: str, date_from: models.DateLike, date_to: models.DateLike
+    ) -> models.Reconciliation:
         """Movements and balances of at most 7 days (see :meth:`Client.reconcile`)."""
         return await self.execute(
-            RECONCILE,
-            MerchantRange(
-                nit=nit,
-                date_from=date_text(date_from, "date_from"),
-                date_to=date_text(date_to, "date_to"),
-            ),
+            protocol.RECONCILE,
+            self._reconcile_input(nit, date_from, date_to),
         )
 
     async def credits(
-        self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
-    ) -> list[Movement]:
+        self, *, nit: str, account_number: str, date_from: models.DateLike, date_to: models.DateLike
+    ) -> list[models.Movement]:
         """The credits of one account over at most 31 days (see :meth:`Client.credits`)."""
         return await self.execute(
-            CREDITS, self._range_input(nit, account_number, date_from, date_to)
+            protocol.CREDITS, self._range_input(nit, account_number, date_from, date_to)
         )
 
     async def debits(
-        self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
-    ) -> list[Movement]:
+        self, *, nit: str, account_number: str, date_from: models.DateLike, date_to: models.DateLike
+    ) -> list[models.Movement]:
         """The debits of one account over at most 31 days (see :meth:`Client.debits`)."""
         return await self.execute(
-            DEBITS, self._range_input(nit, account_number, date_from, date_to)
+            protocol.DEBITS, self._range_input(nit, account_number, date_from, date_to)
         )
 
     async def balances(
         self, *, nit: str, account_numbers: Sequence[str], max_concurrency: int = 4
-    ) -> list[Balance]:
+    ) -> list[models.Balance]:
         """The balances of any number of accounts, in the order asked.
 
         Asked for ten accounts at a time, at most ``max_concurrency`` requests at once;
@@ -244,15 +216,15 @@ class AsyncClient(AsyncRanges, ClientBase):
             raise ValueError("max_concurrency must be at least 1")
         gate = asyncio.Semaphore(max_concurrency)
 
-        async def one(query: BalancesQuery) -> list[Balance]:
+        async def one(query: models.BalancesQuery) -> list[models.Balance]:
             async with gate:
-                return await self.execute(BALANCES, query)
+                return await self.execute(protocol.BALANCES, query)
 
         queries = self._balances_inputs(nit, account_numbers)
         if len(queries) == 1:
-            return await self.execute(BALANCES, queries[0])
+            return await self.execute(protocol.BALANCES, queries[0])
         answers = await asyncio.gather(*(one(q) for q in queries), return_exceptions=True)
         for answer in answers:
             if isinstance(answer, BaseException):
                 raise answer
-        return [b for answer in answers for b in cast(list[Balance], answer)]
+        return [b for answer in answers for b in cast(list[models.Balance], answer)]

@@ -19,48 +19,20 @@ from typing import Any, ParamSpec, TypeVar, cast
 
 import httpx
 
-from quillon.accounts import _body, _deadline
+from quillon.accounts import _body, _deadline, models, protocol
 from quillon.accounts._base import DEFAULT_TIMEOUT, ClientBase
 from quillon.accounts._body import DEFAULT_MAX_RESPONSE_BYTES
 from quillon.accounts._call import Answer, Call, Done, Failure, Fetch, Send, Sleep
 from quillon.accounts._iterate import SyncRanges
 from quillon.accounts.async_client import AsyncClient
 from quillon.accounts.config import AccessToken, ClientConfig, Environment, TokenProvider
-from quillon.accounts.models import (
-    AccountRef,
-    Balance,
-    CreatedAccounts,
-    DateLike,
-    MerchantAccount,
-    MerchantAccounts,
-    MerchantRange,
-    MerchantRef,
-    Movement,
-    NewAccount,
-    Reconciliation,
-    StatusChange,
-    StatusChanged,
-    date_text,
-)
 from quillon.accounts.oauth import ClientCredentials
-from quillon.accounts.protocol import (
-    BALANCES,
-    CREATE_ACCOUNTS,
-    CREDITS,
-    DEBITS,
-    GET_ACCOUNT,
-    LIST_ACCOUNTS,
-    RECONCILE,
-    SET_STATUS,
-    InputRecord,
-    Operation,
-)
 from quillon.accounts.raw_response import RawResponse, raw_response
 from quillon.accounts.retry import RetryPolicy
 
 __all__ = ["DEFAULT_MAX_RESPONSE_BYTES", "DEFAULT_TIMEOUT", "AsyncClient", "Client"]
 
-In = TypeVar("In", bound=InputRecord)
+In = TypeVar("In", bound=protocol.InputRecord)
 R = TypeVar("R")
 P = ParamSpec("P")
 
@@ -174,7 +146,7 @@ class Client(SyncRanges, ClientBase):
         finally:
             self._lock.release()
 
-    def execute(self, operation: Operation[In, R], input: In) -> R:
+    def execute(self, operation: protocol.Operation[In, R], input: In) -> R:
         """Runs one operation with its input record: build, send (with retries), parse.
 
         The whole call, retries and waits included, ends within ``retry.max_elapsed``.
@@ -219,32 +191,40 @@ class Client(SyncRanges, ClientBase):
 
     # One method per operation.
 
-    def get_account(self, *, nit: str, account_number: str) -> MerchantAccount:
+    def get_account(self, *, nit: str, account_number: str) -> models.MerchantAccount:
         """One account with its merchant and establishment.
 
         ``nit`` is the merchant's tax number (7 to 20 digits), ``account_number``
         the account's (8 to 20 digits).
         """
-        return self.execute(GET_ACCOUNT, AccountRef(nit=nit, account_number=account_number))
+        return self.execute(
+            protocol.GET_ACCOUNT, models.AccountRef(nit=nit, account_number=account_number)
+        )
 
-    def list_accounts(self, *, nit: str) -> MerchantAccounts:
+    def list_accounts(self, *, nit: str) -> models.MerchantAccounts:
         """Every establishment of the merchant ``nit`` (7 to 20 digits) with its accounts."""
-        return self.execute(LIST_ACCOUNTS, MerchantRef(nit=nit))
+        return self.execute(protocol.LIST_ACCOUNTS, models.MerchantRef(nit=nit))
 
     def create_accounts(
-        self, *, nit: str, establishment_id: int, accounts: Iterable[NewAccount | Mapping[str, str]]
-    ) -> CreatedAccounts:
+        self,
+        *,
+        nit: str,
+        establishment_id: int,
+        accounts: Iterable[models.NewAccount | Mapping[str, str]],
+    ) -> models.CreatedAccounts:
         """Opens accounts under establishment ``establishment_id`` of merchant ``nit``.
 
         Each account is a :class:`~quillon.accounts.models.NewAccount` or a mapping with
         "alias" and "category" (each 1 to 45 characters). Never sent twice once the
         request may have reached the gateway: a failure after that is not retried.
         """
-        return self.execute(CREATE_ACCOUNTS, self._create_input(nit, establishment_id, accounts))
+        return self.execute(
+            protocol.CREATE_ACCOUNTS, self._create_input(nit, establishment_id, accounts)
+        )
 
     def set_status(
-        self, *, nit: str, changes: Iterable[StatusChange | Mapping[str, Any]]
-    ) -> list[StatusChanged]:
+        self, *, nit: str, changes: Iterable[models.StatusChange | Mapping[str, Any]]
+    ) -> list[models.StatusChanged]:
         """Gives accounts of merchant ``nit`` a new status; the answer has one entry per
         change.
 
@@ -252,9 +232,11 @@ class Client(SyncRanges, ClientBase):
         "account_number" (8 to 20 digits), "status" (active, blocked, suspended or
         closed) and "reason" (1 to 50 characters).
         """
-        return self.execute(SET_STATUS, self._status_input(nit, changes))
+        return self.execute(protocol.SET_STATUS, self._status_input(nit, changes))
 
-    def reconcile(self, *, nit: str, date_from: DateLike, date_to: DateLike) -> Reconciliation:
+    def reconcile(
+        self, *, nit: str, date_from: models.DateLike, date_to: models.DateLike
+    ) -> models.Reconciliation:
         """Every movement of merchant ``nit``'s accounts from ``date_from`` to ``date_to``
         (both included, at most 7 days apart), with the accounts' balances.
 
@@ -262,42 +244,42 @@ class Client(SyncRanges, ClientBase):
         use :meth:`iter_reconcile`.
         """
         return self.execute(
-            RECONCILE,
-            MerchantRange(
-                nit=nit,
-                date_from=date_text(date_from, "date_from"),
-                date_to=date_text(date_to, "date_to"),
-            ),
+            protocol.RECONCILE,
+            self._reconcile_input(nit, date_from, date_to),
         )
 
     def credits(
-        self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
-    ) -> list[Movement]:
+        self, *, nit: str, account_number: str, date_from: models.DateLike, date_to: models.DateLike
+    ) -> list[models.Movement]:
         """The credits (money in) of one account from ``date_from`` to ``date_to``
         (both included, at most 31 days apart), in time order.
 
         For longer periods use :meth:`iter_credits`.
         """
-        return self.execute(CREDITS, self._range_input(nit, account_number, date_from, date_to))
+        return self.execute(
+            protocol.CREDITS, self._range_input(nit, account_number, date_from, date_to)
+        )
 
     def debits(
-        self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
-    ) -> list[Movement]:
+        self, *, nit: str, account_number: str, date_from: models.DateLike, date_to: models.DateLike
+    ) -> list[models.Movement]:
         """The debits (money out) of one account from ``date_from`` to ``date_to``
         (both included, at most 31 days apart), in time order.
 
         For longer periods use :meth:`iter_debits`.
         """
-        return self.execute(DEBITS, self._range_input(nit, account_number, date_from, date_to))
+        return self.execute(
+            protocol.DEBITS, self._range_input(nit, account_number, date_from, date_to)
+        )
 
-    def balances(self, *, nit: str, account_numbers: Sequence[str]) -> list[Balance]:
+    def balances(self, *, nit: str, account_numbers: Sequence[str]) -> list[models.Balance]:
         """The balances of any number of accounts of merchant ``nit``, in the order asked.
 
         The gateway answers ten accounts per request: longer lists are asked for ten at
         a time, one request after the other.
         """
-        out: list[Balance] = []
+        out: list[models.Balance] = []
         for query in self._balances_inputs(nit, account_numbers):
-            answer: list[Balance] = self.execute(BALANCES, query)
+            answer: list[models.Balance] = self.execute(protocol.BALANCES, query)
             out.extend(answer)
         return out
