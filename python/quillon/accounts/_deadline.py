@@ -38,7 +38,7 @@ from collections.abc import AsyncIterator, Iterable
 import httpcore
 import httpx
 
-__all__ = ["Watch", "deadline", "guard", "left", "settle", "within"]
+__all__ = ["Watch", "deadline", "guard", "left", "send", "settle", "within"]
 
 # The monotonic time by which the running call must end, or None outside a call.
 _DEADLINE: contextvars.ContextVar[float | None] = contextvars.ContextVar(
@@ -308,4 +308,13 @@ class Watch:
         self._keys.clear()
 
 
-REUSED = _Reused
+def send(http: httpx.Client, request: httpx.Request, watch: Watch | None) -> httpx.Response:
+    """``request`` sent through ``http`` (streamed, redirects not followed), under
+    ``watch`` when the pool is not guarded: sent again after each refused connection."""
+    if watch is not None:
+        request.extensions["trace"] = watch
+    while True:
+        try:
+            return http.send(request, stream=True, follow_redirects=False)
+        except _Reused:
+            continue

@@ -162,17 +162,10 @@ class Client(SyncRanges, ClientBase):
         older = self._older
         if older:
             self._older = _deadline.settle(older)
-        request = self._request(send)
-        watch = None
-        if older is None:  # a pool that guard() could not reach
-            watch = request.extensions["trace"] = _deadline.Watch(send.deadline)
+        # A pool that guard() could not reach: each request watched on its own.
+        watch = None if older is not None else _deadline.Watch(send.deadline)
         try:
-            while True:
-                try:
-                    resp = self._http.send(request, stream=True, follow_redirects=False)
-                    break
-                except _deadline.REUSED:
-                    continue
+            resp = _deadline.send(self._http, self._request(send), watch)
             return Answer(resp, _body.read(resp, self.max_response_bytes, send.deadline))
         except _body.FAILURES as exc:
             return Failure(exc)

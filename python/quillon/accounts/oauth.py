@@ -269,7 +269,8 @@ class ClientCredentials(_Endpoint[httpx.Client]):
         return httpx.Client(timeout=timeout)
 
     def _guard(self) -> None:
-        _deadline.guard(self._http)
+        # A pool that cannot be guarded has each token request watched instead.
+        self._watched = _deadline.guard(self._http) is None
 
     def __call__(self) -> AccessToken:
         """The kept token while it is valid, else a new one from the token endpoint."""
@@ -296,12 +297,15 @@ class ClientCredentials(_Endpoint[httpx.Client]):
     def _fetch(self) -> AccessToken:
         started = time.monotonic()
         with _deadline.deadline(started + TOKEN_DEADLINE) as until:
+            watch = _deadline.Watch(until) if self._watched else None
             try:
-                request = self._token_request(until)
-                resp = self._http.send(request, stream=True, follow_redirects=False)
+                resp = _deadline.send(self._http, self._token_request(until), watch)
                 data = _body.read(resp, MAX_TOKEN_ANSWER, until)
             except _body.FAILURES as exc:
                 raise self._transport(exc) from None
+            finally:
+                if watch is not None:
+                    watch.done()
         return self._accept(resp, data, started)
 
     def close(self) -> None:
