@@ -21,7 +21,7 @@ from __future__ import annotations
 import logging
 import time
 import urllib.parse
-from collections.abc import Generator
+from collections.abc import Callable, Generator
 from typing import TYPE_CHECKING, Any, Generic, NamedTuple, TypeVar
 
 import httpx
@@ -91,7 +91,7 @@ class Call(Generic[R]):
     """One call of ``operation`` with ``input``: :meth:`start`, then :meth:`send` each
     action's outcome until the action is :class:`Done`."""
 
-    __slots__ = ("_steps", "deadline")
+    __slots__ = ("deadline", "send")
 
     def __init__(self, client: ClientBase, operation: Operation[Any, R], input: Any) -> None:
         run = Attempts(
@@ -101,26 +101,24 @@ class Call(Generic[R]):
             can_refresh=client._provider is not None,
         )
         self.deadline = run.deadline
-        self._steps = _steps(client, run, operation, input)
+        # The next action, given the outcome of the last one.
+        self.send: Callable[[Event], Action] = _steps(client, run, operation, input).send
 
     def start(self) -> Action:
         """The first action."""
         return self.send(None)
 
-    def send(self, event: Event) -> Action:
-        """The next action, given the outcome of the last one."""
-        try:
-            return self._steps.send(event)
-        except StopIteration as done:
-            return Done(done.value)
-
 
 def _steps(
     client: ClientBase, run: Attempts, operation: Operation[Any, R], input: Any
-) -> Generator[Action, Any, R]:
+) -> Generator[Action, Any, None]:
+    # A client with a fixed token never asks for one.
+    token = client._static
+    fetching = client._provider is not None
     while True:
-        run.refused, refused = None, run.refused
-        token: AccessToken | None = yield Fetch(refused, run.deadline)
+        if fetching:
+            run.refused, refused = None, run.refused
+            token = yield Fetch(refused, run.deadline)
         request = client._build(operation, token, input)
         run.begin()
         if logger.isEnabledFor(logging.DEBUG):
@@ -143,15 +141,22 @@ def _steps(
                 logger.debug("%s answered HTTP %d in %.0f ms", operation.name, status, took)
             client._record(request, resp, started, run)
             result = operation.fast_result(status, body, _body.charset(resp))
-            if result is not None:
-                return result
-            response = HttpResponse(status, _body.text(body, resp), dict(resp.headers))
-            try:
-                return parse(operation, input, response)
-            except QuillonError as err:
-                delay = _after_answer(client, run, err, response, token, request)
+            if result is None:
+                response = HttpResponse(status, _body.text(body, resp), dict(resp.headers))
+                try:
+                    result = parse(operation, input, response)
+                except QuillonError as err:
+                    delay = _after_answer(client, run, err, response, token, request)
+                    result = _NONE
+            if result is not _NONE:
+                yield Done(result)
+                return
         if delay:
             yield Sleep(delay)
+
+
+# Marks an answer that gave no result (a result may itself be None).
+_NONE: Any = object()
 
 
 def _after_failure(

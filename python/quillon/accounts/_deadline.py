@@ -88,10 +88,90 @@ def left() -> float | None:
 
 if sys.version_info >= (3, 11):
     import asyncio
+    import math
+    import weakref
+
+    class _Timers:
+        """The deadlines of one event loop's scopes, under one timer.
+
+        Calls end long before their deadlines as a rule, so the timer set
+        for the earliest deadline seldom fires; entering and leaving a scope
+        costs a dictionary entry, not a timer each.
+        """
+
+        def __init__(self, loop: asyncio.AbstractEventLoop) -> None:
+            self._loop = loop
+            self._due: dict[_Scope, float] = {}
+            self._handle: asyncio.TimerHandle | None = None
+            self._at = math.inf
+
+        def add(self, scope: _Scope) -> None:
+            self._due[scope] = scope.at
+            if scope.at < self._at:
+                self._arm(scope.at)
+
+        def remove(self, scope: _Scope) -> None:
+            self._due.pop(scope, None)
+
+        def _arm(self, at: float) -> None:
+            if self._handle is not None:
+                self._handle.cancel()
+            self._at = at
+            self._handle = self._loop.call_later(max(0.0, at - time.monotonic()), self._fire)
+
+        def _fire(self) -> None:
+            self._handle, self._at = None, math.inf
+            now = time.monotonic()
+            for scope, at in list(self._due.items()):
+                if at <= now:
+                    del self._due[scope]
+                    scope.expire()
+            if self._due:
+                self._arm(min(self._due.values()))
+
+    _TIMERS: weakref.WeakKeyDictionary[asyncio.AbstractEventLoop, _Timers] = (
+        weakref.WeakKeyDictionary()
+    )
+
+    class _Scope:
+        """The context of :func:`within`, as ``asyncio.timeout`` but under a shared timer."""
+
+        __slots__ = ("_cancelling", "_expired", "_task", "_timers", "at")
+
+        def __init__(self, at: float) -> None:
+            self.at = at
+            self._expired = False
+
+        async def __aenter__(self) -> _Scope:
+            loop = asyncio.get_running_loop()
+            task = asyncio.current_task()
+            if task is None:
+                raise RuntimeError("a deadline scope must be entered in a task")
+            self._task = task
+            self._cancelling = task.cancelling()
+            timers = _TIMERS.get(loop)
+            if timers is None:
+                timers = _TIMERS[loop] = _Timers(loop)
+            self._timers = timers
+            timers.add(self)
+            return self
+
+        async def __aexit__(
+            self, kind: type[BaseException] | None, exc: BaseException | None, tb: object
+        ) -> None:
+            self._timers.remove(self)
+            # Once expired, the cancellation is taken back whatever ended the block.
+            expired = self._expired and self._task.uncancel() <= self._cancelling
+            if expired and kind is asyncio.CancelledError:
+                raise TimeoutError from exc
+
+        def expire(self) -> None:
+            self._expired = True
+            self._task.cancel()
 
     def within(at: float) -> typing.AsyncContextManager[object]:
         """Cancels what the block awaits at ``at`` (monotonic), raising ``TimeoutError``."""
-        return asyncio.timeout(at - time.monotonic())
+        return _Scope(at)
 
 else:
     import anyio
