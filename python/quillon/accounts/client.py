@@ -165,7 +165,11 @@ class Client(SyncRanges, ClientBase):
         # A pool that guard() could not reach: each request watched on its own.
         watch = None if older is not None else _deadline.Watch(send.deadline)
         try:
-            resp = _deadline.send(self._http, self._request(send), watch)
+            request = self._request(send)
+            if watch is None:
+                resp = self._http.send(request, stream=True, follow_redirects=False)
+            else:
+                resp = _deadline.send(self._http, request, watch)
             return Answer(resp, _body.read(resp, self.max_response_bytes, send.deadline))
         except _body.FAILURES as exc:
             return Failure(exc)
