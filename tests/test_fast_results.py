@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import asyncio
 import gc
 import json
 import pickle
@@ -16,13 +17,14 @@ from quillon.accounts import (
     OPERATIONS,
     RECONCILE,
     AccessToken,
+    AsyncClient,
     Client,
     _body,
     _objects,
     models,
 )
 from quillon.accounts.errors import ResponseTooLargeError
-from quillon.accounts.protocol import HttpResponse, build, parse
+from quillon.accounts.protocol import HttpResponse, Operation, build, parse
 from quillon.accounts.simulator import GatewaySimulator
 from test_parse import BALANCE_WIRE, MOVEMENT
 
@@ -196,3 +198,37 @@ def test_a_transport_that_hands_the_body_over_whole(size: int) -> None:
             client.debits(**query)
     else:
         assert client.debits(**query) == old_path("debits", 200, body)
+
+
+class Answering(Operation[Any, Any]):
+    """An operation whose own fast path answers every 200 with what it was given."""
+
+    def __init__(self, result: Any) -> None:
+        super().__init__("accounts.list", models.MerchantRef, models.MerchantAccounts.from_json)
+        self.seen: list[tuple[int, bytes, str | None]] = []
+        self.result = result
+
+    def fast_result(self, status: int, body: bytes, charset: str | None) -> Any:
+        self.seen.append((status, body, charset))
+        return self.result if status == 200 else None
+
+
+@pytest.mark.parametrize("result", ["taken", None], ids=["its result", "left to parse"])
+def test_both_clients_ask_the_operation_for_its_own_fast_result(
+    sim: GatewaySimulator, result: Any
+) -> None:
+    op = Answering(result)
+    ref = models.MerchantRef(nit=sim.nit)
+    with Client(client_id="t", token=sim.token, base_url=sim.url) as client:
+        expected = client.list_accounts(nit=sim.nit) if result is None else result
+        assert client.execute(op, ref) == expected
+
+    async def call() -> Any:
+        async with AsyncClient(client_id="t", token=sim.token, base_url=sim.url) as aclient:
+            return await aclient.execute(op, ref)
+
+    assert asyncio.run(call()) == expected
+    assert [(status, charset) for status, _, charset in op.seen] == [
+        (200, "utf-8")
+    ] * 2  # as the simulator declares it
+    assert json.loads(op.seen[0][1])["code"] == "00"
