@@ -25,6 +25,7 @@ from quillon.accounts import (
     ResponseTooLargeError,
     RetryPolicy,
     TransportError,
+    _deadline,
 )
 from rawserver import RawServer, read_request, response
 
@@ -210,3 +211,24 @@ def test_a_lent_clients_hook_that_reads_the_body_cannot_pass_the_limit(kind: str
             tracemalloc.stop()
     assert raised.value.limit == LIMIT
     assert peak < 16 * LIMIT, peak  # 64 MiB once inflated
+
+
+def test_deadline_scopes_on_one_loop_expire_each_at_its_own_time() -> None:
+    async def wait(seconds: float, sleep: float) -> str:
+        try:
+            async with _deadline.within(time.monotonic() + seconds):
+                await asyncio.sleep(sleep)
+        except TimeoutError:
+            await asyncio.sleep(0.01)  # no cancellation is left pending
+            return "timed out"
+        await asyncio.sleep(0.01)
+        return "done"
+
+    async def main() -> list[str]:
+        return list(
+            await asyncio.gather(
+                wait(0.3, 5), wait(5, 0.6), wait(0.1, 5), wait(5, 0.01), wait(-1, 5)
+            )
+        )
+
+    assert asyncio.run(main()) == ["timed out", "done", "timed out", "done", "timed out"]
