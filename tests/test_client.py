@@ -339,3 +339,4 @@ def test_gateway_failures_raise_the_class_of_their_status(
     assert isinstance(err, AuthenticationError if status == 403 else ApiError)
     assert json.loads(err.to_json()) == err.to_dict()
     assert err.to_dict()["status"] == status
+    assert str(err.request_id).startswith("sim-")

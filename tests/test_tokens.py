@@ -8,8 +8,18 @@ import threading
 import pytest
 
 from conftest import NIT
-from quillon.accounts import AsyncClient, AuthenticationError, Client
-from quillon.accounts.oauth import AsyncClientCredentials, ClientCredentials
+from quillon.accounts import (
+    LIST_ACCOUNTS,
+    AccessToken,
+    AsyncClient,
+    AuthenticationError,
+    Client,
+    ClientConfig,
+    Environment,
+    MerchantRef,
+)
+from quillon.accounts.oauth import AsyncClientCredentials, ClientCredentials, default_token_url
+from quillon.accounts.protocol import build
 from quillon.accounts.simulator import GatewaySimulator
 
 
@@ -97,3 +107,14 @@ async def test_async_provider_shares_one_refresh_and_renews_after_401(
         sim.revoke(got[0])
         await asyncio.gather(*[client.list_accounts(nit=NIT) for _ in range(4)])
     assert sim.tokens_granted == 2
+
+
+@pytest.mark.parametrize("base_url", [None, "http://127.0.0.1:9/root/", "http://127.0.0.1:9"])
+@pytest.mark.parametrize("environment", list(Environment))
+def test_the_token_endpoint_is_under_the_address_the_engine_sends_to(
+    environment: Environment, base_url: str | None
+) -> None:
+    config = ClientConfig(client_id="cid", environment=environment, base_url=base_url)
+    sent = build(LIST_ACCOUNTS, config, AccessToken("t0ken"), MerchantRef(nit=NIT)).url
+    base = sent[: sent.index("/cuentas-comercios/")]
+    assert default_token_url(config) == base + "/oauth/token"

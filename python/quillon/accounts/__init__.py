@@ -75,7 +75,7 @@ from quillon.accounts.protocol import (
     describe,
     parse,
 )
-from quillon.accounts.responses import Exchange, RawResponse
+from quillon.accounts.raw_response import Exchange, RawResponse
 from quillon.accounts.retry import NO_RETRY, RetryPolicy
 
 __all__ = [

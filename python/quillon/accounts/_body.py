@@ -11,6 +11,7 @@ from __future__ import annotations
 import codecs
 import time
 import zlib
+from typing import cast
 
 import httpx
 
@@ -37,6 +38,9 @@ FAILURES = (httpx.HTTPError, httpx.InvalidURL, httpx.StreamError, UnicodeError, 
 
 
 _STEP = 1 << 20
+
+# The response extension in which a hook leaves the body it read (_cap.BODY).
+_TAKEN = "quillon_accounts.body"
 
 
 def _too_large(limit: int) -> ResponseTooLargeError:
@@ -166,10 +170,15 @@ class BodyReader:
 def _held(resp: httpx.Response, limit: int, deadline: float) -> bytes | None:
     """The body of an answer that httpx holds whole already, under the same limit.
 
-    A transport may hand over a response made with its content (as
-    ``httpx.MockTransport`` does), which httpx reads and decodes at once; its
-    stream is then spent. None for an answer still to be streamed.
+    The first of the client's response hooks (:mod:`quillon.accounts._cap`)
+    may have read it, and kept it in the response. A transport may hand over
+    a response made with its content (as ``httpx.MockTransport`` does), which
+    httpx reads and decodes at once; its stream is then spent. None for an
+    answer still to be streamed.
     """
+    taken = resp.extensions.get(_TAKEN)
+    if taken is not None:
+        return cast(bytes, taken)
     if not resp.is_stream_consumed:
         return None
     content = resp.content

@@ -75,6 +75,19 @@ class Environment(str, Enum):
     def __str__(self) -> str:
         return self.value
 
+    @property
+    def base_url(self) -> str:
+        """The gateway's address in this environment, with no trailing slash."""
+        return _BASE_URLS[self.value]
+
+
+# The same addresses as the engine's, which builds every request's URL from them.
+_BASE_URLS = {
+    "development": "https://api-test.quillon-gateway.example/desarrollo",
+    "sandbox": "https://api-test.quillon-gateway.example/sandbox",
+    "production": "https://api.quillon-gateway.example",
+}
+
 
 @dataclass(frozen=True)
 class AccessToken:
@@ -217,6 +230,12 @@ class ClientConfig:
         if self.base_url is not None:
             obj["base_url"] = self.base_url
         return obj
+
+    def url(self, path: str) -> str:
+        """``path`` under the gateway's address (``base_url``, else the environment's),
+        joined as the engine joins its request paths: with one slash between them."""
+        base = self.environment.base_url if self.base_url is None else self.base_url
+        return base.rstrip("/") + "/" + path.lstrip("/")
 
     def secrets(self) -> list[str]:
         """The secret values of this configuration (for masking), empty ones left out."""

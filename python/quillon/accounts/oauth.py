@@ -32,7 +32,7 @@ from typing import Any, Generic, TypeVar
 
 import httpx
 
-from quillon.accounts import _body, _deadline
+from quillon.accounts import _body, _cap, _deadline
 from quillon.accounts._logging import Redactor, logger
 from quillon.accounts.config import (
     EXPIRY_LEEWAY_SECONDS,
@@ -76,13 +76,7 @@ _REFUSALS = frozenset(
 
 def default_token_url(config: ClientConfig) -> str:
     """The token endpoint for ``config``: its base URL followed by :data:`DEFAULT_TOKEN_PATH`."""
-    from quillon.accounts.models import MerchantRef
-    from quillon.accounts.protocol import LIST_ACCOUNTS, build
-
-    # The environments' base URLs belong to the engine: read one off a request it builds.
-    probe = build(LIST_ACCOUNTS, config, AccessToken("probe"), MerchantRef(nit="0000000"))
-    base = probe.url[: probe.url.index("/cuentas-comercios/")]
-    return base + DEFAULT_TOKEN_PATH
+    return config.url(DEFAULT_TOKEN_PATH)
 
 
 H = TypeVar("H", httpx.Client, httpx.AsyncClient)
@@ -192,6 +186,18 @@ class _Endpoint(Generic[H]):
         }
         return headers, urllib.parse.urlencode(form).encode("ascii")
 
+    def _token_request(self, until: float) -> httpx.Request:
+        """The token request, its answer held to ``until`` (monotonic) and the size limit."""
+        headers, body = self._request()
+        _cap.ensure(self._http)
+        return self._http.build_request(
+            "POST",
+            self.token_url,
+            headers=headers,
+            content=body,
+            extensions={_cap.LIMIT: (MAX_TOKEN_ANSWER, until)},
+        )
+
     def _accept(self, resp: httpx.Response, data: bytes, started: float) -> AccessToken:
         logger.debug(
             "token endpoint answered HTTP %d in %.0f ms",
@@ -279,31 +285,43 @@ class ClientCredentials(_Endpoint[httpx.Client]):
         return httpx.Client(timeout=timeout)
 
     def _guard(self) -> None:
-        _deadline.guard(self._http)
+        # A pool that cannot be guarded has each token request watched instead.
+        self._watched = _deadline.guard(self._http) is None
 
     def __call__(self) -> AccessToken:
         """The kept token while it is valid, else a new one from the token endpoint."""
         token = self._fresh()
         if token is not None:
             return token
-        with self._thread_lock:
+        # Within a call, the wait for another thread's fetch ends with the call's deadline.
+        left = _deadline.left()
+        if not self._thread_lock.acquire(timeout=-1 if left is None else max(0.0, left)):
+            raise TransportError(
+                "no access token within the call's deadline: another token request "
+                "is still under way",
+                sent=False,
+                retryable=True,
+            )
+        try:
             token = self._fresh()
             if token is not None:  # another thread fetched it while this one waited
                 return token
             return self._fetch()
+        finally:
+            self._thread_lock.release()
 
     def _fetch(self) -> AccessToken:
-        headers, body = self._request()
         started = time.monotonic()
         with _deadline.deadline(started + TOKEN_DEADLINE) as until:
+            watch = _deadline.Watch(until) if self._watched else None
             try:
-                request = self._http.build_request(
-                    "POST", self.token_url, headers=headers, content=body
-                )
-                resp = self._http.send(request, stream=True, follow_redirects=False)
+                resp = _deadline.send(self._http, self._token_request(until), watch)
                 data = _body.read(resp, MAX_TOKEN_ANSWER, until)
             except _body.FAILURES as exc:
                 raise self._transport(exc) from None
+            finally:
+                if watch is not None:
+                    watch.done()
         return self._accept(resp, data, started)
 
     def close(self) -> None:
@@ -329,7 +347,7 @@ class AsyncClientCredentials(_Endpoint[httpx.AsyncClient]):
         return httpx.AsyncClient(timeout=timeout)
 
     def _guard(self) -> None:
-        _deadline.guard_async(self._http)
+        pass  # each token request runs under a timeout scope
 
     def _lock(self) -> asyncio.Lock:
         # An asyncio lock belongs to one event loop; each loop gets its own.
@@ -350,15 +368,16 @@ class AsyncClientCredentials(_Endpoint[httpx.AsyncClient]):
             token = self._fresh()
             if token is not None:  # another task fetched it while this one waited
                 return token
-            headers, body = self._request()
             started = time.monotonic()
             with _deadline.deadline(started + TOKEN_DEADLINE) as until:
                 try:
-                    request = self._http.build_request(
-                        "POST", self.token_url, headers=headers, content=body
-                    )
-                    resp = await self._http.send(request, stream=True, follow_redirects=False)
-                    data = await _body.aread(resp, MAX_TOKEN_ANSWER, until)
+                    async with _deadline.within(until):
+                        request = self._token_request(until)
+                        resp = await self._http.send(request, stream=True, follow_redirects=False)
+                        data = await _body.aread(resp, MAX_TOKEN_ANSWER, until)
+                except TimeoutError:
+                    late = httpx.ReadTimeout("the token request's deadline has passed")
+                    raise self._transport(late) from None
                 except _body.FAILURES as exc:
                     raise self._transport(exc) from None
             return self._accept(resp, data, started)

@@ -20,7 +20,7 @@ from dataclasses import dataclass, field
 from decimal import Decimal
 from typing import Any, Generic, Protocol, TypeVar
 
-from quillon.accounts import _native
+from quillon.accounts import _fast_results, _native
 from quillon.accounts._logging import mask_headers
 from quillon.accounts.config import AccessToken, ClientConfig
 from quillon.accounts.errors import FfiError, error_from_object
@@ -54,6 +54,7 @@ __all__ = [
     "HttpRequest",
     "HttpResponse",
     "InputRecord",
+    "JsonKept",
     "OpInfo",
     "Operation",
     "build",
@@ -219,6 +220,16 @@ class Operation(Generic[In, R]):
         """The typed result from the engine's JSON value."""
         return self._result(value)
 
+    def fast_result(self, status: int, body: bytes, charset: str | None) -> R | None:
+        """The typed result straight from the answer's bytes, or None to leave the
+        answer to :func:`parse` (which gives the same result, or the error).
+
+        ``charset`` is the one the answer declares. This one builds the
+        results natively from a successful UTF-8 answer.
+        """
+        result: R | None = _fast_results.from_bytes(self.name, status, body, charset)
+        return result
+
     def __repr__(self) -> str:
         return f"Operation({self.name!r})"
 
@@ -278,34 +289,52 @@ def _check_input(operation: Operation[In, R], input: In) -> None:
 
 
 def build(
-    operation: Operation[In, R], config: ClientConfig, token: AccessToken | None, input: In
+    operation: Operation[In, R],
+    config: ClientConfig,
+    token: AccessToken | None,
+    input: In,
+    *,
+    kept: JsonKept | None = None,
 ) -> HttpRequest:
     """The HTTP request of ``operation`` for ``input``.
 
-    Raises ValidationError for unusable input.
+    Raises ValidationError for unusable input. A caller that sends many
+    requests with the same configuration and token may pass a
+    :class:`JsonKept` of its own, so that their JSON is not written again.
     """
     _check_input(operation, input)
-    payload = (
-        f'{{"config":{_json_of(config, 0)},"token":{_json_of(token, 1)},'
-        f'"input":{_dumps(input.to_json())}}}'
-    )
+    if kept is None:
+        head = f'{{"config":{_json_of(config)},"token":{_json_of(token)},'
+    else:
+        head = f'{{"config":{kept.text(config, 0)},"token":{kept.text(token, 1)},'
+    payload = f'{head}"input":{_dumps(input.to_json())}}}'
     value = call(operation._build_op, payload)
     return HttpRequest.from_json(value)
 
 
-# The JSON text of the last configuration and token, which a client sends with
-# every request: (object, text), replaced as one value. Both are frozen.
-_last_json: list[tuple[object, str]] = [(None, "null"), (None, "null")]
+class JsonKept:
+    """The JSON text of the last configuration and token given to :func:`build`,
+    which a client sends with every request; one per client."""
+
+    __slots__ = ("_slots",)
+
+    def __init__(self) -> None:
+        # (object, text) per slot, replaced as one value. Both records are frozen.
+        self._slots: list[tuple[object, str]] = [(None, "null"), (None, "null")]
+
+    def text(self, record: ClientConfig | AccessToken | None, slot: int) -> str:
+        """The JSON text of ``record``, kept in ``slot`` (0 configuration, 1 token)."""
+        if record is None:
+            return "null"
+        last, text = self._slots[slot]
+        if last is not record:
+            text = json.dumps(record.to_json())
+            self._slots[slot] = (record, text)
+        return text
 
 
-def _json_of(record: ClientConfig | AccessToken | None, slot: int) -> str:
-    if record is None:
-        return "null"
-    last, text = _last_json[slot]
-    if last is not record:
-        text = json.dumps(record.to_json())
-        _last_json[slot] = (record, text)
-    return text
+def _json_of(record: ClientConfig | AccessToken | None) -> str:
+    return "null" if record is None else json.dumps(record.to_json())
 
 
 def parse(operation: Operation[In, R], input: In, response: HttpResponse) -> R:

@@ -22,6 +22,9 @@ from quillon.accounts.config import AccessToken
 from quillon.accounts.simulator.faults import FaultScript
 from quillon.accounts.simulator.state import GatewayState, Rejection, bad_request
 
+# Every answer carries an identifier of its request, as the gateway's proxies add one.
+_REQUEST_IDS = itertools.count(1)
+
 __all__ = ["API_PATH", "TOKEN_PATH", "GatewaySimulator", "RecordedRequest"]
 
 API_PATH = "/cuentas-comercios/v1/cuentas"
@@ -468,7 +471,10 @@ class GatewaySimulator(FaultScript):
             h.send_header("Content-Length", str(len(data)))
             if h.close_connection:
                 h.send_header("Connection", "close")
-            for name, value in (headers or {}).items():
+            headers = headers or {}
+            if not any(name.lower() == "x-request-id" for name in headers):
+                h.send_header("X-Request-Id", f"sim-{next(_REQUEST_IDS)}")
+            for name, value in headers.items():
                 h.send_header(name, value)
             h.end_headers()
             h.wfile.write(data)

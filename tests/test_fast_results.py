@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import asyncio
 import gc
 import json
 import pickle
@@ -17,15 +18,15 @@ from quillon.accounts import (
     OPERATIONS,
     RECONCILE,
     AccessToken,
+    AsyncClient,
     Client,
-    _answers,
     _body,
     _objects,
     models,
 )
 from quillon.accounts.errors import ResponseTooLargeError
 from quillon.accounts.models import parse_datetime
-from quillon.accounts.protocol import HttpResponse, build, parse
+from quillon.accounts.protocol import HttpResponse, Operation, build, parse
 from quillon.accounts.simulator import GatewaySimulator
 from test_parse import BALANCE_WIRE, MOVEMENT
 
@@ -124,7 +125,7 @@ def test_failed_answers_are_left_to_the_call_path(op: str, status: int, body: by
 def test_only_utf8_bodies_are_taken() -> None:
     body = json.dumps({"code": "00", "data": MANY}).encode()
     for charset, taken in [("utf-8", 1), (None, 1), ("latin-1", 0), ("UTF8", 1), ("no-such", 1)]:
-        assert (_answers.from_bytes("accounts.debits", 200, body, charset) is not None) == taken
+        assert (OPERATIONS["accounts.debits"].fast_result(200, body, charset) is not None) == taken
 
 
 @pytest.mark.parametrize(
@@ -225,3 +226,37 @@ def test_transaction_time_as_a_datetime(text: str | None, expected: datetime | N
     assert parse_datetime(text) == expected
     if expected is not None:
         assert parse_datetime(text).tzinfo == expected.tzinfo  # type: ignore[union-attr]
+
+
+class Answering(Operation[Any, Any]):
+    """An operation whose own fast path answers every 200 with what it was given."""
+
+    def __init__(self, result: Any) -> None:
+        super().__init__("accounts.list", models.MerchantRef, models.MerchantAccounts.from_json)
+        self.seen: list[tuple[int, bytes, str | None]] = []
+        self.result = result
+
+    def fast_result(self, status: int, body: bytes, charset: str | None) -> Any:
+        self.seen.append((status, body, charset))
+        return self.result if status == 200 else None
+
+
+@pytest.mark.parametrize("result", ["taken", None], ids=["its result", "left to parse"])
+def test_both_clients_ask_the_operation_for_its_own_fast_result(
+    sim: GatewaySimulator, result: Any
+) -> None:
+    op = Answering(result)
+    ref = models.MerchantRef(nit=sim.nit)
+    with Client(client_id="t", token=sim.token, base_url=sim.url) as client:
+        expected = client.list_accounts(nit=sim.nit) if result is None else result
+        assert client.execute(op, ref) == expected
+
+    async def call() -> Any:
+        async with AsyncClient(client_id="t", token=sim.token, base_url=sim.url) as aclient:
+            return await aclient.execute(op, ref)
+
+    assert asyncio.run(call()) == expected
+    assert [(status, charset) for status, _, charset in op.seen] == [
+        (200, "utf-8")
+    ] * 2  # as the simulator declares it
+    assert json.loads(op.seen[0][1])["code"] == "00"

@@ -5,7 +5,7 @@ from __future__ import annotations
 import httpx
 import pytest
 
-from quillon.accounts._requests import RequestMaker
+from quillon.accounts._httpx_request import RequestMaker
 
 URL = "https://gw.test/root/cuentas-comercios/v1/cuentas/debitos"
 HEADERS = {"Authorization": "Bearer t", "Content-Type": "application/json", "client_id": "c"}
