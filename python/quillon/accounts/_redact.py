@@ -249,11 +249,14 @@ class Redactor:
         plan = self._plan
         if not plan.forms:
             return text
+        # The read-back view first: a form searched in the raw text could start
+        # inside an escape ("0\\u001f..." within "\\u0030\\u001f...") and leave
+        # that escape's first characters standing.
+        if "\\" in text or "%" in text:
+            text = _mask_view(text, plan.plain, cut)
         for form in plan.forms:
             if form in text:
                 text = text.replace(form, MASK)
-        if "\\" in text or "%" in text:
-            text = _mask_view(text, plan.plain, cut)
         if cut:
             keep = len(text) - max((_overlap(text, form) for form in plan.forms), default=0)
             if keep < len(text):
