@@ -31,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "columns.hpp"
 #include "py_ref.hpp"
 #include "quillon_accounts/conversion.hpp"
 #include "quillon_accounts/gateway_records.hpp"
@@ -605,6 +606,14 @@ PyMethodDef methods[] = {
      "parse(op, status, body)\n--\n\n"
      "The result objects of an accounts operation from the gateway's status and body\n"
      "bytes, or None when the answer is to be handed to the engine's call instead."},
+    {"table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&quillon_py::table_entry)), METH_FASTCALL,
+     "table(operation, status, body)\n--\n\n"
+     "The results of a list answer as columns (a reconciliation: movements and balances), or\n"
+     "None when the answer is to be handed to the engine's call instead."},
+    {"concat", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&quillon_py::concat_entry)),
+     METH_FASTCALL, "concat(parts)\n--\n\nThe batches of tables of one kind, in order, as one table."},
+    {"empty", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&quillon_py::empty_entry)), METH_FASTCALL,
+     "empty(operation)\n--\n\nAn empty table of the kind the operation gives."},
     {"bind", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&bind_entry)), METH_FASTCALL,
      "bind(decimal, account_status, payment_status, classes)\n--\n\n"
      "Sets the types the results are made of."},
@@ -618,7 +627,7 @@ int exec_module(PyObject* module) {
         Py_DECREF(fields);
         return -1;
     }
-    return 0;
+    return quillon_py::add_columns_type(module);
 }
 
 PyModuleDef_Slot module_slots[] = {
