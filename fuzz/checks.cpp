@@ -292,6 +292,32 @@ void walk_amounts(std::string_view op, std::string_view text, const Value& v) {
 
 }  // namespace
 
+namespace {
+
+// An input that decodes for each operation, in table order.
+constexpr std::string_view INPUTS[] = {
+    R"({"nit":"9001234","account_number":"10000001"})",
+    R"({"nit":"9001234"})",
+    R"({"nit":"9001234","establishment_id":15,"accounts":[{"alias":"Caja","category":"ventas"}]})",
+    R"({"nit":"9001234","changes":[{"account_number":"10000001","status":"blocked","reason":"audit"}]})",
+    R"({"nit":"9001234","date_from":"2024-01-01","date_to":"2024-01-07"})",
+    R"({"nit":"9001234","account_number":"10000001","date_from":"2024-01-01","date_to":"2024-01-31"})",
+    R"({"nit":"9001234","account_number":"10000001","date_from":"2024-01-01","date_to":"2024-01-31"})",
+    R"({"nit":"9001234","account_numbers":["10000001","10000002"]})",
+};
+static_assert(sizeof INPUTS / sizeof INPUTS[0] == OPERATION_COUNT);
+
+}  // namespace
+
+std::string parse_payload(std::size_t op_index, std::uint16_t status, std::string_view body) {
+    std::string payload = R"({"input":)";
+    payload += INPUTS[op_index];
+    payload += R"(,"response":{"status":)" + std::to_string(status) + R"(,"body":)";
+    json::write_string(body, payload);
+    payload += "}}";
+    return payload;
+}
+
 std::string answer(std::string_view op, std::string_view payload) {
     return quillon_core::ffi::call(quillon_accounts::accounts_ops(), op, payload);
 }

@@ -18,6 +18,10 @@ inline constexpr std::string_view OPERATIONS[] = {
 };
 inline constexpr std::size_t OPERATION_COUNT = sizeof OPERATIONS / sizeof OPERATIONS[0];
 
+// A well-formed "parse" payload for the operation at `op_index`: an input
+// that decodes for it, and the response.
+std::string parse_payload(std::size_t op_index, std::uint16_t status, std::string_view body);
+
 // The engine's answer for `op` and `payload`.
 std::string answer(std::string_view op, std::string_view payload);
 
