@@ -98,6 +98,17 @@ PyObject* get_column_names(PyObject* self, void*) {
 
 // ---- the Arrow PyCapsule interface ------------------------------------------
 
+// Makes the table's export (once; later calls find it made) with the
+// interpreter lock released: rescaling amounts and merging dictionaries of
+// a long table takes a while. False (and MemoryError set) when it failed.
+bool prepared(const Table& t) {
+    if (!without_lock([&] { t.type(); })) {
+        PyErr_NoMemory();
+        return false;
+    }
+    return true;
+}
+
 void schema_capsule_free(PyObject* capsule) {
     auto* schema = static_cast<ArrowSchema*>(PyCapsule_GetPointer(capsule, "arrow_schema"));
     if (schema == nullptr) return;
@@ -113,6 +124,7 @@ void stream_capsule_free(PyObject* capsule) {
 }
 
 PyObject* arrow_c_schema(PyObject* self, PyObject*) {
+    if (!prepared(table_of(self))) return nullptr;
     auto* schema = static_cast<ArrowSchema*>(std::malloc(sizeof(ArrowSchema)));
     if (schema == nullptr) return PyErr_NoMemory();
     schema->release = nullptr;
@@ -138,11 +150,11 @@ PyObject* arrow_c_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
                                      &requested)) {
         return nullptr;
     }
+    if (!prepared(table_of(self))) return nullptr;
     auto* stream = static_cast<ArrowArrayStream*>(std::malloc(sizeof(ArrowArrayStream)));
     if (stream == nullptr) return PyErr_NoMemory();
     stream->release = nullptr;
     try {
-        table_of(self).type();  // the export is made here, not in the consumer's first call
         quillon_core::arrow::export_stream(*reinterpret_cast<ColumnsObject*>(self)->table, stream);
     } catch (const std::exception&) {
         std::free(stream);
@@ -185,6 +197,7 @@ std::string readable(const Column& c, const ColumnPlan& p) {
 
 PyObject* schema_fields(PyObject* self, PyObject*) {
     const Table& t = table_of(self);
+    if (!prepared(t)) return nullptr;
     try {
         const auto& plans = t.plans();
         const auto& cols = t.batches().front()->columns;
@@ -272,7 +285,7 @@ Ref attribute_of(const char* module, const char* name) {
 PyObject* to_pylist(PyObject* self, PyObject*) {
     const Table& t = table_of(self);
     Classes classes{attribute_of("decimal", "Decimal"), attribute_of("datetime", "datetime")};
-    if (!classes.decimal || !classes.datetime) return nullptr;
+    if (!classes.decimal || !classes.datetime || !prepared(t)) return nullptr;
     try {
         const auto& plans = t.plans();
         Ref out(PyList_New(0));
