@@ -11,26 +11,12 @@
 #include "checks.hpp"
 #include "quillon_core/json_doc.hpp"
 
-namespace {
-
-constexpr std::uint16_t STATUSES[] = {200, 201, 204, 299, 199, 300, 400, 401,
-                                      403, 404, 408, 429, 500, 502, 503, 65535};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 2) return 0;
-    const std::size_t op_index = data[0] % fuzz::OPERATION_COUNT;
-    std::uint16_t status = 0;
-    std::size_t header = 2;
-    if ((data[1] & 0x80) == 0) {
-        status = STATUSES[data[1] % (sizeof STATUSES / sizeof STATUSES[0])];
-    } else {
-        if (size < 3) return 0;
-        status = static_cast<std::uint16_t>((data[1] & 0x7F) << 8 | data[2]);
-        header = 3;
-    }
-    const std::string body = fuzz::as_utf8(std::string_view(reinterpret_cast<const char*>(data) + header, size - header));
+    const auto input = fuzz::parse_input(data, size);
+    if (!input) return 0;
+    const std::size_t op_index = input->op_index;
+    const std::uint16_t status = input->status;
+    const std::string& body = input->body;
     const std::string op = std::string(fuzz::OPERATIONS[op_index]) + ".parse";
 
     const std::string text = fuzz::answer(op, fuzz::parse_payload(op_index, status, body));

@@ -19,9 +19,6 @@ namespace {
 namespace columns = quillon_accounts::columns;
 namespace json = quillon_core::json;
 
-constexpr std::uint16_t STATUSES[] = {200, 201, 204, 299, 199, 300, 400, 401,
-                                      403, 404, 408, 429, 500, 502, 503, 65535};
-
 std::string g_op;
 std::string g_text;
 
@@ -129,20 +126,13 @@ std::size_t count_of(const json::Node* node) { return node != nullptr && node->i
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 2) return 0;
+    const auto input = fuzz::parse_input(data, size);
+    if (!input) return 0;
     // get, create and set_status bodies become bodies of a table operation.
     constexpr std::size_t TABLE_OF[] = {1, 1, 1, 7, 4, 5, 6, 7};
-    const std::size_t op_index = TABLE_OF[data[0] % fuzz::OPERATION_COUNT];
-    std::uint16_t status = 0;
-    std::size_t header = 2;
-    if ((data[1] & 0x80) == 0) {
-        status = STATUSES[data[1] % (sizeof STATUSES / sizeof STATUSES[0])];
-    } else {
-        if (size < 3) return 0;
-        status = static_cast<std::uint16_t>((data[1] & 0x7F) << 8 | data[2]);
-        header = 3;
-    }
-    const std::string body = fuzz::as_utf8(std::string_view(reinterpret_cast<const char*>(data) + header, size - header));
+    const std::size_t op_index = TABLE_OF[input->op_index];
+    const std::uint16_t status = input->status;
+    const std::string& body = input->body;
     const std::string_view name = fuzz::OPERATIONS[op_index];
     g_op = std::string(name) + ".parse";
     g_text = fuzz::answer(g_op, fuzz::parse_payload(op_index, status, body));

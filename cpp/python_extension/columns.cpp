@@ -109,19 +109,18 @@ bool prepared(const Table& t) {
     return true;
 }
 
-void schema_capsule_free(PyObject* capsule) {
-    auto* schema = static_cast<ArrowSchema*>(PyCapsule_GetPointer(capsule, "arrow_schema"));
-    if (schema == nullptr) return;
-    if (schema->release != nullptr) schema->release(schema);
-    std::free(schema);
+// A capsule's destructor: releases the structure unless a consumer moved it
+// out (and so marked it released), then frees it.
+template <class S, const char* Name>
+void capsule_free(PyObject* capsule) {
+    auto* s = static_cast<S*>(PyCapsule_GetPointer(capsule, Name));
+    if (s == nullptr) return;
+    if (s->release != nullptr) s->release(s);
+    std::free(s);
 }
 
-void stream_capsule_free(PyObject* capsule) {
-    auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, "arrow_array_stream"));
-    if (stream == nullptr) return;
-    if (stream->release != nullptr) stream->release(stream);
-    std::free(stream);
-}
+constexpr char SCHEMA_CAPSULE[] = "arrow_schema";
+constexpr char STREAM_CAPSULE[] = "arrow_array_stream";
 
 PyObject* arrow_c_schema(PyObject* self, PyObject*) {
     if (!prepared(table_of(self))) return nullptr;
@@ -134,7 +133,7 @@ PyObject* arrow_c_schema(PyObject* self, PyObject*) {
         std::free(schema);
         return PyErr_NoMemory();
     }
-    PyObject* capsule = PyCapsule_New(schema, "arrow_schema", &schema_capsule_free);
+    PyObject* capsule = PyCapsule_New(schema, SCHEMA_CAPSULE, &capsule_free<ArrowSchema, SCHEMA_CAPSULE>);
     if (capsule == nullptr) {
         schema->release(schema);
         std::free(schema);
@@ -160,7 +159,7 @@ PyObject* arrow_c_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
         std::free(stream);
         return PyErr_NoMemory();
     }
-    PyObject* capsule = PyCapsule_New(stream, "arrow_array_stream", &stream_capsule_free);
+    PyObject* capsule = PyCapsule_New(stream, STREAM_CAPSULE, &capsule_free<ArrowArrayStream, STREAM_CAPSULE>);
     if (capsule == nullptr) {
         stream->release(stream);
         std::free(stream);
@@ -406,18 +405,11 @@ PyObject* table_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const auto op = operation_of(args[0]);
     if (!op) return nullptr;
     if (foreign()) Py_RETURN_NONE;
-    const long status = PyLong_AsLong(args[1]);
-    if (status == -1 && PyErr_Occurred()) return nullptr;
-    char* body = nullptr;
-    Py_ssize_t body_size = 0;
-    if (PyBytes_AsStringAndSize(args[2], &body, &body_size) < 0) return nullptr;
-    if (status < 0 || status > 0xFFFF) Py_RETURN_NONE;
-    // The bytes object is immutable and held by the caller throughout.
+    Answer answer;
+    if (!answer_of(args[1], args[2], answer)) return nullptr;
+    if (!answer.status) Py_RETURN_NONE;
     std::optional<quillon_core::error::Result<columns::Tables>> built;
-    const bool ran = without_lock([&] {
-        built.emplace(columns::build(*op, static_cast<std::uint16_t>(status),
-                                     std::string_view(body, static_cast<std::size_t>(body_size))));
-    });
+    const bool ran = without_lock([&] { built.emplace(columns::build(*op, *answer.status, answer.body)); });
     if (!ran || !built || !*built) Py_RETURN_NONE;
     return wrap(built->value()).release();
 }
