@@ -17,7 +17,7 @@ import pytest
 
 from engine_cases import DATA, MOVEMENT, answer, mixed_calls, parse_payload
 from quillon.accounts import _objects
-from test_answers import BALANCES, MANY, SUCCESS
+from test_fast_results import BALANCES, MANY, SUCCESS
 
 TABLE_OPS = ("debits", "credits", "balances", "list", "reconcile")
 VECTORS = Path(__file__).parent / "vectors" / "payload-decoding.jsonl"

@@ -108,7 +108,7 @@ struct AccountRow {
 };
 
 // The result of a reconciliation; the "parse" stage writes it as JSON text
-// while the gateway's lists are decoded (responses.cpp).
+// while the gateway's lists are decoded (response_handling.cpp).
 struct Reconciliation {
     std::vector<Movement> movements;
     std::vector<Balance> balances;
