@@ -3,7 +3,8 @@
 ``Client`` and ``AsyncClient`` send the eight operations over HTTP (built
 from QUILLON_* variables when given no arguments); ``ClientCredentials``
 fetches tokens from the OAuth token endpoint; ``to_data`` and ``from_data``
-turn results into JSON-ready data and back; ``build`` and ``parse`` (with the
+turn results into JSON-ready data and back; ``client.tables`` gives
+columnar :class:`~quillon.accounts.tables.Table` results; ``build`` and ``parse`` (with the
 operation constants such as ``GET_ACCOUNT``) are the sans-I/O layer for
 callers with their own HTTP stack; the gateway simulator lives in
 :mod:`quillon.accounts.simulator`, and its pytest fixtures in
@@ -20,6 +21,7 @@ from quillon.accounts.errors import (
     AuthenticationError,
     DecodeError,
     FfiError,
+    MissingExtraError,
     QuillonError,
     ResponseTooLargeError,
     TransportError,
@@ -71,6 +73,7 @@ from quillon.accounts.protocol import (
 )
 from quillon.accounts.responses import Exchange, RawResponse
 from quillon.accounts.retry import NO_RETRY, RetryPolicy
+from quillon.accounts.tables import ReconciliationTables, Table
 
 __all__ = [
     "BALANCES",
@@ -112,6 +115,7 @@ __all__ = [
     "MerchantAccounts",
     "MerchantRange",
     "MerchantRef",
+    "MissingExtraError",
     "Movement",
     "NewAccount",
     "OpInfo",
@@ -121,11 +125,13 @@ __all__ = [
     "QuillonError",
     "RawResponse",
     "Reconciliation",
+    "ReconciliationTables",
     "ResponseTooLargeError",
     "RetryPolicy",
     "StatusChange",
     "StatusChanged",
     "StatusChanges",
+    "Table",
     "TransportError",
     "ValidationError",
     "WebhookAuthError",

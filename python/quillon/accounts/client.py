@@ -25,13 +25,13 @@ from typing import Any, NamedTuple, ParamSpec, TypeVar, cast
 import httpx
 
 from quillon.accounts import _body, _deadline
-from quillon.accounts._answers import from_bytes
 from quillon.accounts._body import ACCEPT_ENCODING, DEFAULT_MAX_RESPONSE_BYTES
 from quillon.accounts._inputs import check_input, coerce
 from quillon.accounts._iterate import AsyncRanges, SyncRanges
 from quillon.accounts._logging import Redactor, logger, mask_headers
 from quillon.accounts._requests import RequestMaker
 from quillon.accounts._settings import check_call_options, resolve
+from quillon.accounts._table_calls import AsyncTables, Tables
 from quillon.accounts.config import (
     AccessToken,
     AsyncTokenProvider,
@@ -278,9 +278,9 @@ class _Base:
         if logger.isEnabledFor(logging.DEBUG):
             self._log_answer(operation, resp.status_code, started)
         self._record(request, resp, started, run)
-        result = from_bytes(operation.name, resp.status_code, body, _body.charset(resp))
+        result = operation.fast_result(resp.status_code, body, _body.charset(resp))
         if result is not None:
-            return cast(R, result)
+            return result
         response = _response(resp, body)
         try:
             return parse(operation, input, response)
@@ -590,6 +590,14 @@ class Client(SyncRanges, _Base):
         """
         return cast(Client, self._derive(timeout, retry, headers))
 
+    @property
+    def tables(self) -> Tables:
+        """The list calls (``debits``, ``credits``, ``balances``, ``list_accounts``,
+        ``reconcile``) with the same arguments, giving columnar
+        :class:`~quillon.accounts.tables.Table` results for pyarrow, pandas, polars or
+        DuckDB; debits, credits and reconciliations over any date range."""
+        return Tables(self)
+
     def with_raw_response(self, method: Callable[P, R]) -> Callable[P, RawResponse[R]]:
         """``method`` (one of this client's) made to return a
         :class:`~quillon.accounts.responses.RawResponse`: the typed result in
@@ -797,6 +805,12 @@ class AsyncClient(AsyncRanges, _Base):
         """A client like this one with other options, sharing its pool and token
         (see :meth:`Client.with_options`)."""
         return cast(AsyncClient, self._derive(timeout, retry, headers))
+
+    @property
+    def tables(self) -> AsyncTables:
+        """The list calls with columnar :class:`~quillon.accounts.tables.Table` results,
+        awaited (see :attr:`Client.tables`)."""
+        return AsyncTables(self)
 
     def with_raw_response(
         self, method: Callable[P, Awaitable[R]]

@@ -18,9 +18,10 @@ import json
 from collections.abc import Callable, Mapping
 from dataclasses import dataclass, field
 from decimal import Decimal
-from typing import Any, Generic, Protocol, TypeVar
+from typing import Any, Generic, Protocol, TypeVar, cast
 
 from quillon.accounts import _native
+from quillon.accounts._answers import from_bytes
 from quillon.accounts._logging import mask_headers
 from quillon.accounts.config import AccessToken, ClientConfig
 from quillon.accounts.errors import FfiError, error_from_object
@@ -218,6 +219,14 @@ class Operation(Generic[In, R]):
     def result_from_json(self, value: Any) -> R:
         """The typed result from the engine's JSON value."""
         return self._result(value)
+
+    def fast_result(self, status: int, body: bytes, charset: str | None) -> R | None:
+        """The result made straight from the answer's bytes, or None to leave the
+        answer to :func:`parse` (which gives the result or raises the error).
+
+        ``charset`` is the one the answer declares, if any.
+        """
+        return cast("R | None", from_bytes(self.name, status, body, charset))
 
     def __repr__(self) -> str:
         return f"Operation({self.name!r})"
