@@ -165,6 +165,7 @@ bench: install
 	$(VPY) -m pytest -q -p no:cacheprovider bench/test_peers.py
 	$(VPY) bench/run.py --out $(BUILD)/bench/latest.md
 	$(VPY) bench/clients.py --out $(BUILD)/bench/clients.md
+	$(VPY) bench/tables.py --out $(BUILD)/bench/tables.md
 
 # Fuzzing: the protocol entry and the parse stage under libFuzzer with
 # AddressSanitizer, LeakSanitizer and UBSan (clang-14), seeded from the tests,
