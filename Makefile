@@ -158,7 +158,8 @@ check:
 
 # Benchmarks of the installed wheel against pure Python, pydantic, msgspec and
 # an orjson floor, then the clients end to end against a pure-Python and a
-# msgspec client (bench/RESULTS.md; `bench/clients.py --quick` is a smoke run).
+# msgspec client, then the columnar tables against their peers (bench/RESULTS.md;
+# `bench/clients.py --quick` and `bench/tables.py --quick` are smoke runs).
 # Takes a few minutes; not part of `test`.
 bench: install
 	$(PIP) install -q "$$(ls $(DIST)/*.whl)[bench]"

@@ -7,6 +7,7 @@ import csv
 import dataclasses
 import io
 import json
+import subprocess
 import sys
 from datetime import datetime
 from decimal import Decimal
@@ -285,3 +286,15 @@ def test_a_missing_library_is_named_with_its_install_line(
     assert str(info.value) == f"Table.{method} needs {missing}: {install}"
     assert "rows" in repr(table)
     assert "nit" in repr(table)
+
+
+def test_the_tables_page_runs_as_written(tmp_path: Path) -> None:
+    for name in ("pyarrow", "polars", "pandas", "duckdb"):
+        pytest.importorskip(name)
+    page = (Path(__file__).parent.parent / "docs" / "tables.md").read_text(encoding="utf-8")
+    code = page.split("```python\n", 1)[1].split("```", 1)[0]
+    done = subprocess.run(
+        [sys.executable, "-c", code], cwd=tmp_path, capture_output=True, text=True, timeout=120
+    )
+    assert done.returncode == 0, done.stderr
+    assert (tmp_path / "debits.csv").read_bytes().startswith(b"transaction_id,")
