@@ -13,23 +13,14 @@ from typing import Any
 import pytest
 
 from conftest import MAIN, NIT, PETTY
-from quillon.accounts.cli import main
 from quillon.accounts.simulator import GatewaySimulator
-
-
-def run(argv: list[str], environ: dict[str, str]) -> tuple[int, str, str]:
-    out, err = io.StringIO(), io.StringIO()
-    code = main(argv, environ=environ, stdout=out, stderr=err)
-    return code, out.getvalue(), err.getvalue()
+from test_cli import run
 
 
 @pytest.fixture
 def env(sim: GatewaySimulator) -> dict[str, str]:
-    return {
-        "QUILLON_CLIENT_ID": "cli",
-        "QUILLON_ACCESS_TOKEN": sim.token.access_token,
-        "QUILLON_BASE_URL": sim.url,
-    }
+    token = sim.token.access_token
+    return {"QUILLON_CLIENT_ID": "cli", "QUILLON_ACCESS_TOKEN": token, "QUILLON_BASE_URL": sim.url}
 
 
 ACCOUNT = ["--nit", NIT, "--account-number", MAIN]
