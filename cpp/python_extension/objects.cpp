@@ -20,18 +20,22 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "columns.hpp"
+#include "py_ref.hpp"
 #include "quillon_accounts/conversion.hpp"
 #include "quillon_accounts/gateway_records.hpp"
+#include "quillon_accounts/result_fields.hpp"
 #include "quillon_accounts/results.hpp"
 #include "quillon_core/amount.hpp"
 #include "quillon_core/envelope.hpp"
@@ -46,90 +50,54 @@ using quillon_core::envelope::CodeData;
 using quillon_core::http::HttpResponse;
 using quillon_core::json::Node;
 
-// ---------------------------------------------------------------------------
-// Owned references
-
-class Ref {
-public:
-    Ref() = default;
-    explicit Ref(PyObject* p) : p_(p) {}
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    Ref(Ref&& o) noexcept : p_(o.release()) {}
-    Ref& operator=(Ref&& o) noexcept {
-        reset(o.release());
-        return *this;
-    }
-    ~Ref() { Py_XDECREF(p_); }
-
-    PyObject* get() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    PyObject* release() {
-        PyObject* p = p_;
-        p_ = nullptr;
-        return p;
-    }
-    void reset(PyObject* p = nullptr) {
-        PyObject* old = p_;
-        p_ = p;
-        Py_XDECREF(old);
-    }
-
-private:
-    PyObject* p_ = nullptr;
-};
-
-Ref none() {
-    Py_INCREF(Py_None);
-    return Ref(Py_None);
-}
-
-Ref borrowed(PyObject* p) {
-    Py_XINCREF(p);
-    return Ref(p);
-}
+using quillon_py::borrowed;
+using quillon_py::none;
+using quillon_py::Ref;
 
 // ---------------------------------------------------------------------------
 // The result classes, bound once from Python
 
-enum Kind : int {
-    account_class,
-    merchant_account_class,
-    establishment_class,
-    merchant_accounts_class,
-    created_accounts_class,
-    status_changed_class,
-    party_class,
-    movement_class,
-    balance_class,
-    reconciliation_class,
-    kind_count
+// The result classes, in the order of `Class` slots; each one's name and
+// fields come from its record's field table (result_fields.hpp).
+template <class... Rs>
+struct RecordList {
+    static constexpr int count = sizeof...(Rs);
+
+    // The position of R in the list.
+    template <class R>
+    static constexpr int index() {
+        int i = 0, found = -1;
+        ((std::is_same_v<R, Rs> ? (found = i, ++i) : ++i), ...);
+        return found;
+    }
+
+    template <class F>
+    static void each(F&& f) {
+        (f(model::Fields<Rs>::name, model::field_names<Rs>()), ...);
+    }
 };
+
+using Results = RecordList<model::Account, model::MerchantAccount, model::Establishment, model::MerchantAccounts,
+                           model::CreatedAccounts, model::StatusChanged, model::Party, model::Movement,
+                           model::Balance, model::Reconciliation>;
+constexpr int kind_count = Results::count;
 
 struct ClassFields {
-    const char* name;
-    std::vector<const char*> fields;  // in the dataclass's order
+    std::string name;
+    std::vector<std::string_view> fields;  // in the dataclass's order
 };
 
-const ClassFields CLASSES[kind_count] = {
-    {"Account", {"number", "alias", "status", "raw_status"}},
-    {"MerchantAccount",
-     {"nit", "merchant_name", "establishment_id", "establishment_name", "account"}},
-    {"Establishment", {"id", "name", "accounts"}},
-    {"MerchantAccounts", {"nit", "merchant_name", "establishments"}},
-    {"CreatedAccounts",
-     {"nit", "merchant_name", "establishment_id", "establishment_name", "accounts"}},
-    {"StatusChanged", {"account_number", "status", "raw_status"}},
-    {"Party", {"account", "document_id", "name", "bank_code", "bank_name"}},
-    {"Movement",
-     {"transaction_id", "operation_type", "status", "raw_status", "message", "transaction_at",
-      "amount", "fee", "total", "currency", "origin", "destination", "reference",
-      "ach_order_number", "recipient_order_number"}},
-    {"Balance",
-     {"account_number", "status", "raw_status", "currency", "available", "booked", "held",
-      "last_credit_at", "last_debit_at"}},
-    {"Reconciliation", {"movements", "balances"}},
-};
+// Each result class's name and fields, in the order of `Class` slots.
+const std::vector<ClassFields>& class_fields() {
+    static const std::vector<ClassFields> list = [] {
+        std::vector<ClassFields> out;
+        Results::each([&](std::string_view name, const auto& names) {
+            out.push_back({std::string(name), {names.begin(), names.end()}});
+        });
+        return out;
+    }();
+    return list;
+}
 
 struct Class {
     PyObject* type = nullptr;
@@ -161,16 +129,16 @@ Bound bound;
 // instance is made by the class's own allocator and its fields are stored
 // the way `object.__setattr__` stores them, which is how a frozen
 // dataclass's `__init__` sets them too.
-Ref make(Kind kind, std::initializer_list<Ref*> values) {
+template <std::size_t N>
+Ref make(int kind, std::array<Ref, N>& values) {
     const Class& cls = bound.classes[kind];
-    for (Ref* v : values) {
-        if (!*v) return Ref();
+    for (Ref& v : values) {
+        if (!v) return Ref();
     }
     Ref obj(cls.make(reinterpret_cast<PyTypeObject*>(cls.type), bound.empty_args, nullptr));
     if (!obj) return Ref();
-    std::size_t i = 0;
-    for (Ref* v : values) {
-        if (PyObject_GenericSetAttr(obj.get(), cls.names[i++], v->get()) < 0) return Ref();
+    for (std::size_t i = 0; i < N; ++i) {
+        if (PyObject_GenericSetAttr(obj.get(), cls.names[i], values[i].get()) < 0) return Ref();
     }
     // A frozen record of texts, numbers, decimals, enum members and other
     // such records cannot be part of a reference cycle: the collector need
@@ -299,71 +267,17 @@ public:
     explicit Builder(bool lists) : values_(lists) {}
     void share() { values_.share(); }
 
-    Ref of(const model::Account& r) {
-        Ref number = values_.text(r.number), alias = values_.text(r.alias),
-            st = status(r.status), raw = values_.shared(r.raw_status);
-        return make(account_class, {&number, &alias, &st, &raw});
-    }
-
-    Ref of(const model::Party& r) {
-        Ref account = values_.text(r.account), document = values_.text(r.document_id),
-            name = values_.shared(r.name), code = values_.shared(r.bank_code),
-            bank = values_.shared(r.bank_name);
-        return make(party_class, {&account, &document, &name, &code, &bank});
-    }
-
-    Ref of(const model::Movement& r) {
-        Ref id = values_.text(r.transaction_id), type = values_.shared(r.operation_type),
-            st = status(r.status), raw = values_.shared(r.raw_status),
-            message = values_.shared(r.message), at = values_.text(r.transaction_at),
-            amount = values_.decimal(r.amount), fee = values_.decimal(r.fee),
-            total = values_.decimal(r.total), currency = values_.shared(r.currency),
-            origin = of(r.origin), destination = of(r.destination),
-            reference = values_.text(r.reference), ach = values_.text(r.ach_order_number),
-            recipient = values_.text(r.recipient_order_number);
-        return make(movement_class, {&id, &type, &st, &raw, &message, &at, &amount, &fee, &total,
-                                &currency, &origin, &destination, &reference, &ach, &recipient});
-    }
-
-    Ref of(const model::Balance& r) {
-        Ref number = values_.text(r.account_number), st = status(r.status),
-            raw = values_.shared(r.raw_status), currency = values_.shared(r.currency),
-            available = values_.decimal(r.available), booked = values_.decimal(r.booked),
-            held = values_.decimal(r.held), credit = values_.text(r.last_credit_at),
-            debit = values_.text(r.last_debit_at);
-        return make(balance_class,
-                    {&number, &st, &raw, &currency, &available, &booked, &held, &credit, &debit});
-    }
-
-    Ref of(const model::StatusChanged& r) {
-        Ref number = values_.text(r.account_number), st = status(r.status),
-            raw = values_.shared(r.raw_status);
-        return make(status_changed_class, {&number, &st, &raw});
-    }
-
-    Ref of(const model::Establishment& r) {
-        Ref id = number(r.id), name = values_.text(r.name), accounts = tuple(r.accounts);
-        return make(establishment_class, {&id, &name, &accounts});
-    }
-
-    Ref of(const model::MerchantAccount& r) {
-        Ref nit = values_.text(r.nit), merchant = values_.text(r.merchant_name),
-            id = number(r.establishment_id), name = values_.text(r.establishment_name),
-            account = of(r.account);
-        return make(merchant_account_class, {&nit, &merchant, &id, &name, &account});
-    }
-
-    Ref of(const model::MerchantAccounts& r) {
-        Ref nit = values_.text(r.nit), merchant = values_.text(r.merchant_name),
-            establishments = tuple(r.establishments);
-        return make(merchant_accounts_class, {&nit, &merchant, &establishments});
-    }
-
-    Ref of(const model::CreatedAccounts& r) {
-        Ref nit = values_.text(r.nit), merchant = values_.text(r.merchant_name),
-            id = number(r.establishment_id), name = values_.text(r.establishment_name),
-            accounts = tuple(r.accounts);
-        return make(created_accounts_class, {&nit, &merchant, &id, &name, &accounts});
+    // A record with its fields in the order of its table, each value made
+    // as its kind and hint say.
+    template <model::ResultRecord R>
+    Ref of(const R& r) {
+        std::array<Ref, model::field_count<R>> values;
+        std::size_t i = 0;
+        model::for_each_field<R>([&](const auto& f) {
+            if (i == 0 || values[i - 1]) values[i] = value(f, f.get(r));
+            ++i;
+        });
+        return make(Results::index<R>(), values);
     }
 
     // A tuple of the records of a list node of W (no node: an empty tuple),
@@ -395,6 +309,52 @@ public:
             PyTuple_SetItem(out.get(), static_cast<Py_ssize_t>(i), item.release());  // steals
         }
         return out;
+    }
+
+private:
+    template <class F>
+    static bool shares(const F& f) {
+        return f.hint == model::Hint::repeats || f.hint == model::Hint::category;
+    }
+    template <class F>
+    Ref value(const F& f, const std::string& s) {
+        return shares(f) ? values_.shared(s) : Values::text(s);
+    }
+    template <class F>
+    Ref value(const F& f, const std::optional<std::string>& s) {
+        return shares(f) ? values_.shared(s) : Values::text(s);
+    }
+    template <class F>
+    Ref value(const F&, const quillon_core::amount::Amount& a) {
+        return values_.decimal(a);
+    }
+    template <class F>
+    Ref value(const F&, const std::optional<quillon_core::amount::Amount>& a) {
+        return values_.decimal(a);
+    }
+    template <class F>
+    Ref value(const F&, std::uint64_t n) {
+        return number(n);
+    }
+    template <class F>
+    Ref value(const F&, const std::optional<std::uint64_t>& n) {
+        return number(n);
+    }
+    template <class F>
+    Ref value(const F&, model::AccountStatus st) {
+        return status(st);
+    }
+    template <class F>
+    Ref value(const F&, quillon_core::status::PaymentStatus st) {
+        return status(st);
+    }
+    template <class F, model::ResultRecord R>
+    Ref value(const F&, const R& r) {
+        return of(r);
+    }
+    template <class F, class T>
+    Ref value(const F&, const std::vector<T>& items) {
+        return tuple(items);
     }
 
 private:
@@ -469,7 +429,8 @@ Ref open_reconciliation(std::uint16_t status, std::string_view body) {
         Ref movements = builder.tuple_of<wire::WMovement>(lists[0]);
         Ref balances = builder.tuple_of<wire::WBalance>(lists[1]);
         if (!movements || !balances) return given_up();
-        return make(reconciliation_class, {&movements, &balances});
+        std::array<Ref, 2> values = {std::move(movements), std::move(balances)};
+        return make(Results::index<model::Reconciliation>(), values);
     });
     if (!built) return Ref();
     return std::move(built).value();
@@ -596,14 +557,15 @@ PyObject* bind_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
         return nullptr;
     }
     for (int k = 0; k < kind_count; ++k) {
-        PyObject* cls = PyDict_GetItemString(args[3], CLASSES[k].name);  // borrowed
+        const ClassFields& declared = class_fields()[static_cast<std::size_t>(k)];
+        PyObject* cls = PyDict_GetItemString(args[3], declared.name.c_str());  // borrowed
         if (cls == nullptr || !PyType_Check(cls)) {
-            PyErr_Format(PyExc_TypeError, "bind(): no class for %s", CLASSES[k].name);
+            PyErr_Format(PyExc_TypeError, "bind(): no class for %s", declared.name.c_str());
             return nullptr;
         }
         auto* make = reinterpret_cast<newfunc>(PyType_GetSlot(reinterpret_cast<PyTypeObject*>(cls), Py_tp_new));
         if (make == nullptr) {
-            if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "bind(): %s cannot be made", CLASSES[k].name);
+            if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "bind(): %s cannot be made", declared.name.c_str());
             return nullptr;
         }
         Class& c = bound.classes[k];
@@ -611,8 +573,8 @@ PyObject* bind_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
         replace(c.type, cls);
         c.make = make;
         if (c.names.empty()) {
-            for (const char* field : CLASSES[k].fields) {
-                PyObject* name = PyUnicode_InternFromString(field);
+            for (const std::string_view field : declared.fields) {
+                PyObject* name = PyUnicode_InternFromString(std::string(field).c_str());
                 if (name == nullptr) return nullptr;
                 c.names.push_back(name);
             }
@@ -626,15 +588,15 @@ PyObject* bind_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
 PyObject* fields_of() {
     Ref out(PyDict_New());
     if (!out) return nullptr;
-    for (const ClassFields& cls : CLASSES) {
+    for (const ClassFields& cls : class_fields()) {
         Ref names(PyTuple_New(static_cast<Py_ssize_t>(cls.fields.size())));
         if (!names) return nullptr;
         for (std::size_t i = 0; i < cls.fields.size(); ++i) {
-            PyObject* name = PyUnicode_FromString(cls.fields[i]);
+            PyObject* name = PyUnicode_FromStringAndSize(cls.fields[i].data(), static_cast<Py_ssize_t>(cls.fields[i].size()));
             if (name == nullptr) return nullptr;
             PyTuple_SetItem(names.get(), static_cast<Py_ssize_t>(i), name);
         }
-        if (PyDict_SetItemString(out.get(), cls.name, names.get()) < 0) return nullptr;
+        if (PyDict_SetItemString(out.get(), cls.name.c_str(), names.get()) < 0) return nullptr;
     }
     return out.release();
 }
@@ -644,6 +606,14 @@ PyMethodDef methods[] = {
      "parse(op, status, body)\n--\n\n"
      "The result objects of an accounts operation from the gateway's status and body\n"
      "bytes, or None when the answer is to be handed to the engine's call instead."},
+    {"table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&quillon_py::table_entry)), METH_FASTCALL,
+     "table(operation, status, body)\n--\n\n"
+     "The results of a list answer as columns (a reconciliation: movements and balances), or\n"
+     "None when the answer is to be handed to the engine's call instead."},
+    {"concat", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&quillon_py::concat_entry)),
+     METH_FASTCALL, "concat(parts)\n--\n\nThe batches of tables of one kind, in order, as one table."},
+    {"empty", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&quillon_py::empty_entry)), METH_FASTCALL,
+     "empty(operation)\n--\n\nAn empty table of the kind the operation gives."},
     {"bind", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&bind_entry)), METH_FASTCALL,
      "bind(decimal, account_status, payment_status, classes)\n--\n\n"
      "Sets the types the results are made of."},
@@ -657,7 +627,7 @@ int exec_module(PyObject* module) {
         Py_DECREF(fields);
         return -1;
     }
-    return 0;
+    return quillon_py::add_columns_type(module);
 }
 
 PyModuleDef_Slot module_slots[] = {

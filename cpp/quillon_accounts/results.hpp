@@ -1,6 +1,6 @@
 // The English result records of the accounts operations, as the "parse"
-// stage hands them back (result_json.hpp writes them, conversion.hpp makes
-// them from the gateway's records).
+// stage hands them back (result_fields.hpp declares their fields once for
+// every output form, conversion.hpp makes them from the gateway's records).
 #pragma once
 
 #include <cstdint>
@@ -91,6 +91,20 @@ struct Balance {
     quillon_core::amount::Amount held;
     std::optional<std::string> last_credit_at;
     std::optional<std::string> last_debit_at;
+};
+
+// One account of a listing with its merchant and establishment beside it:
+// the row of the listing's table (an establishment without accounts gives no
+// row).
+struct AccountRow {
+    std::string nit;
+    std::optional<std::string> merchant_name;
+    std::uint64_t establishment_id = 0;
+    std::optional<std::string> establishment_name;
+    std::string number;
+    std::optional<std::string> alias;
+    AccountStatus status = AccountStatus::unknown;
+    std::optional<std::string> raw_status;
 };
 
 // The result of a reconciliation; the "parse" stage writes it as JSON text

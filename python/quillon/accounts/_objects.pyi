@@ -1,7 +1,42 @@
 from collections.abc import Sequence
-from typing import Any, final
+from typing import Any, Literal, final
 
 FIELDS: dict[str, tuple[str, ...]]
+
+TableOperation = Literal[
+    "accounts.debits",
+    "accounts.credits",
+    "accounts.balances",
+    "accounts.list",
+    "accounts.reconcile",
+]
+
+@final
+class Columns:
+    """A table of results: record batches of one kind of record.
+
+    Immutable and safe to read from any thread. Exported through the Arrow
+    PyCapsule interface; every call of ``__arrow_c_stream__`` gives a new,
+    independent stream of all the batches.
+    """
+
+    def __len__(self) -> int: ...
+    @property
+    def num_batches(self) -> int: ...
+    @property
+    def kind(self) -> Literal["movements", "balances", "accounts"]: ...
+    @property
+    def column_names(self) -> tuple[str, ...]: ...
+    def __arrow_c_schema__(self) -> object: ...
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+    def schema_fields(self) -> list[tuple[str, str, bool]]:
+        """(name, type as pyarrow names it, nullable) of each column."""
+    def to_pylist(self) -> list[dict[str, Any]]:
+        """The rows, with the values pyarrow's ``to_pylist`` gives for the export."""
+    def csv(self) -> bytes:
+        """RFC 4180 CSV: header row, CRLF line ends, UTF-8 without BOM."""
+    def jsonl(self) -> bytes:
+        """One compact JSON object per row, each followed by LF."""
 
 def bind(
     decimal: type[Any],
@@ -10,25 +45,14 @@ def bind(
     classes: dict[str, Any],
 ) -> bool: ...
 def parse(op: str, status: int, body: bytes) -> Any | None: ...
-
-@final
-class Columns:
-    """An immutable columnar result: one or more record batches of one record kind."""
-
-    @property
-    def num_batches(self) -> int: ...
-    @property
-    def column_names(self) -> tuple[str, ...]: ...
-    @property
-    def kind(self) -> str: ...
-    def __len__(self) -> int: ...
-    def __arrow_c_schema__(self) -> object: ...
-    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
-    def schema_fields(self) -> list[tuple[str, str, bool]]: ...
-    def to_pylist(self) -> list[dict[str, Any]]: ...
-    def csv(self) -> bytes: ...
-    def jsonl(self) -> bytes: ...
-
-def table(op: str, status: int, body: bytes) -> Columns | tuple[Columns, Columns] | None: ...
-def concat(parts: Sequence[Columns]) -> Columns: ...
-def empty(op: str) -> Columns: ...
+def table(
+    operation: TableOperation, status: int, body: bytes
+) -> Columns | tuple[Columns, Columns] | None:
+    """The table of a successful list answer ("accounts.reconcile": movements
+    and balances), or None when the engine's ``call`` is to report the answer.
+    ``body`` is the UTF-8 JSON body. Raises ValueError for another operation."""
+def concat(parts: Sequence[Columns]) -> Columns:
+    """The batches of tables of one kind, in order, as one table.
+    Raises ValueError for no tables or tables of different kinds."""
+def empty(operation: TableOperation) -> Columns | tuple[Columns, Columns]:
+    """An empty table (one batch of no rows) of the kind the operation gives."""
