@@ -81,7 +81,7 @@ def test_a_long_range_equals_the_object_results_through_every_reader(client: Cli
     assert table.to_pandas()["fee"].tolist() == [m.fee for m in objects]
     duckdb = pytest.importorskip("duckdb")
     t = table  # noqa: F841 (DuckDB finds the table by its variable's name)
-    got = duckdb.sql("select count(*), sum(amount) from t").fetchone()
+    (got,) = duckdb.sql("select count(*), sum(amount) from t").fetchall()
     assert got == (len(objects), amounts)
 
 

@@ -51,8 +51,10 @@ def table(
     """The table of a successful list answer ("accounts.reconcile": movements
     and balances), or None when the engine's ``call`` is to report the answer.
     ``body`` is the UTF-8 JSON body. Raises ValueError for another operation."""
+
 def concat(parts: Sequence[Columns]) -> Columns:
     """The batches of tables of one kind, in order, as one table.
     Raises ValueError for no tables or tables of different kinds."""
+
 def empty(operation: TableOperation) -> Columns | tuple[Columns, Columns]:
     """An empty table (one batch of no rows) of the kind the operation gives."""

@@ -65,17 +65,18 @@ class _TableOperation(Operation[In, T]):
 
     def __init__(self, base: Operation[In, Any]) -> None:
         super().__init__(base.name, base.input_type, self._no_objects)
+        self._table = cast("_objects.TableOperation", base.name)
 
     def fast_result(self, status: int, body: bytes, charset: str | None) -> T | None:
         """The columns of a successful answer, or None to leave the answer to ``parse``."""
         body = _utf8(body, charset)
-        made = _objects.table(self.name, status, body)
+        made = _objects.table(self._table, status, body)
         if made is None:
             # Bytes that are not UTF-8 are read as the object results read
             # them: each bad sequence replaced by U+FFFD.
             mended = body.decode("utf-8", "replace").encode("utf-8")
             if mended != body:
-                made = _objects.table(self.name, status, mended)
+                made = _objects.table(self._table, status, mended)
         return cast("T | None", made)
 
     def _no_objects(self, value: Any) -> T:
