@@ -61,18 +61,21 @@ def body_of(n: int) -> bytes:
 
 
 def plain_row(m: Any) -> dict[str, Any]:
-    """A peer's movement as a row: enums by value, parties as dicts."""
+    """A peer's record (dataclass or msgspec Struct) as a row: enums by value, nested
+    records (the parties) as dicts."""
+    names = (
+        [f.name for f in dataclasses.fields(m)]
+        if dataclasses.is_dataclass(m)
+        else list(m.__struct_fields__)
+    )
     out: dict[str, Any] = {}
-    for f in dataclasses.fields(m) if dataclasses.is_dataclass(m) else ():
-        value = getattr(m, f.name)
-        out[f.name] = value.value if isinstance(value, Enum) else value
-    if not out:  # a msgspec Struct
-        for name in m.__struct_fields__:
-            value = getattr(m, name)
-            out[name] = value.value if isinstance(value, Enum) else value
-    for side in ("origin", "destination"):
-        if not isinstance(out[side], dict):
-            out[side] = plain_row(out[side])
+    for name in names:
+        value = getattr(m, name)
+        if isinstance(value, Enum):
+            value = value.value
+        elif dataclasses.is_dataclass(value) or hasattr(value, "__struct_fields__"):
+            value = plain_row(value)
+        out[name] = value
     return out
 
 
