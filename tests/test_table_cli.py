@@ -12,36 +12,35 @@ from typing import Any
 
 import pytest
 
+import test_cli
 from conftest import MAIN, NIT, PETTY
 from quillon.accounts.simulator import GatewaySimulator
 from test_cli import run
 
+env = test_cli.env  # the fixture: the environment pointed at the simulator
 
-@pytest.fixture
-def env(sim: GatewaySimulator) -> dict[str, str]:
-    token = sim.token.access_token
-    return {"QUILLON_CLIENT_ID": "cli", "QUILLON_ACCESS_TOKEN": token, "QUILLON_BASE_URL": sim.url}
+ACCOUNT = f"--nit {NIT} --account-number {MAIN}"
+QUARTER = f"{ACCOUNT} --date-from 2024-01-01 --date-to 2024-03-15"
 
 
-ACCOUNT = ["--nit", NIT, "--account-number", MAIN]
-QUARTER = ["--date-from", "2024-01-01", "--date-to", "2024-03-15"]
+def accounts(listing: Any) -> list[Any]:
+    return [a for e in listing["establishments"] for a in e["accounts"]]
+
+
 COMMANDS = [
-    (
-        ["list", "--nit", NIT],
-        "number",
-        lambda r: [a for e in r["establishments"] for a in e["accounts"]],
-    ),
-    (["debits", *ACCOUNT, *QUARTER], "transaction_id", lambda r: r),
-    (["credits", *ACCOUNT, *QUARTER], "transaction_id", lambda r: r),
-    (["balances", *ACCOUNT, "--account-number", PETTY], "account_number", lambda r: r),
+    (f"list --nit {NIT}", "number", accounts),
+    (f"debits {QUARTER}", "transaction_id", lambda r: r),
+    (f"credits {QUARTER}", "transaction_id", lambda r: r),
+    (f"balances {ACCOUNT} --account-number {PETTY}", "account_number", lambda r: r),
 ]
 
 
 @pytest.mark.parametrize("fmt", ["csv", "jsonl"])
-@pytest.mark.parametrize(("argv", "key", "records"), COMMANDS)
+@pytest.mark.parametrize(("command", "key", "records"), COMMANDS)
 def test_list_commands_write_csv_and_json_lines(
-    env: dict[str, str], fmt: str, argv: list[str], key: str, records: Any
+    env: dict[str, str], fmt: str, command: str, key: str, records: Any
 ) -> None:
+    argv = command.split()
     code, out, err = run([*argv, "--format", fmt], env)
     assert (code, err) == (0, "")
     if fmt == "csv":
@@ -55,57 +54,43 @@ def test_list_commands_write_csv_and_json_lines(
 
 def test_parquet_and_files(env: dict[str, str], tmp_path: Path) -> None:
     pq = pytest.importorskip("pyarrow.parquet")
-    target = tmp_path / "d.parquet"
-    parquet = ["--format", "parquet", "-o", str(target)]
-    assert run(["debits", *ACCOUNT, *QUARTER, *parquet], env) == (0, "", "")
-    objects = json.loads(run(["debits", *ACCOUNT, *QUARTER], env)[1])
-    amounts = pq.read_table(target).column("amount").to_pylist()
-    assert amounts == [Decimal(m["amount"]) for m in objects]
+    debits = f"debits {QUARTER}".split()
+    assert run([*debits, "--format", "parquet", "-o", f"{tmp_path}/d.pq"], env) == (0, "", "")
+    amounts = pq.read_table(tmp_path / "d.pq").column("amount").to_pylist()
+    assert amounts == [Decimal(m["amount"]) for m in json.loads(run(debits, env)[1])]
 
-    week = ["reconcile", "--nit", NIT, "--date-from", "2024-01-01", "--date-to", "2024-01-20"]
-    assert run([*week, "--format", "csv", "--output", str(tmp_path / "r.csv")], env)[0] == 0
+    week = f"reconcile --nit {NIT} --date-from 2024-01-01 --date-to 2024-01-20 --format csv"
+    assert run([*week.split(), "--output", str(tmp_path / "r.csv")], env)[0] == 0
     balances = (tmp_path / "r.balances.csv").read_text(encoding="utf-8").splitlines()
     assert len(balances) == 1 + 4  # the header, then each account once
     assert (tmp_path / "r.movements.csv").read_text(encoding="utf-8").startswith("transaction_id")
 
-    assert run(["get", *ACCOUNT, "--output", str(tmp_path / "a.json")], env)[:2] == (0, "")
+    assert run(["get", *ACCOUNT.split(), "-o", str(tmp_path / "a.json")], env)[:2] == (0, "")
     assert json.loads((tmp_path / "a.json").read_text(encoding="utf-8"))["nit"] == NIT
 
 
 @pytest.mark.parametrize(
-    ("argv", "message"),
+    ("command", "message"),
     [
-        (["get", *ACCOUNT, "--format", "csv"], "--format csv is for the list commands"),
-        (["debits", *ACCOUNT, *QUARTER, "--format", "parquet"], "needs --output FILE"),
+        (f"get {ACCOUNT} --format csv", "--format csv is for the list commands"),
+        (f"debits {QUARTER} --format parquet", "needs --output FILE"),
         (
-            [
-                "reconcile",
-                "--nit",
-                NIT,
-                *QUARTER[:2],
-                "--date-to",
-                "2024-01-02",
-                "--format",
-                "jsonl",
-            ],
+            f"reconcile --nit {NIT} --date-from 2024-01-01 --date-to 2024-01-02 --format jsonl",
             "two tables",
         ),
-        (
-            ["list", "--nit", NIT, "--format", "parquet", "-o", "x"],
-            "pip install 'quillon-accounts[arrow]'",
-        ),
-        (["list", "--nit", NIT, "--format", "csv", "-o", "/nonexistent/x.csv"], "cannot write"),
+        (f"list --nit {NIT} --format parquet -o x", "pip install 'quillon-accounts[arrow]'"),
+        (f"list --nit {NIT} --format csv -o /nonexistent/x.csv", "cannot write"),
     ],
 )
 def test_unwritable_formats_are_usage_errors(
     env: dict[str, str],
     sim: GatewaySimulator,
     monkeypatch: pytest.MonkeyPatch,
-    argv: list[str],
+    command: str,
     message: str,
 ) -> None:
     monkeypatch.setitem(sys.modules, "pyarrow.parquet", None)
-    code, out, err = run(argv, env)
+    code, out, err = run(command.split(), env)
     assert (code, out) == (2, "")
     assert message in err
     assert err.count("\n") == 1

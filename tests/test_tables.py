@@ -27,7 +27,6 @@ from quillon.accounts import (
     FfiError,
     MissingExtraError,
     QuillonError,
-    Table,
     _objects,
 )
 from quillon.accounts.simulator import GatewaySimulator
@@ -36,35 +35,33 @@ from rawserver import RawServer, response
 QUARTER = {"date_from": "2024-01-01", "date_to": "2024-04-15"}  # four windows of 31 days
 
 
-def row(record: Any, timestamps: bool) -> dict[str, Any]:
-    """A result record as the table's row: enums by word, parties as dicts."""
+def row(record: Any) -> dict[str, Any]:
+    """A result record as the table's row: enums by word, parties as dicts, timestamps."""
     out: dict[str, Any] = {}
     for f in dataclasses.fields(record):
         value = getattr(record, f.name)
         if isinstance(value, Enum):
             value = value.value
         elif dataclasses.is_dataclass(value):
-            value = row(value, False)
-        elif f.name == "transaction_at" and timestamps and value is not None:
+            value = row(value)
+        elif f.name == "transaction_at" and value is not None:
             value = datetime.fromisoformat(value)
         out[f.name] = value
     return out
 
 
-def rows(table: Table, records: list[Any]) -> list[dict[str, Any]]:
-    stamped = any(c.name == "transaction_at" and "timestamp" in c.type for c in table.schema)
-    return [row(r, stamped) for r in records]
+def rows(records: Any) -> list[dict[str, Any]]:
+    return [row(r) for r in records]
 
 
 def test_a_long_range_equals_the_object_results_through_every_reader(client: Client) -> None:
     table = client.tables.debits(nit=NIT, account_number=MAIN, **QUARTER)
     objects = list(client.iter_debits(nit=NIT, account_number=MAIN, **QUARTER))
     assert (len(table), table.num_batches) == (len(objects), 4)
-    assert len(objects) > 20
-    expected = rows(table, objects)
+    expected = rows(objects)
     assert table.to_pylist() == expected
     assert table.column_names == tuple(expected[0])
-    assert "decimal128(38, 2)" in {c.type for c in table.schema}
+    assert ("amount", "decimal128(38, 2)", False) in table.schema
     amounts = sum(m.amount for m in objects)
 
     pa = pytest.importorskip("pyarrow")
@@ -94,7 +91,7 @@ def test_the_other_tables_equal_their_objects(client: Client) -> None:
             "merchant_name": merchant.merchant_name,
             "establishment_id": e.id,
             "establishment_name": e.name,
-            **row(a, False),
+            **row(a),
         }
         for e in merchant.establishments
         for a in e.accounts
@@ -102,16 +99,14 @@ def test_the_other_tables_equal_their_objects(client: Client) -> None:
     numbers = [MAIN, PETTY, SAVINGS, NORTH] * 3  # twelve: two requests, in order
     balances = client.tables.balances(nit=NIT, account_numbers=numbers)
     assert balances.num_batches == 2
-    assert balances.to_pylist() == rows(balances, client.balances(nit=NIT, account_numbers=numbers))
+    assert balances.to_pylist() == rows(client.balances(nit=NIT, account_numbers=numbers))
 
     week = {"date_from": "2024-01-01", "date_to": "2024-01-10"}  # two windows of 7 days
     both = client.tables.reconcile(nit=NIT, **week)
     parts = list(client.iter_reconcile(nit=NIT, **week))
     assert both.movements.num_batches == len(parts) == 2
-    assert both.movements.to_pylist() == rows(
-        both.movements, [m for p in parts for m in p.movements]
-    )
-    assert both.balances.to_pylist() == rows(both.balances, list(parts[-1].balances))
+    assert both.movements.to_pylist() == rows(m for p in parts for m in p.movements)
+    assert both.balances.to_pylist() == rows(parts[-1].balances)
 
 
 @pytest.mark.asyncio
@@ -121,42 +116,28 @@ async def test_the_async_tables_give_the_same(client: Client, sim: GatewaySimula
     ) as aclient:
         table = await aclient.tables.credits(nit=NIT, account_number=MAIN, **QUARTER)
         numbers = [MAIN, PETTY, NORTH] * 5
-        balances = await aclient.tables.balances(
-            nit=NIT, account_numbers=numbers, max_concurrency=2
-        )
-    assert (
-        table.to_pylist()
-        == client.tables.credits(nit=NIT, account_number=MAIN, **QUARTER).to_pylist()
-    )
+        balances = await aclient.tables.balances(nit=NIT, account_numbers=numbers)
+    assert table.to_pylist() == rows(client.iter_credits(nit=NIT, account_number=MAIN, **QUARTER))
     assert [b["account_number"] for b in balances.to_pylist()] == numbers
 
 
+# A movement as the gateway writes it: a quote, commas, a line feed, non-ASCII text,
+# nulls, an amount as a number and amounts of other scales.
+WIRE = json.loads(
+    '{"transactionId": "TX1", "tipoOperacion": "DEBITO", "estado": "PAGADO", '
+    '"mensaje": "Pago \\"urgente\\", línea 1\\nlínea 2 ✓", '
+    '"fechaHoraTransaccion": "2024-01-05T10:20:30", "importe": 1.5, "importeComision": "0.125", '
+    '"importeTotal": null, "moneda": "068", "cuentaOrigen": "10000001", "ciClienteOrigen": null, '
+    '"nombreClienteOrigen": "Peña, Hnos.", "codigoBancoOrigen": "1001", '
+    '"nombreBancoOrigen": "Banco Unión", "cuentaDestino": "2000000002", '
+    '"ciClienteDestino": "4512387", "nombreClienteDestino": " espacios ", '
+    '"codigoBancoDestino": "1003", "nombreBancoDestino": "Banco Nacional", '
+    '"numeroReferencia": "N/A", "numOrdenAch": "10000000", "numOrdenDestinatario": null}'
+)
+
+
 def wire_movement(**changes: Any) -> dict[str, Any]:
-    movement: dict[str, Any] = {
-        "transactionId": "TX1",
-        "tipoOperacion": "DEBITO",
-        "estado": "PAGADO",
-        "mensaje": 'Pago "urgente", línea 1\nlínea 2 ✓',
-        "fechaHoraTransaccion": "2024-01-05T10:20:30",
-        "importe": 1.5,
-        "importeComision": "0.125",
-        "importeTotal": None,
-        "moneda": "068",
-        "cuentaOrigen": "10000001",
-        "ciClienteOrigen": None,
-        "nombreClienteOrigen": "Peña, Hnos.",
-        "codigoBancoOrigen": "1001",
-        "nombreBancoOrigen": "Banco Unión",
-        "cuentaDestino": "2000000002",
-        "ciClienteDestino": "4512387",
-        "nombreClienteDestino": " espacios ",
-        "codigoBancoDestino": "1003",
-        "nombreBancoDestino": "Banco Nacional",
-        "numeroReferencia": "N/A",
-        "numOrdenAch": "10000000",
-        "numOrdenDestinatario": None,
-    }
-    return movement | changes
+    return dict(WIRE) | changes
 
 
 def serve(sim: GatewaySimulator, *movements: dict[str, Any]) -> None:
@@ -178,14 +159,13 @@ def test_csv_and_json_lines_keep_every_value(
 
     table.write_csv(tmp_path / "m.csv")
     data = (tmp_path / "m.csv").read_bytes()
-    assert data.startswith(b"transaction_id,")
-    assert b"\xef\xbb\xbf" not in data
-    parsed = list(csv.DictReader(io.StringIO(data.decode("utf-8"), newline="")))
-    assert [r["message"] for r in parsed] == [objects[0].message, ""]
-    assert [r["origin.name"] for r in parsed] == ["Peña, Hnos.", "Peña, Hnos."]
-    assert [Decimal(r["amount"]) for r in parsed] == [m.amount for m in objects]
-    assert [Decimal(r["fee"]) for r in parsed] == [Decimal("0.125")] * 2
-    assert [r["total"] for r in parsed] == ["", ""]
+    assert data.startswith(b"transaction_id,")  # no BOM
+    parsed = csv.DictReader(io.StringIO(data.decode("utf-8"), newline=""))
+    got = [
+        (r["message"], r["origin.name"], Decimal(r["amount"]), r["fee"], r["total"]) for r in parsed
+    ]
+    first = (objects[0].message, "Peña, Hnos.", Decimal("1.5"), "0.125", "")
+    assert got == [first, ("", *first[1:2], Decimal(12), *first[3:])]
     text = io.StringIO(newline="")
     table.write_csv(text)  # a text file gets the same text
     assert text.getvalue() == data.decode("utf-8")
@@ -193,11 +173,15 @@ def test_csv_and_json_lines_keep_every_value(
     binary = io.BytesIO()
     table.write_jsonl(binary)
     lines = [json.loads(line) for line in binary.getvalue().decode("utf-8").splitlines()]
-    assert [line["message"] for line in lines] == [objects[0].message, None]
-    assert lines[0]["origin"] == row(objects[0].origin, False)
-    assert [Decimal(line["amount"]) for line in lines] == [Decimal("1.5"), Decimal("12")]
-    assert lines[0]["transaction_at"] == "2024-01-05T10:20:30"
-    assert list(lines[0]) == list(table.column_names)
+    assert [list(line) for line in lines] == [list(table.column_names)] * 2
+    assert [(x["message"], Decimal(x["amount"]), x["total"]) for x in lines] == [
+        (objects[0].message, Decimal("1.5"), None),
+        (None, Decimal(12), None),
+    ]
+    assert (lines[0]["origin"], lines[0]["transaction_at"]) == (
+        row(objects[0].origin),
+        "2024-01-05T10:20:30",
+    )
 
 
 CLOSE = "Connection: close"
@@ -228,17 +212,14 @@ def test_bytes_are_read_as_the_object_results_read_them() -> None:
             objects = c.debits(**DAY)
             table = c.tables.debits(**DAY)
             assert objects[0].origin.name == expected_name
-            assert table.to_pylist() == rows(table, objects)
+            assert table.to_pylist() == rows(objects)
 
 
 REFUSALS = [
     (lambda s: s.reject_next(code="VAL-009", message="rango", path="/debitos"), ApiError),
     (lambda s: s.fail_next(401, path="/debitos"), AuthenticationError),
     (lambda s: s.garbage_next(path="/debitos"), DecodeError),
-    (
-        lambda s: s.fail_next(200, body='{"code":"00","data":[{"importe":"x"}]}', path="/debitos"),
-        QuillonError,
-    ),
+    (lambda s: s.fail_next(200, body='{"code":"00","data":[{}]}', path="/debitos"), QuillonError),
 ]
 
 
@@ -284,8 +265,6 @@ def test_a_missing_library_is_named_with_its_install_line(
         getattr(table, method)()
     assert isinstance(info.value, MissingExtraError)
     assert str(info.value) == f"Table.{method} needs {missing}: {install}"
-    assert "rows" in repr(table)
-    assert "nit" in repr(table)
 
 
 def test_the_tables_page_runs_as_written(tmp_path: Path) -> None:
