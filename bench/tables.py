@@ -24,6 +24,7 @@ from __future__ import annotations
 
 import argparse
 import dataclasses
+import hashlib
 import io
 import os
 import subprocess
@@ -211,8 +212,9 @@ def peak_memory(which: str, body: bytes, scratch: Path) -> int:
 # ---- threads ----------------------------------------------------------------------------
 
 
-def throughput(work: Callable[[], Any], threads: int, seconds: float = 1.5) -> float:
-    """Calls per second of ``threads`` threads each calling ``work`` for ``seconds``."""
+def throughput(work: Callable[[], Any], threads: int, seconds: float = 2.0) -> tuple[float, float]:
+    """Calls per second of ``threads`` threads each calling ``work`` for ``seconds``, and
+    the CPUs the process used meanwhile (CPU seconds per second)."""
     counts = [0] * threads
     start = threading.Barrier(threads + 1)
     until = [0.0]
@@ -227,11 +229,12 @@ def throughput(work: Callable[[], Any], threads: int, seconds: float = 1.5) -> f
     for thread in pool:
         thread.start()
     until[0] = time.perf_counter() + seconds
-    begun = time.perf_counter()
+    begun, cpu = time.perf_counter(), time.process_time()
     start.wait()
     for thread in pool:
         thread.join()
-    return sum(counts) / (time.perf_counter() - begun)
+    wall = time.perf_counter() - begun
+    return sum(counts) / wall, (time.process_time() - cpu) / wall
 
 
 def fmt(s: float) -> str:
@@ -333,9 +336,15 @@ def main() -> None:
     for label, work in (
         ("`_objects.table`", lambda: _objects.table("accounts.debits", 200, body)),
         ("`Client.tables.debits`", runs["_table"]),
+        ("control: `hashlib.sha256` of the body", lambda: hashlib.sha256(body).digest()),
     ):
-        one, two = throughput(work, 1), throughput(work, 2)
-        emit(f"| {n:,} | {label} | {one:.1f}/s | {two:.1f}/s | **{two / one:.2f}x** |")
+        (one, cpu1), (two, cpu2) = throughput(work, 1), throughput(work, 2)
+        emit(
+            f"| {n:,} | {label} | {one:.1f}/s ({cpu1:.2f} CPU) | {two:.1f}/s ({cpu2:.2f} CPU) "
+            f"| **{two / one:.2f}x** |"
+        )
+    emit()
+    emit(f"Load average at the end: {os.getloadavg()[0]:.1f}.")
     if args.out:
         args.out.parent.mkdir(parents=True, exist_ok=True)
         args.out.write_text("\n".join(lines) + "\n", encoding="utf-8")
