@@ -292,6 +292,50 @@ void walk_amounts(std::string_view op, std::string_view text, const Value& v) {
 
 }  // namespace
 
+namespace {
+
+// An input that decodes for each operation, in table order.
+constexpr std::string_view INPUTS[] = {
+    R"({"nit":"9001234","account_number":"10000001"})",
+    R"({"nit":"9001234"})",
+    R"({"nit":"9001234","establishment_id":15,"accounts":[{"alias":"Caja","category":"ventas"}]})",
+    R"({"nit":"9001234","changes":[{"account_number":"10000001","status":"blocked","reason":"audit"}]})",
+    R"({"nit":"9001234","date_from":"2024-01-01","date_to":"2024-01-07"})",
+    R"({"nit":"9001234","account_number":"10000001","date_from":"2024-01-01","date_to":"2024-01-31"})",
+    R"({"nit":"9001234","account_number":"10000001","date_from":"2024-01-01","date_to":"2024-01-31"})",
+    R"({"nit":"9001234","account_numbers":["10000001","10000002"]})",
+};
+static_assert(sizeof INPUTS / sizeof INPUTS[0] == OPERATION_COUNT);
+
+}  // namespace
+
+std::optional<ParseInput> parse_input(const std::uint8_t* data, std::size_t size) {
+    constexpr std::uint16_t STATUSES[] = {200, 201, 204, 299, 199, 300, 400, 401,
+                                          403, 404, 408, 429, 500, 502, 503, 65535};
+    if (size < 2) return std::nullopt;
+    ParseInput out;
+    out.op_index = data[0] % OPERATION_COUNT;
+    std::size_t header = 2;
+    if ((data[1] & 0x80) == 0) {
+        out.status = STATUSES[data[1] % (sizeof STATUSES / sizeof STATUSES[0])];
+    } else {
+        if (size < 3) return std::nullopt;
+        out.status = static_cast<std::uint16_t>((data[1] & 0x7F) << 8 | data[2]);
+        header = 3;
+    }
+    out.body = as_utf8(std::string_view(reinterpret_cast<const char*>(data) + header, size - header));
+    return out;
+}
+
+std::string parse_payload(std::size_t op_index, std::uint16_t status, std::string_view body) {
+    std::string payload = R"({"input":)";
+    payload += INPUTS[op_index];
+    payload += R"(,"response":{"status":)" + std::to_string(status) + R"(,"body":)";
+    json::write_string(body, payload);
+    payload += "}}";
+    return payload;
+}
+
 std::string answer(std::string_view op, std::string_view payload) {
     return quillon_core::ffi::call(quillon_accounts::accounts_ops(), op, payload);
 }

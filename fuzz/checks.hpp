@@ -18,6 +18,21 @@ inline constexpr std::string_view OPERATIONS[] = {
 };
 inline constexpr std::size_t OPERATION_COUNT = sizeof OPERATIONS / sizeof OPERATIONS[0];
 
+// The input of the parse-stage targets: first byte, the operation; second,
+// the HTTP status from a table of telling ones or, with its top bit set, 15
+// bits of it and the next byte; the rest, the body (made UTF-8 by
+// `as_utf8`). Nothing when the input is too short.
+struct ParseInput {
+    std::size_t op_index = 0;
+    std::uint16_t status = 0;
+    std::string body;
+};
+std::optional<ParseInput> parse_input(const std::uint8_t* data, std::size_t size);
+
+// A well-formed "parse" payload for the operation at `op_index`: an input
+// that decodes for it, and the response.
+std::string parse_payload(std::size_t op_index, std::uint16_t status, std::string_view body);
+
 // The engine's answer for `op` and `payload`.
 std::string answer(std::string_view op, std::string_view payload);
 

@@ -10,54 +10,16 @@
 
 #include "checks.hpp"
 #include "quillon_core/json_doc.hpp"
-#include "quillon_core/json_reader.hpp"
-#include "quillon_core/json_writer.hpp"
-
-namespace {
-
-// An input that decodes for each operation, in table order.
-constexpr std::string_view INPUTS[] = {
-    R"({"nit":"9001234","account_number":"10000001"})",
-    R"({"nit":"9001234"})",
-    R"({"nit":"9001234","establishment_id":15,"accounts":[{"alias":"Caja","category":"ventas"}]})",
-    R"({"nit":"9001234","changes":[{"account_number":"10000001","status":"blocked","reason":"audit"}]})",
-    R"({"nit":"9001234","date_from":"2024-01-01","date_to":"2024-01-07"})",
-    R"({"nit":"9001234","account_number":"10000001","date_from":"2024-01-01","date_to":"2024-01-31"})",
-    R"({"nit":"9001234","account_number":"10000001","date_from":"2024-01-01","date_to":"2024-01-31"})",
-    R"({"nit":"9001234","account_numbers":["10000001","10000002"]})",
-};
-static_assert(sizeof INPUTS / sizeof INPUTS[0] == fuzz::OPERATION_COUNT);
-
-constexpr std::uint16_t STATUSES[] = {200, 201, 204, 299, 199, 300, 400, 401,
-                                      403, 404, 408, 429, 500, 502, 503, 65535};
-
-std::string payload_for(std::size_t op, std::uint16_t status, std::string_view body) {
-    std::string payload = R"({"input":)";
-    payload += INPUTS[op];
-    payload += R"(,"response":{"status":)" + std::to_string(status) + R"(,"body":)";
-    quillon_core::json::write_string(body, payload);
-    payload += "}}";
-    return payload;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 2) return 0;
-    const std::size_t op_index = data[0] % fuzz::OPERATION_COUNT;
-    std::uint16_t status = 0;
-    std::size_t header = 2;
-    if ((data[1] & 0x80) == 0) {
-        status = STATUSES[data[1] % (sizeof STATUSES / sizeof STATUSES[0])];
-    } else {
-        if (size < 3) return 0;
-        status = static_cast<std::uint16_t>((data[1] & 0x7F) << 8 | data[2]);
-        header = 3;
-    }
-    const std::string body = fuzz::as_utf8(std::string_view(reinterpret_cast<const char*>(data) + header, size - header));
+    const auto input = fuzz::parse_input(data, size);
+    if (!input) return 0;
+    const std::size_t op_index = input->op_index;
+    const std::uint16_t status = input->status;
+    const std::string& body = input->body;
     const std::string op = std::string(fuzz::OPERATIONS[op_index]) + ".parse";
 
-    const std::string text = fuzz::answer(op, payload_for(op_index, status, body));
+    const std::string text = fuzz::answer(op, fuzz::parse_payload(op_index, status, body));
     const std::string kind = fuzz::check_envelope(op, text);
     const bool success = status >= 200 && status <= 299;
     const bool refused = status == 401 || status == 403;
@@ -70,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::check_amounts(op, text);
     }
     if (kind == "decode" && !success) fuzz::broken("a decode failure for a failed response", op, text);
-    if (fuzz::answer(op, payload_for(op_index, status, body)) != text) {
+    if (fuzz::answer(op, fuzz::parse_payload(op_index, status, body)) != text) {
         fuzz::broken("the same response answered differently", op, text);
     }
     // A refused response may quote its raw body; every other answer depends
@@ -79,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const fuzz::Style style : {fuzz::Style::spaced, fuzz::Style::escaped}) {
         const auto again = fuzz::reencode(body, style);
         if (!again) fuzz::broken("a body that parses could not be rewritten", op, text);
-        if (fuzz::answer(op, payload_for(op_index, status, *again)) != text) {
+        if (fuzz::answer(op, fuzz::parse_payload(op_index, status, *again)) != text) {
             fuzz::broken("the same decoded body answered differently", op, text);
         }
     }

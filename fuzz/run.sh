@@ -22,7 +22,7 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-120}
 PYTHON=${PYTHON:-python3}
 CMAKE=${CMAKE:-cmake}
 JOBS=${JOBS:-2}
-TARGETS=(call_fuzzer parse_fuzzer)
+TARGETS=(call_fuzzer parse_fuzzer table_fuzzer)
 
 if [ -z "${FUZZ_CXX:-}" ]; then
     FUZZ_CXX=$(command -v clang++-14 || command -v clang++ || true)
@@ -49,6 +49,8 @@ summary=()
 for target in "${TARGETS[@]}"; do
     corpus="$FUZZ_BUILD/corpus/$target"
     seeds="$FUZZ_BUILD/seeds/${target%_fuzzer}"
+    # The table builder reads the parse stage's inputs.
+    [ "$target" = table_fuzzer ] && seeds="$FUZZ_BUILD/seeds/parse"
     log="$FUZZ_BUILD/$target.log"
     mkdir -p "$corpus"
     echo "fuzz: $target for ${per_target}s (log: $log)"

@@ -98,21 +98,32 @@ PyObject* get_column_names(PyObject* self, void*) {
 
 // ---- the Arrow PyCapsule interface ------------------------------------------
 
-void schema_capsule_free(PyObject* capsule) {
-    auto* schema = static_cast<ArrowSchema*>(PyCapsule_GetPointer(capsule, "arrow_schema"));
-    if (schema == nullptr) return;
-    if (schema->release != nullptr) schema->release(schema);
-    std::free(schema);
+// Makes the table's export (once; later calls find it made) with the
+// interpreter lock released: rescaling amounts and merging dictionaries of
+// a long table takes a while. False (and MemoryError set) when it failed.
+bool prepared(const Table& t) {
+    if (!without_lock([&] { t.type(); })) {
+        PyErr_NoMemory();
+        return false;
+    }
+    return true;
 }
 
-void stream_capsule_free(PyObject* capsule) {
-    auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, "arrow_array_stream"));
-    if (stream == nullptr) return;
-    if (stream->release != nullptr) stream->release(stream);
-    std::free(stream);
+// A capsule's destructor: releases the structure unless a consumer moved it
+// out (and so marked it released), then frees it.
+template <class S, const char* Name>
+void capsule_free(PyObject* capsule) {
+    auto* s = static_cast<S*>(PyCapsule_GetPointer(capsule, Name));
+    if (s == nullptr) return;
+    if (s->release != nullptr) s->release(s);
+    std::free(s);
 }
+
+constexpr char SCHEMA_CAPSULE[] = "arrow_schema";
+constexpr char STREAM_CAPSULE[] = "arrow_array_stream";
 
 PyObject* arrow_c_schema(PyObject* self, PyObject*) {
+    if (!prepared(table_of(self))) return nullptr;
     auto* schema = static_cast<ArrowSchema*>(std::malloc(sizeof(ArrowSchema)));
     if (schema == nullptr) return PyErr_NoMemory();
     schema->release = nullptr;
@@ -122,7 +133,7 @@ PyObject* arrow_c_schema(PyObject* self, PyObject*) {
         std::free(schema);
         return PyErr_NoMemory();
     }
-    PyObject* capsule = PyCapsule_New(schema, "arrow_schema", &schema_capsule_free);
+    PyObject* capsule = PyCapsule_New(schema, SCHEMA_CAPSULE, &capsule_free<ArrowSchema, SCHEMA_CAPSULE>);
     if (capsule == nullptr) {
         schema->release(schema);
         std::free(schema);
@@ -138,17 +149,17 @@ PyObject* arrow_c_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
                                      &requested)) {
         return nullptr;
     }
+    if (!prepared(table_of(self))) return nullptr;
     auto* stream = static_cast<ArrowArrayStream*>(std::malloc(sizeof(ArrowArrayStream)));
     if (stream == nullptr) return PyErr_NoMemory();
     stream->release = nullptr;
     try {
-        table_of(self).type();  // the export is made here, not in the consumer's first call
         quillon_core::arrow::export_stream(*reinterpret_cast<ColumnsObject*>(self)->table, stream);
     } catch (const std::exception&) {
         std::free(stream);
         return PyErr_NoMemory();
     }
-    PyObject* capsule = PyCapsule_New(stream, "arrow_array_stream", &stream_capsule_free);
+    PyObject* capsule = PyCapsule_New(stream, STREAM_CAPSULE, &capsule_free<ArrowArrayStream, STREAM_CAPSULE>);
     if (capsule == nullptr) {
         stream->release(stream);
         std::free(stream);
@@ -185,6 +196,7 @@ std::string readable(const Column& c, const ColumnPlan& p) {
 
 PyObject* schema_fields(PyObject* self, PyObject*) {
     const Table& t = table_of(self);
+    if (!prepared(t)) return nullptr;
     try {
         const auto& plans = t.plans();
         const auto& cols = t.batches().front()->columns;
@@ -272,7 +284,7 @@ Ref attribute_of(const char* module, const char* name) {
 PyObject* to_pylist(PyObject* self, PyObject*) {
     const Table& t = table_of(self);
     Classes classes{attribute_of("decimal", "Decimal"), attribute_of("datetime", "datetime")};
-    if (!classes.decimal || !classes.datetime) return nullptr;
+    if (!classes.decimal || !classes.datetime || !prepared(t)) return nullptr;
     try {
         const auto& plans = t.plans();
         Ref out(PyList_New(0));
@@ -393,18 +405,11 @@ PyObject* table_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const auto op = operation_of(args[0]);
     if (!op) return nullptr;
     if (foreign()) Py_RETURN_NONE;
-    const long status = PyLong_AsLong(args[1]);
-    if (status == -1 && PyErr_Occurred()) return nullptr;
-    char* body = nullptr;
-    Py_ssize_t body_size = 0;
-    if (PyBytes_AsStringAndSize(args[2], &body, &body_size) < 0) return nullptr;
-    if (status < 0 || status > 0xFFFF) Py_RETURN_NONE;
-    // The bytes object is immutable and held by the caller throughout.
+    Answer answer;
+    if (!answer_of(args[1], args[2], answer)) return nullptr;
+    if (!answer.status) Py_RETURN_NONE;
     std::optional<quillon_core::error::Result<columns::Tables>> built;
-    const bool ran = without_lock([&] {
-        built.emplace(columns::build(*op, static_cast<std::uint16_t>(status),
-                                     std::string_view(body, static_cast<std::size_t>(body_size))));
-    });
+    const bool ran = without_lock([&] { built.emplace(columns::build(*op, *answer.status, answer.body)); });
     if (!ran || !built || !*built) Py_RETURN_NONE;
     return wrap(built->value()).release();
 }

@@ -485,19 +485,15 @@ PyObject* parse_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "op must be a str");
         return nullptr;
     }
-    const long status = PyLong_AsLong(args[1]);
-    if (status == -1 && PyErr_Occurred()) return nullptr;
-    char* body = nullptr;
-    Py_ssize_t body_size = 0;
-    if (PyBytes_AsStringAndSize(args[2], &body, &body_size) < 0) return nullptr;
-    if (status < 0 || status > 0xFFFF) Py_RETURN_NONE;
+    quillon_py::Answer answer;
+    if (!quillon_py::answer_of(args[1], args[2], answer)) return nullptr;
+    if (!answer.status) Py_RETURN_NONE;
     try {
         Ref out;
         {
             CollectorPaused paused;
             out = open(std::string_view(op_text, static_cast<std::size_t>(op_size)),
-                       static_cast<std::uint16_t>(status),
-                       std::string_view(body, static_cast<std::size_t>(body_size)));
+                       *answer.status, answer.body);
         }
         if (out) return out.release();
         // Nothing built, or a text that is not UTF-8 stopped the building:

@@ -3,6 +3,10 @@
 // source before this header).
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
 namespace quillon_py {
 
 class Ref {
@@ -43,6 +47,25 @@ inline Ref none() {
 inline Ref borrowed(PyObject* p) {
     Py_XINCREF(p);
     return Ref(p);
+}
+
+// An HTTP answer's status and body bytes as the entries take them. False
+// with a Python error set when they are not an int and bytes; `status` is
+// nothing when it is no HTTP status (the answer is then left to the engine).
+// The body stays the caller's: bytes are immutable and held by the caller.
+struct Answer {
+    std::optional<std::uint16_t> status;
+    std::string_view body;
+};
+inline bool answer_of(PyObject* status_arg, PyObject* body_arg, Answer& out) {
+    const long status = PyLong_AsLong(status_arg);
+    if (status == -1 && PyErr_Occurred()) return false;
+    char* body = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(body_arg, &body, &size) < 0) return false;
+    out.body = std::string_view(body, static_cast<std::size_t>(size));
+    if (status >= 0 && status <= 0xFFFF) out.status = static_cast<std::uint16_t>(status);
+    return true;
 }
 
 }  // namespace quillon_py

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "../quillon_core/amount.hpp"
+#include "../quillon_core/record.hpp"
 #include "../quillon_core/status.hpp"
 #include "account_status.hpp"
 #include "results.hpp"
@@ -89,13 +90,7 @@ constexpr FieldKind kind_of() {
     }
 }
 
-template <auto Member>
-struct MemberOf;
-template <class R, class T, T R::*M>
-struct MemberOf<M> {
-    using Record = R;
-    using Type = T;
-};
+using quillon_core::record::MemberOf;
 
 // One field: its name, its hint, and (in its type) its member.
 template <auto Member>

@@ -23,19 +23,24 @@ struct TypeHolder {
     std::unique_ptr<ArrowSchema> dictionary;
 };
 
-void release_type(ArrowSchema* schema) {
-    if (schema == nullptr || schema->release == nullptr) return;
-    auto* holder = static_cast<TypeHolder*>(schema->private_data);
-    for (ArrowSchema* child : holder->child_pointers) {
+// Releases a structure made here (a schema or an array, with holder H):
+// the children and dictionary still in place first, then what it holds.
+template <class H, class S>
+void release(S* s) {
+    if (s == nullptr || s->release == nullptr) return;
+    auto* holder = static_cast<H*>(s->private_data);
+    for (S* child : holder->child_pointers) {
         if (child->release != nullptr) child->release(child);
     }
     if (holder->dictionary && holder->dictionary->release != nullptr) {
         holder->dictionary->release(holder->dictionary.get());
     }
     delete holder;
-    schema->release = nullptr;
-    schema->private_data = nullptr;
+    s->release = nullptr;
+    s->private_data = nullptr;
 }
+
+void release_type(ArrowSchema* schema) { release<TypeHolder>(schema); }
 
 // Fills `out`; on failure (only std::bad_alloc) releases what it made of
 // `out`'s children and rethrows, leaving `out` untouched.
@@ -81,19 +86,7 @@ struct ArrayHolder {
     std::unique_ptr<ArrowArray> dictionary;
 };
 
-void release_array(ArrowArray* array) {
-    if (array == nullptr || array->release == nullptr) return;
-    auto* holder = static_cast<ArrayHolder*>(array->private_data);
-    for (ArrowArray* child : holder->child_pointers) {
-        if (child->release != nullptr) child->release(child);
-    }
-    if (holder->dictionary && holder->dictionary->release != nullptr) {
-        holder->dictionary->release(holder->dictionary.get());
-    }
-    delete holder;
-    array->release = nullptr;
-    array->private_data = nullptr;
-}
+void release_array(ArrowArray* array) { release<ArrayHolder>(array); }
 
 void fill_array(const std::shared_ptr<const Array>& array, ArrowArray* out) {
     auto holder = std::make_unique<ArrayHolder>();

@@ -20,6 +20,9 @@
 #include <string_view>
 #include <vector>
 
+// The C structures use the C names of the fixed-width integers.
+#include <stdint.h>  // NOLINT(modernize-deprecated-headers)
+
 extern "C" {
 
 #ifndef ARROW_C_DATA_INTERFACE

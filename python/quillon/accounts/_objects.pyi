@@ -1,5 +1,5 @@
 from collections.abc import Sequence
-from typing import Any, Literal, final
+from typing import Any, Literal, final, overload
 
 FIELDS: dict[str, tuple[str, ...]]
 
@@ -45,9 +45,18 @@ def bind(
     classes: dict[str, Any],
 ) -> bool: ...
 def parse(op: str, status: int, body: bytes) -> Any | None: ...
+@overload
 def table(
-    operation: TableOperation, status: int, body: bytes
-) -> Columns | tuple[Columns, Columns] | None:
+    operation: Literal["accounts.reconcile"], status: int, body: bytes
+) -> tuple[Columns, Columns] | None: ...
+@overload
+def table(
+    operation: Literal["accounts.debits", "accounts.credits", "accounts.balances", "accounts.list"],
+    status: int,
+    body: bytes,
+) -> Columns | None: ...
+@overload
+def table(operation: str, status: int, body: bytes) -> Columns | tuple[Columns, Columns] | None:
     """The table of a successful list answer ("accounts.reconcile": movements
     and balances), or None when the engine's ``call`` is to report the answer.
     ``body`` is the UTF-8 JSON body. Raises ValueError for another operation."""
@@ -56,5 +65,12 @@ def concat(parts: Sequence[Columns]) -> Columns:
     """The batches of tables of one kind, in order, as one table.
     Raises ValueError for no tables or tables of different kinds."""
 
-def empty(operation: TableOperation) -> Columns | tuple[Columns, Columns]:
+@overload
+def empty(operation: Literal["accounts.reconcile"]) -> tuple[Columns, Columns]: ...
+@overload
+def empty(
+    operation: Literal["accounts.debits", "accounts.credits", "accounts.balances", "accounts.list"],
+) -> Columns: ...
+@overload
+def empty(operation: str) -> Columns | tuple[Columns, Columns]:
     """An empty table (one batch of no rows) of the kind the operation gives."""

@@ -1,0 +1,292 @@
+"""Answers as columns (``_objects.table``) against the engine's call path: the
+same values row for row, or both refuse; and the exported Arrow tables read
+back (through pyarrow, when it is installed) as the rows say."""
+
+from __future__ import annotations
+
+import datetime
+import json
+import re
+import threading
+from collections.abc import Iterator
+from decimal import Decimal, localcontext
+from pathlib import Path
+from typing import Any
+
+import pytest
+
+from engine_cases import DATA, MOVEMENT, answer, mixed_calls, parse_payload
+from quillon.accounts import _objects
+from test_answers import BALANCES, MANY, SUCCESS
+
+TABLE_OPS = ("debits", "credits", "balances", "list", "reconcile")
+VECTORS = Path(__file__).parent / "vectors" / "payload-decoding.jsonl"
+MOMENT = re.compile(r"(\d{4})-(\d\d)-(\d\d)[T ](\d\d):(\d\d):(\d\d)(?:\.(\d{1,9}))?")
+
+
+def ok(data: Any) -> bytes:
+    return json.dumps({"code": "00", "data": data}).encode()
+
+
+def movement(**changes: Any) -> dict[str, Any]:
+    return {**MOVEMENT, **changes}
+
+
+# Bodies that exercise the column forms: scales, the 38-digit fallback,
+# timestamps and their fallback, dictionaries, nulls, odd texts.
+WIDE = "79228162514264337593543950335"  # the largest amount: 29 digits
+COLUMN_CASES: list[tuple[str, int, bytes]] = [
+    ("debits", 200, ok([movement(importe="1.5"), movement(importe="-0.000000001")])),
+    (
+        "debits",
+        200,
+        ok([movement(importe=WIDE), movement(importe="0.1")]),
+    ),
+    (
+        "debits",
+        200,
+        ok([movement(importe=WIDE), movement(importe="1e-10")]),
+    ),
+    (
+        "credits",
+        200,
+        ok([movement(fechaHoraTransaccion=f) for f in ("2024-02-29 23:59:59.5", None)]),
+    ),
+    ("credits", 200, ok([movement(fechaHoraTransaccion=f) for f in ("2024-02-30T00:00:00", "x")])),
+    ("credits", 200, ok([movement(fechaHoraTransaccion="2024-01-01T00:00:00.123456789")])),
+    ("credits", 200, ok([movement(fechaHoraTransaccion="0001-01-01T00:00:00.000001000")])),
+    (
+        "debits",
+        200,
+        ok([movement(moneda=m, estado=s) for m, s in [("BOB", "x"), (None, "PAGADO")]]),
+    ),
+    ("debits", 200, ok([movement(nombreClienteOrigen='a,"b"\r\n', numeroReferencia=" N/A ")])),
+    ("balances", 200, ok([*BALANCES, {**BALANCES[0], "saldoRetenido": "1e28"}])),
+    ("list", 200, ok({**DATA["list"], "establecimientos": [{"idEstablecimiento": 1}]})),
+    (
+        "list",
+        200,
+        ok({"nit": "1", "establecimientos": [{"idEstablecimiento": 2, "cuentas": [{}]}]}),
+    ),
+    ("reconcile", 200, ok({"movimientos": MANY})),
+    ("reconcile", 200, ok([[], BALANCES, []])),
+    ("debits", 200, ok([movement(importe="1", mensaje="\u0000\ud7ff\u00e9")] * 3)),
+    ("debits", 200, b'{"code": "00", "data": [' + b"[" * 200 + b"]" * 200 + b"]}"),
+    ("debits", 200, ok([movement(importe=1e400)])),
+]
+
+
+def corpus() -> Iterator[tuple[str, int, bytes]]:
+    """Every table operation's body in the parse corpora, and the cases above."""
+    for op, doc in SUCCESS:
+        if op in TABLE_OPS:
+            yield op, 200, json.dumps(doc).encode()
+    calls = list(mixed_calls())
+    with VECTORS.open(encoding="utf-8") as lines:
+        calls += [(c["op"], c["payload"]) for c in map(json.loads, filter(str.strip, lines))]
+    for full, payload in calls:
+        op = full.removeprefix("accounts.").removesuffix(".parse")
+        if op not in TABLE_OPS or not full.endswith(".parse"):
+            continue
+        try:
+            response = json.loads(payload)["response"]
+            status, body = response["status"], response["body"].encode()
+        except (ValueError, KeyError, TypeError, AttributeError, UnicodeEncodeError):
+            continue
+        if isinstance(status, int) and 0 <= status <= 0xFFFF:
+            yield op, status, body
+    yield from COLUMN_CASES
+    for status in (200, 401, 500):
+        yield "debits", status, b'{"code": "07", "message": "no"}'
+
+
+def call_answer(op: str, status: int, body: bytes) -> dict[str, Any]:
+    return answer(f"accounts.{op}.parse", parse_payload(op, body.decode(), status))
+
+
+def expected_value(form: str, answer: Any) -> Any:
+    """The value a column of this form holds for the answer's member."""
+    if answer is None:
+        return None
+    if form.startswith("struct<"):
+        return answer
+    if form.startswith("decimal128"):
+        scale = int(form.rstrip(")").rsplit(" ", 1)[1])
+        with localcontext() as wide:
+            wide.prec = 80
+            return Decimal(answer).quantize(Decimal(1).scaleb(-scale))
+    if form == "timestamp[us]":
+        parts = MOMENT.fullmatch(answer)
+        assert parts is not None, answer
+        y, mo, d, h, mi, sec = (int(p) for p in parts.groups()[:6])
+        micro = int((parts.group(7) or "0").ljust(9, "0")[:6])
+        return datetime.datetime(y, mo, d, h, mi, sec, micro)
+    return answer
+
+
+def expected_rows(op: str, value: Any) -> list[dict[str, Any]]:
+    if op != "list":
+        return list(value)
+    merchant = {"nit": value["nit"], "merchant_name": value["merchant_name"]}
+    return [
+        {
+            **merchant,
+            "establishment_id": e["id"],
+            "establishment_name": e["name"],
+            **{k: a[k] for k in ("number", "alias", "status", "raw_status")},
+        }
+        for e in value["establishments"]
+        for a in e["accounts"]
+    ]
+
+
+def check_table(table: _objects.Columns, op: str, value: Any) -> None:
+    types = {name: form for name, form, _ in table.schema_fields()}
+    rows = table.to_pylist()
+    want = expected_rows(op, value)
+    assert len(table) == len(rows) == len(want)
+    for row, record in zip(rows, want, strict=True):
+        assert list(row) == list(table.column_names)
+        assert row == {name: expected_value(types[name], record[name]) for name in row}
+        for name, form in types.items():  # the exact scale, not only an equal value
+            if form.startswith("decimal128") and row[name] is not None:
+                assert str(row[name]) == str(expected_value(form, record[name]))
+    if PYARROW:
+        import pyarrow as pa  # type: ignore[import-untyped]
+
+        read = pa.table(table)
+        assert read.to_pylist() == rows
+        assert [(f.name, f.nullable) for f in read.schema] == [
+            (n, nullable) for n, _, nullable in table.schema_fields()
+        ]
+
+
+try:
+    import pyarrow  # noqa: F401
+
+    PYARROW = True
+except ImportError:
+    PYARROW = False
+
+
+@pytest.mark.parametrize(("op", "status", "body"), list(corpus()))
+def test_tables_equal_the_call_path_or_both_refuse(op: str, status: int, body: bytes) -> None:
+    called = call_answer(op, status, body)
+    built = _objects.table(f"accounts.{op}", status, body)
+    if not called["ok"]:
+        assert built is None, called
+        return
+    assert built is not None, called
+    if op == "reconcile":
+        assert isinstance(built, tuple)
+        check_table(built[0], "movements", called["value"]["movements"])
+        check_table(built[1], "balances", called["value"]["balances"])
+    else:
+        assert isinstance(built, _objects.Columns)
+        check_table(built, op, called["value"])
+
+
+def test_batches_share_one_schema_decided_over_all_of_them() -> None:
+    first = _objects.table("accounts.debits", 200, ok([movement(importe="1.5", moneda="BOB")]))
+    second = _objects.table(
+        "accounts.debits",
+        200,
+        ok([movement(importe="2.25", moneda="USD"), movement(importe="3", moneda="BOB")]),
+    )
+    empty = _objects.empty("accounts.debits")
+    assert isinstance(first, _objects.Columns)
+    assert isinstance(second, _objects.Columns)
+    assert isinstance(empty, _objects.Columns)
+    both = _objects.concat([first, second, empty])
+    assert (len(both), both.num_batches, both.kind) == (3, 3, "movements")
+    assert [r["amount"] for r in both.to_pylist()] == [Decimal(x) for x in ("1.50", "2.25", "3.00")]
+    assert dict((n, t) for n, t, _ in both.schema_fields())["amount"] == "decimal128(38, 2)"
+    assert [r["amount"] for r in first.to_pylist()] == [Decimal("1.5")]  # the part keeps its own
+    if PYARROW:
+        import pyarrow as pa
+
+        read = pa.table(both)
+        assert read.column("currency").chunk(1).dictionary.to_pylist() == ["BOB", "USD"]
+        assert read.to_pylist() == both.to_pylist()
+    with pytest.raises(ValueError, match="kinds"):
+        _objects.concat([first, _objects.empty("accounts.balances")])
+    with pytest.raises(ValueError, match="no tables"):
+        _objects.concat([])
+    with pytest.raises(ValueError, match=r"accounts\.get"):
+        _objects.table("accounts.get", 200, ok({}))
+
+
+def test_csv_and_json_lines() -> None:
+    rows = [
+        movement(
+            importe="1.50",
+            mensaje='a,"b"',
+            numeroReferencia=" x",
+            fechaHoraTransaccion="2024-01-01 10:00:00",
+        ),
+        movement(importe="-2", mensaje="l\u00ednea\nnueva", estado="RECHAZADO", cuentaOrigen=None),
+    ]
+    table = _objects.table("accounts.debits", 200, ok(rows))
+    assert isinstance(table, _objects.Columns)
+    lines = table.csv().decode().split("\r\n")
+    header = lines[0].split(",")
+    assert header[:3] == ["transaction_id", "operation_type", "status"]
+    assert header[10:12] == ["origin.account", "origin.document_id"]
+    assert header[-1] == "recipient_order_number"
+    assert lines[1].startswith(
+        'T-1,CREDITO,paid,PAGADO,"a,""b""",2024-01-01 10:00:00,1.5,1.5,,,555,'
+    )
+    assert ',"l\u00ednea\nnueva",' in lines[2]
+    assert lines[3:] == [""]
+    first, second = (json.loads(line) for line in table.jsonl().decode().splitlines())
+    assert list(first) == list(table.column_names)
+    assert first["amount"] == "1.5"
+    assert first["reference"] == "x"
+    assert first["transaction_at"] == "2024-01-01 10:00:00"
+    assert second["origin"] == dict.fromkeys(
+        ("account", "document_id", "name", "bank_code", "bank_name")
+    )
+    assert second["status"] == "rejected"
+
+
+def test_streams_are_independent_and_released() -> None:
+    table = _objects.table("accounts.debits", 200, ok(MANY))
+    assert isinstance(table, _objects.Columns)
+    # Capsules dropped unread release what they hold (the sanitized run
+    # checks that nothing leaks and nothing is released twice).
+    for _ in range(3):
+        table.__arrow_c_stream__()
+        table.__arrow_c_schema__()
+    if PYARROW:
+        import pyarrow as pa
+
+        readers = [pa.RecordBatchReader.from_stream(table) for _ in range(2)]
+        assert readers[1].read_all().num_rows == len(MANY)
+        assert readers[0].read_all().to_pylist() == table.to_pylist()
+        assert pa.schema(table) == readers[0].schema
+
+
+def test_eight_threads_build_correct_tables() -> None:
+    bodies = [ok([movement(importe=f"{i}.{j:02d}") for j in range(50 + i)]) for i in range(8)]
+    expected = [_objects.table("accounts.debits", 200, b) for b in bodies]
+    wants = [t.to_pylist() for t in expected]  # type: ignore[union-attr]
+    failures: list[str] = []
+
+    def work(i: int) -> None:
+        for _ in range(20):
+            table = _objects.table("accounts.debits", 200, bodies[i])
+            assert isinstance(table, _objects.Columns)
+            if table.to_pylist() != wants[i]:
+                failures.append(f"thread {i}")
+            if PYARROW:
+                import pyarrow as pa
+
+                if pa.table(expected[i]).num_rows != len(wants[i]):  # one table read by all
+                    failures.append(f"shared table in thread {i}")
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert failures == []
