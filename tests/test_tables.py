@@ -26,6 +26,7 @@ from quillon.accounts import (
     DecodeError,
     FfiError,
     MissingExtraError,
+    NewAccount,
     QuillonError,
     _objects,
 )
@@ -107,6 +108,10 @@ def test_the_other_tables_equal_their_objects(client: Client) -> None:
     assert both.movements.num_batches == len(parts) == 2
     assert both.movements.to_pylist() == rows(m for p in parts for m in p.movements)
     assert both.balances.to_pylist() == rows(parts[-1].balances)
+
+    opened = client.create_accounts(nit=NIT, establishment_id=16, accounts=[NewAccount("a", "b")])
+    empty = client.tables.debits(nit=NIT, account_number=opened.accounts[0].number, **QUARTER)
+    assert (len(empty), empty.column_names) == (0, both.movements.column_names)
 
 
 @pytest.mark.asyncio
