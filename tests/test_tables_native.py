@@ -290,3 +290,36 @@ def test_eight_threads_build_correct_tables() -> None:
     for t in threads:
         t.join()
     assert failures == []
+
+
+def consumer_rows(library: str, movements: _objects.Columns) -> list[dict[str, Any]]:
+    """The rows as another library reads the table, through the PyCapsule interface."""
+    if library == "polars":
+        pl = pytest.importorskip("polars")
+        return list(pl.DataFrame(movements).to_dicts())
+    if library == "duckdb":
+        duckdb = pytest.importorskip("duckdb")
+        relation = duckdb.sql("select * from movements")
+        names = [d[0] for d in relation.description]
+        return [dict(zip(names, row, strict=True)) for row in relation.fetchall()]
+    pd = pytest.importorskip("pandas")
+    pa = pytest.importorskip("pyarrow")
+    frame = pa.table(movements).to_pandas()
+    return [
+        {k: (None if v is None or v is pd.NaT or v != v else v) for k, v in row.items()}
+        for row in frame.to_dict("records")
+    ]
+
+
+@pytest.mark.parametrize("library", ["polars", "duckdb", "pandas"])
+def test_other_libraries_read_the_same_values(library: str) -> None:
+    rows = [
+        movement(importe="-1.25", fechaHoraTransaccion="2024-03-01 08:30:00.25", moneda="BOB"),
+        movement(importe="1e3", numeroReferencia=None, estado="desconocido"),
+    ]
+    table = _objects.table("accounts.debits", 200, ok(rows))
+    assert isinstance(table, _objects.Columns)
+    read = consumer_rows(library, table)
+    assert read == table.to_pylist()
+    # Read again: every export is a new stream.
+    assert consumer_rows(library, table) == read

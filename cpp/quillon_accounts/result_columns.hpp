@@ -201,7 +201,7 @@ void declare(std::vector<Column>& out) {
 
 // The kind of table a record's rows make.
 template <model::ResultRecord R>
-constexpr std::string_view kind_name = "";
+inline constexpr std::string_view kind_name = "";
 template <>
 inline constexpr std::string_view kind_name<model::Movement> = "movements";
 template <>
@@ -224,7 +224,8 @@ public:
     }
     std::int64_t rows() const { return batch_->rows; }
 
-    // The batch, or an error when a column grew past what it can hold.
+    // The batch, or an error when a column grew past what it can hold (the
+    // texts of one column of one batch take 32-bit offsets: 2 GiB at most).
     quillon_core::error::Result<std::shared_ptr<const Batch>> finish();
 
 private:

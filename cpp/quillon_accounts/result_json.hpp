@@ -13,10 +13,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "../quillon_core/json_value.hpp"
+#include "../quillon_core/json_writer.hpp"
 #include "result_fields.hpp"
 #include "results.hpp"
 
@@ -24,29 +26,70 @@ namespace quillon_accounts::model {
 
 namespace json_form {
 
-void value(const std::string& s, std::string& out);
-void value(const std::optional<std::string>& s, std::string& out);
-void value(std::uint64_t n, std::string& out);
-void value(const std::optional<std::uint64_t>& n, std::string& out);
-void value(const quillon_core::amount::Amount& a, std::string& out);
-void value(const std::optional<quillon_core::amount::Amount>& a, std::string& out);
-void value(AccountStatus s, std::string& out);
-void value(quillon_core::status::PaymentStatus s, std::string& out);
-
-// `{"name":` for the first member in the written order, `,"name":` after.
-template <ResultRecord R>
-const std::array<std::string, field_count<R>>& keys() {
-    static const std::array<std::string, field_count<R>> made = [] {
-        constexpr auto order = sorted_fields<R>();
-        constexpr auto names = field_names<R>();
-        std::array<std::string, field_count<R>> out;
-        for (std::size_t i = 0; i < out.size(); ++i) {
-            out[i].append(i == 0 ? "{\"" : ",\"").append(names[order[i]]).append("\":");
-        }
-        return out;
-    }();
-    return made;
+inline void value(const std::string& s, std::string& out) { quillon_core::json::write_string(s, out); }
+inline void value(const std::optional<std::string>& s, std::string& out) {
+    if (s) return value(*s, out);
+    out.append("null");
 }
+void value(std::uint64_t n, std::string& out);
+inline void value(const std::optional<std::uint64_t>& n, std::string& out) {
+    if (n) return value(*n, out);
+    out.append("null");
+}
+inline void value(const quillon_core::amount::Amount& a, std::string& out) {
+    out.push_back('"');
+    quillon_core::amount::append_text(a, out);
+    out.push_back('"');
+}
+inline void value(const std::optional<quillon_core::amount::Amount>& a, std::string& out) {
+    if (a) return value(*a, out);
+    out.append("null");
+}
+// The status words need no escapes.
+inline void word(std::string_view w, std::string& out) {
+    out.push_back('"');
+    out.append(w);
+    out.push_back('"');
+}
+inline void value(AccountStatus s, std::string& out) { word(s.word(), out); }
+inline void value(quillon_core::status::PaymentStatus s, std::string& out) {
+    word(quillon_core::status::word(s), out);
+}
+
+// The text before each member in the written order, all in one constant:
+// `{"name":` for the first, `,"name":` after.
+template <ResultRecord R>
+struct Keys {
+    static constexpr auto order = sorted_fields<R>();
+    static constexpr auto names = field_names<R>();
+    static constexpr std::size_t size = [] {
+        std::size_t n = 0;
+        for (const auto& name : names) n += name.size() + 4;
+        return n;
+    }();
+    static constexpr std::array<std::size_t, field_count<R> + 1> starts = [] {
+        std::array<std::size_t, field_count<R> + 1> at{};
+        for (std::size_t i = 0; i < field_count<R>; ++i) at[i + 1] = at[i] + names[order[i]].size() + 4;
+        return at;
+    }();
+    static constexpr std::array<char, size> text = [] {
+        std::array<char, size> t{};
+        std::size_t at = 0;
+        for (std::size_t i = 0; i < field_count<R>; ++i) {
+            t[at++] = i == 0 ? '{' : ',';
+            t[at++] = '"';
+            for (const char c : names[order[i]]) t[at++] = c;
+            t[at++] = '"';
+            t[at++] = ':';
+        }
+        return t;
+    }();
+
+    template <std::size_t I>
+    static void append(std::string& out) {
+        out.append(text.data() + starts[I], starts[I + 1] - starts[I]);
+    }
+};
 
 template <ResultRecord R>
 void value(const R& r, std::string& out);
@@ -56,8 +99,7 @@ void value(const std::vector<T>& list, std::string& out);
 template <ResultRecord R, std::size_t... I>
 void members(const R& r, std::string& out, std::index_sequence<I...>) {
     constexpr auto order = sorted_fields<R>();
-    const auto& key = keys<R>();
-    ((out.append(key[I]), value(std::get<order[I]>(Fields<R>::fields).get(r), out)), ...);
+    ((Keys<R>::template append<I>(out), value(std::get<order[I]>(Fields<R>::fields).get(r), out)), ...);
 }
 
 template <ResultRecord R>

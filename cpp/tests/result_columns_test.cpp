@@ -186,3 +186,73 @@ TEST(exported_structures_are_released_once_and_keep_their_data_alive) {
     CHECK(moved.release == nullptr);
     CHECK(batch.expired());
 }
+
+TEST(validity_bitmaps_start_when_the_first_null_comes) {
+    // (pattern of valid values, expected bytes of the bitmap; none while all are valid)
+    struct Case {
+        std::string pattern;
+        std::vector<std::uint8_t> bits;
+    };
+    const Case cases[] = {
+        {"111111111", {}},
+        {"0", {0x00}},
+        {"1110", {0x07}},
+        {"111111110", {0xFF, 0x00}},
+        {"11111111101", {0xFF, 0x05}},
+        {"0000000011", {0x00, 0x03}},
+    };
+    for (const Case& c : cases) {
+        quillon_core::arrow::Validity v;
+        for (const char bit : c.pattern) v.push(bit == '1');
+        const auto* bits = static_cast<const std::uint8_t*>(v.buffer());
+        CHECK_EQ(bits == nullptr, c.bits.empty());
+        if (bits != nullptr) CHECK_EQ(std::vector<std::uint8_t>(bits, bits + c.bits.size()) == c.bits, true);
+        for (std::size_t i = 0; i < c.pattern.size(); ++i) CHECK_EQ(v.valid(i), c.pattern[i] == '1');
+    }
+}
+
+TEST(dictionaries_keep_the_first_seen_order_of_all_batches) {
+    // Batch 1 sees "paid" then "rejected"; batch 2 sees "rejected" then "pending".
+    std::vector<std::shared_ptr<const columns::Table>> parts;
+    for (const auto& words : {std::vector<std::string>{"PAGADO", "RECHAZADO", "PAGADO"},
+                              std::vector<std::string>{"RECHAZADO", "PENDIENTE"}}) {
+        columns::BatchBuilder<model::Movement> builder;
+        for (const auto& w : words) {
+            model::Movement m;
+            m.status = quillon_core::status::from_wire(w);
+            builder.append(m);
+        }
+        parts.push_back(std::make_shared<const columns::Table>("movements", std::vector{builder.finish().value()}));
+    }
+    const auto table = columns::concat(parts);
+    const std::vector<std::string> words{"paid", "rejected", "pending"};
+    CHECK(table->plans()[2].words == words);
+    std::vector<std::int32_t> codes;
+    for (std::size_t b = 0; b < 2; ++b) {
+        const auto& status = *table->batch(b)->children[2];
+        const auto* data = static_cast<const std::int32_t*>(status.buffers[1]);
+        codes.insert(codes.end(), data, data + status.length);
+        CHECK(status.dictionary == table->batch(0)->children[2]->dictionary);  // one dictionary for all
+    }
+    const std::vector<std::int32_t> expected{0, 1, 0, 1, 2};
+    CHECK(codes == expected);
+}
+
+TEST(a_listing_gives_one_row_per_account) {
+    const std::string body = R"({"code":"00","data":{"nit":"9","nombreComercio":" Tienda ","establecimientos":[
+        {"idEstablecimiento":1,"cuentas":[{"numeroCuenta":"a","estado":"BLOQUEADA"},{"numeroCuenta":"b"}]},
+        {"idEstablecimiento":2},
+        {"idEstablecimiento":3,"nombreEstablecimiento":"Sur","cuentas":[{"numeroCuenta":"c, \"d\""}]}]}})";
+    const auto built = columns::build(columns::TableOp::list, 200, body);
+    CHECK(built.ok());
+    if (!built) return;
+    const auto& table = *built.value().first;
+    CHECK_EQ(table.kind(), std::string_view("accounts"));
+    CHECK_EQ(table.csv(),
+             std::string("nit,merchant_name,establishment_id,establishment_name,number,alias,status,raw_status\r\n"
+                         "9,Tienda,1,,a,,blocked,BLOQUEADA\r\n"
+                         "9,Tienda,1,,b,,active,\r\n"
+                         "9,Tienda,3,Sur,\"c, \"\"d\"\"\",,active,\r\n"));
+    CHECK_EQ(table.jsonl().substr(0, 60),
+             std::string(R"({"nit":"9","merchant_name":"Tienda","establishment_id":1,"es)"));
+}
