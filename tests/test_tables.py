@@ -18,17 +18,13 @@ from typing import Any
 import pytest
 
 from conftest import MAIN, NIT, NORTH, PETTY, SAVINGS, fast_retry
-from quillon.accounts import (
+from quillon.accounts import AsyncClient, Client, MissingExtraError, NewAccount, _objects
+from quillon.accounts.errors import (
     ApiError,
-    AsyncClient,
     AuthenticationError,
-    Client,
     DecodeError,
     FfiError,
-    MissingExtraError,
-    NewAccount,
     QuillonError,
-    _objects,
 )
 from quillon.accounts.simulator import GatewaySimulator
 from rawserver import RawServer, response
@@ -66,15 +62,10 @@ def test_a_long_range_equals_the_object_results_through_every_reader(client: Cli
     amounts = sum(m.amount for m in objects)
 
     pa = pytest.importorskip("pyarrow")
-    for _ in range(2):  # read any number of times
-        assert pa.table(table).to_pylist() == expected
-    assert table.to_arrow().schema.field("amount").type == pa.decimal128(38, 2)
+    for arrow in (pa.table(table), table.to_arrow()):  # read any number of times
+        assert arrow.to_pylist() == expected
     pl = pytest.importorskip("polars")
-    frame = table.to_polars()
-    assert (frame.height, frame["amount"].sum()) == (len(objects), amounts)
-    assert pl.DataFrame(table)["origin"].struct.field("name").to_list() == [
-        m.origin.name for m in objects
-    ]
+    assert pl.DataFrame(table)["amount"].sum() == table.to_polars()["amount"].sum() == amounts
     pytest.importorskip("pandas")
     assert table.to_pandas()["fee"].tolist() == [m.fee for m in objects]
     duckdb = pytest.importorskip("duckdb")
@@ -255,7 +246,6 @@ def test_an_answer_the_engine_parses_but_cannot_tabulate_is_a_defect(
 @pytest.mark.parametrize(
     ("missing", "method", "install"),
     [
-        ("pyarrow", "to_arrow", "pip install 'quillon-accounts[arrow]'"),
         ("pyarrow", "to_pandas", "pip install 'quillon-accounts[arrow]'"),
         ("pandas", "to_pandas", "pip install pandas"),
         ("polars", "to_polars", "pip install polars"),
