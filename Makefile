@@ -160,13 +160,15 @@ check:
 
 # Benchmarks of the installed wheel against pure Python, pydantic, msgspec and
 # an orjson floor, then the clients end to end against a pure-Python and a
-# msgspec client (bench/RESULTS.md; `bench/clients.py --quick` is a smoke run).
+# msgspec client, then the columnar tables against their peers (bench/RESULTS.md;
+# `bench/clients.py --quick` and `bench/tables.py --quick` are smoke runs).
 # Takes a few minutes; not part of `test`.
 bench: install
 	$(PIP) install -q "$$(ls $(DIST)/*.whl)[bench]"
 	$(VPY) -m pytest -q -p no:cacheprovider bench/test_peers.py
 	$(VPY) bench/run.py --out $(BUILD)/bench/latest.md
 	$(VPY) bench/clients.py --out $(BUILD)/bench/clients.md
+	$(VPY) bench/tables.py --out $(BUILD)/bench/tables.md
 
 # Fuzzing: the protocol entry and the parse stage under libFuzzer with
 # AddressSanitizer, LeakSanitizer and UBSan (clang-14), seeded from the tests,

@@ -3,7 +3,8 @@
 ``Client`` and ``AsyncClient`` send the eight operations over HTTP (built
 from QUILLON_* variables when given no arguments); ``ClientCredentials``
 fetches tokens from the OAuth token endpoint; ``to_data`` and ``from_data``
-turn results into JSON-ready data and back; ``build`` and ``parse`` (with the
+turn results into JSON-ready data and back; ``client.tables`` gives
+columnar :class:`~quillon.accounts.tables.Table` results; ``build`` and ``parse`` (with the
 operation constants such as ``GET_ACCOUNT``) are the sans-I/O layer for
 callers with their own HTTP stack; the gateway simulator lives in
 :mod:`quillon.accounts.simulator`, and its pytest fixtures in
@@ -23,6 +24,7 @@ from quillon.accounts.errors import (
     DecodeError,
     FfiError,
     InternalServerError,
+    MissingExtraError,
     NotFoundError,
     PermissionDeniedError,
     QuillonError,
@@ -77,6 +79,7 @@ from quillon.accounts.protocol import (
 )
 from quillon.accounts.raw_response import Exchange, RawResponse
 from quillon.accounts.retry import NO_RETRY, RetryPolicy
+from quillon.accounts.tables import ReconciliationTables, Table
 
 __all__ = [
     "BALANCES",
@@ -121,6 +124,7 @@ __all__ = [
     "MerchantAccounts",
     "MerchantRange",
     "MerchantRef",
+    "MissingExtraError",
     "Movement",
     "NewAccount",
     "NotFoundError",
@@ -133,11 +137,13 @@ __all__ = [
     "RateLimitError",
     "RawResponse",
     "Reconciliation",
+    "ReconciliationTables",
     "ResponseTooLargeError",
     "RetryPolicy",
     "StatusChange",
     "StatusChanged",
     "StatusChanges",
+    "Table",
     "TransportError",
     "ValidationError",
     "WebhookAuthError",

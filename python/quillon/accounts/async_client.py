@@ -20,6 +20,7 @@ from quillon.accounts._base import ClientBase
 from quillon.accounts._body import DEFAULT_MAX_RESPONSE_BYTES
 from quillon.accounts._call import Answer, Call, Done, Failure, Fetch, Send, Sleep
 from quillon.accounts._iterate import AsyncRanges
+from quillon.accounts._table_calls import AsyncTables
 from quillon.accounts.config import AccessToken, AsyncTokenProvider, ClientConfig, Environment
 from quillon.accounts.oauth import AsyncClientCredentials
 from quillon.accounts.raw_response import RawResponse, raw_response_async
@@ -95,6 +96,12 @@ class AsyncClient(AsyncRanges, ClientBase):
         """A client like this one with other options, sharing its pool and token
         (see :meth:`Client.with_options`)."""
         return cast(AsyncClient, self._derive(timeout, retry, headers))
+
+    @property
+    def tables(self) -> AsyncTables:
+        """The list calls with columnar :class:`~quillon.accounts.tables.Table` results,
+        awaited (see :attr:`Client.tables`)."""
+        return AsyncTables(self)
 
     def with_raw_response(
         self, method: Callable[P, Awaitable[R]]

@@ -4,7 +4,10 @@ One subcommand per operation, plus ``describe``, ``version``, ``simulator``
 and ``demo``. Settings come from flags or from the environment
 (QUILLON_CLIENT_ID, QUILLON_ACCESS_TOKEN, QUILLON_ENVIRONMENT,
 QUILLON_BASE_URL, QUILLON_TIMEOUT, QUILLON_FORMAT). Results are printed as
-JSON, or as tables with ``--format table``.
+JSON, or as tables with ``--format table``; the list commands (list, debits,
+credits, balances, reconcile) also write CSV, JSON Lines or Parquet
+(``--format csv|jsonl|parquet``, Parquet with pyarrow installed), and
+``--output FILE`` writes any format to a file instead of standard output.
 
 Exit status: 0 success, 2 usage or configuration, 3 validation,
 4 authentication, 5 gateway rejection (api), 6 undecodable answer,
@@ -20,6 +23,8 @@ from __future__ import annotations
 import argparse
 import contextlib
 import errno
+import importlib
+import io
 import json
 import logging
 import math
@@ -28,6 +33,7 @@ import stat
 import sys
 from collections.abc import Callable, Mapping, Sequence
 from datetime import date
+from pathlib import Path
 from typing import TYPE_CHECKING, Any, TextIO
 
 from quillon.accounts import protocol
@@ -45,6 +51,7 @@ from quillon.accounts.errors import (
 )
 from quillon.accounts.models import NewAccount, StatusChange, to_jsonable
 from quillon.accounts.retry import RetryPolicy
+from quillon.accounts.tables import ARROW_EXTRA, ReconciliationTables, Table
 
 if TYPE_CHECKING:
     from _typeshed import SupportsWrite
@@ -186,12 +193,28 @@ def _common(environ: Mapping[str, str]) -> _Parser:
     return p
 
 
+# Formats written from the engine's columnar tables, by the list commands only.
+TABULAR = ("csv", "jsonl", "parquet")
+LIST_COMMANDS = ("list", "debits", "credits", "balances", "reconcile")
+
+
 def _output(p: argparse.ArgumentParser, environ: Mapping[str, str]) -> None:
     p.add_argument(
         "--format",
-        type=_one_of(("json", "table"), "QUILLON_FORMAT"),
+        type=_one_of(("json", "table", *TABULAR), "QUILLON_FORMAT"),
         default=environ.get("QUILLON_FORMAT") or "json",
-        help="json (amounts as exact decimal text) or table [QUILLON_FORMAT], default json",
+        help="json (amounts as exact decimal text) or table; for the list commands also csv, "
+        "jsonl (one JSON object per row) or parquet (needs pyarrow and --output) "
+        "[QUILLON_FORMAT], default json",
+    )
+    p.add_argument(
+        "-o",
+        "--output",
+        metavar="FILE",
+        default=None,
+        help="write to FILE (replaced) instead of standard output; reconcile in csv, jsonl or "
+        "parquet writes two files, FILE's name with .movements and .balances before its "
+        "extension",
     )
     p.add_argument(
         "-v",
@@ -276,9 +299,14 @@ def build_parser(environ: Mapping[str, str] | None = None) -> argparse.ArgumentP
         p.add_argument("--account-number", required=True, metavar="NUMBER", help=ACCOUNT_HELP)
         _period(p)
 
-    p = op("reconcile", "movements and balances of a period (at most 7 days)")
+    p = op(
+        "reconcile",
+        "movements and balances of a period (at most 7 days)",
+        f"In csv, jsonl or parquet, up to {MAX_SPAN_DAYS} days: asked for in windows of 7 days, "
+        "the balances from the last.",
+    )
     nit(p)
-    _period(p, "; at most 7 days after --date-from")
+    _period(p, "; at most 7 days after --date-from, except in csv, jsonl or parquet")
 
     p = op(
         "balances",
@@ -473,6 +501,8 @@ def _read_regular(path: str, shown: str) -> bytes:
 def _run_operation(args: argparse.Namespace, environ: Mapping[str, str]) -> Any:
     with _client(args, environ) as client:
         command = args.command
+        if args.format in TABULAR:
+            return _run_table(client, args)
         if command == "get":
             return client.get_account(nit=args.nit, account_number=args.account_number)
         if command == "list":
@@ -503,6 +533,96 @@ def _run_operation(args: argparse.Namespace, environ: Mapping[str, str]) -> Any:
         if command == "balances":
             return client.balances(nit=args.nit, account_numbers=args.account_number)
     raise _UsageError(f"unknown command {command}")
+
+
+def _run_table(client: Client, args: argparse.Namespace) -> Table | ReconciliationTables:
+    """The result of a list command as the engine's columnar table."""
+    tables = client.tables
+    command = args.command
+    if command == "list":
+        return tables.list_accounts(nit=args.nit)
+    if command == "balances":
+        return tables.balances(nit=args.nit, account_numbers=args.account_number)
+    _check_span(args.date_from, args.date_to)
+    if command == "reconcile":
+        return tables.reconcile(nit=args.nit, date_from=args.date_from, date_to=args.date_to)
+    method = tables.debits if command == "debits" else tables.credits
+    return method(
+        nit=args.nit,
+        account_number=args.account_number,
+        date_from=args.date_from,
+        date_to=args.date_to,
+    )
+
+
+def _check_output(args: argparse.Namespace) -> None:
+    """Refuses, before anything is sent, a format the command or the machine cannot write."""
+    fmt = getattr(args, "format", "json")
+    if fmt not in TABULAR:
+        return
+    if args.command not in LIST_COMMANDS:
+        raise _UsageError(
+            f"--format {fmt} is for the list commands ({', '.join(LIST_COMMANDS)}); "
+            "use json or table"
+        )
+    if args.output is None and (fmt == "parquet" or args.command == "reconcile"):
+        what = "Parquet is binary" if fmt == "parquet" else "reconcile gives two tables"
+        raise _UsageError(f"{what}: --format {fmt} needs --output FILE")
+    if fmt == "parquet":
+        try:
+            importlib.import_module("pyarrow.parquet")
+        except ImportError:
+            raise _UsageError(f"--format parquet needs pyarrow: {ARROW_EXTRA}") from None
+
+
+def _part_path(output: str, part: str) -> Path:
+    path = Path(output)
+    return path.with_name(f"{path.stem}.{part}{path.suffix}")
+
+
+def _write_table(table: Table, fmt: str, target: Path | TextIO) -> None:
+    if isinstance(target, Path):
+        try:
+            _write_table_to(table, fmt, target)
+        except OSError as exc:
+            raise _UsageError(f"cannot write {target}: {exc.strerror or exc}") from None
+        return
+    # Standard output: the bytes through its binary buffer where it has one.
+    buffer = getattr(target, "buffer", None)
+    target.flush()
+    _write_table_to(table, fmt, target if buffer is None else buffer)
+    if buffer is not None:
+        buffer.flush()
+
+
+def _write_table_to(table: Table, fmt: str, target: Any) -> None:
+    if fmt == "csv":
+        table.write_csv(target)
+    elif fmt == "jsonl":
+        table.write_jsonl(target)
+    else:
+        importlib.import_module("pyarrow.parquet").write_table(table.to_arrow(), target)
+
+
+def _deliver(result: Any, args: argparse.Namespace, out: TextIO) -> None:
+    """Prints ``result`` in the chosen format, or writes it to ``--output``."""
+    fmt = getattr(args, "format", "json")
+    output: str | None = getattr(args, "output", None)
+    if isinstance(result, ReconciliationTables):
+        assert output is not None
+        _write_table(result.movements, fmt, _part_path(output, "movements"))
+        _write_table(result.balances, fmt, _part_path(output, "balances"))
+    elif isinstance(result, Table):
+        _write_table(result, fmt, out if output is None else Path(output))
+    elif output is None:
+        _print_result(result, fmt, out)
+    else:
+        text = io.StringIO()
+        _print_result(result, fmt, text)
+        try:
+            Path(output).write_text(text.getvalue(), encoding="utf-8")
+        except OSError as exc:
+            raise _UsageError(f"cannot write {output}: {exc.strerror or exc}") from None
 
 
 def _versions() -> dict[str, Any]:
@@ -597,11 +717,12 @@ def _main(
     _configure_logging(getattr(args, "verbose", 0), err)
     fmt = getattr(args, "format", "json")
     try:
+        _check_output(args)
         if args.command == "describe":
             ops = [{"name": o.name, "idempotent": o.idempotent} for o in protocol.describe()]
-            _print_result(ops if fmt == "json" else _describe_text(ops), fmt, out)
+            _deliver(ops if fmt == "json" else _describe_text(ops), args, out)
         elif args.command == "version":
-            _print_result(_versions(), fmt, out)
+            _deliver(_versions(), args, out)
         elif args.command == "simulator":
             _run_simulator(args, out)
         elif args.command == "demo":
@@ -610,9 +731,8 @@ def _main(
             writer: Callable[[str], None] = lambda line: print(line, file=out)  # noqa: E731
             return run_demo(writer, as_json=args.json)
         else:
-            _print_result(
-                _run_operation(args, os.environ if environ is None else environ), fmt, out
-            )
+            result = _run_operation(args, os.environ if environ is None else environ)
+            _deliver(result, args, out)
     except _UsageError as exc:
         print(printable(f"quillon-accounts: {exc}", lines=False), file=err)
         return EXIT_USAGE

@@ -24,6 +24,7 @@ from quillon.accounts._base import DEFAULT_TIMEOUT, ClientBase
 from quillon.accounts._body import DEFAULT_MAX_RESPONSE_BYTES
 from quillon.accounts._call import Answer, Call, Done, Failure, Fetch, Send, Sleep
 from quillon.accounts._iterate import SyncRanges
+from quillon.accounts._table_calls import Tables
 from quillon.accounts.async_client import AsyncClient
 from quillon.accounts.config import AccessToken, ClientConfig, Environment, TokenProvider
 from quillon.accounts.oauth import ClientCredentials
@@ -124,6 +125,14 @@ class Client(SyncRanges, ClientBase):
         replaced (``ValueError``).
         """
         return cast(Client, self._derive(timeout, retry, headers))
+
+    @property
+    def tables(self) -> Tables:
+        """The list calls (``debits``, ``credits``, ``balances``, ``list_accounts``,
+        ``reconcile``) with the same arguments, giving columnar
+        :class:`~quillon.accounts.tables.Table` results for pyarrow, pandas, polars or
+        DuckDB; debits, credits and reconciliations over any date range."""
+        return Tables(self)
 
     def with_raw_response(self, method: Callable[P, R]) -> Callable[P, RawResponse[R]]:
         """``method`` (one of this client's) made to return a

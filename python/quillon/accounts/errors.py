@@ -26,6 +26,7 @@ __all__ = [
     "DecodeError",
     "FfiError",
     "InternalServerError",
+    "MissingExtraError",
     "NotFoundError",
     "PermissionDeniedError",
     "QuillonError",
@@ -284,6 +285,17 @@ class FfiError(QuillonError):
     """The engine was called wrongly or failed internally: a defect, not a gateway answer."""
 
     kind = "ffi"
+
+
+class MissingExtraError(QuillonError, ImportError):
+    """An optional library that a method needs is not installed.
+
+    Also an ``ImportError``, so ``except ImportError`` catches it. The message
+    is one line naming what to install, e.g. ``pip install
+    'quillon-accounts[arrow]'``.
+    """
+
+    kind = "missing_extra"
 
 
 class TransportError(QuillonError):
