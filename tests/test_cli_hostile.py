@@ -3,6 +3,7 @@ explanation, never a raw control character, a traceback or a wait forever."""
 
 from __future__ import annotations
 
+import io
 import json
 import os
 import resource
@@ -14,6 +15,7 @@ from typing import IO, Any
 import pytest
 
 from conftest import NIT
+from quillon.accounts.cli import main
 from quillon.accounts.simulator import GatewaySimulator
 from test_cli import CREATE, env, run
 
@@ -60,6 +62,30 @@ def test_gateway_texts_reach_the_output_escaped(
         aliases = [a["alias"] for e in json.loads(out)["establishments"] for a in e["accounts"]]
         assert forged in aliases
         assert HOSTILE[:40] in aliases
+
+
+class Terminal(io.StringIO):
+    def isatty(self) -> bool:
+        return True
+
+
+@pytest.mark.parametrize("fmt", ["csv", "jsonl"])
+def test_table_formats_are_escaped_on_a_terminal_only(
+    env: dict[str, str], sim: GatewaySimulator, fmt: str
+) -> None:
+    assert run([*CREATE, HOSTILE[:40], "Ventas"], env)[0] == 0
+    argv = ["list", "--nit", NIT, "--format", fmt]
+    screen = Terminal()
+    assert main(argv, environ=env, stdout=screen, stderr=io.StringIO()) == 0
+    assert not any(c in screen.getvalue() for c in RAW)
+    piped = io.TextIOWrapper(io.BytesIO(), encoding="utf-8")
+    assert main(argv, environ=env, stdout=piped, stderr=io.StringIO()) == 0
+    piped.flush()
+    data = piped.buffer.getvalue().decode()  # type: ignore[attr-defined]
+    if fmt == "csv":
+        assert HOSTILE[:40] in data  # the data itself, unchanged
+    else:
+        assert HOSTILE[:40] in [json.loads(line)["alias"] for line in data.splitlines()]
 
 
 def test_log_lines_on_stderr_are_escaped(env: dict[str, str], sim: GatewaySimulator) -> None:

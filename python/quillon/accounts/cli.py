@@ -587,6 +587,15 @@ def _write_table(table: Table, fmt: str, target: Path | TextIO) -> None:
         except OSError as exc:
             raise _UsageError(f"cannot write {target}: {exc.strerror or exc}") from None
         return
+    if fmt in ("csv", "jsonl") and target.isatty():
+        # A terminal gets the text with what could drive it escaped; a pipe or
+        # a file gets the data as it is.
+        data = io.BytesIO()
+        _write_table_to(table, fmt, data)
+        text = data.getvalue().decode("utf-8")
+        target.write(printable(text.replace("\r\n", "\n")) if fmt == "csv" else escape_json(text))
+        target.flush()
+        return
     # Standard output: the bytes through its binary buffer where it has one.
     buffer = getattr(target, "buffer", None)
     target.flush()
