@@ -81,7 +81,7 @@ def test_table_formats_are_escaped_on_a_terminal_only(
     piped = io.TextIOWrapper(io.BytesIO(), encoding="utf-8")
     assert main(argv, environ=env, stdout=piped, stderr=io.StringIO()) == 0
     piped.flush()
-    data = piped.buffer.getvalue().decode()  # type: ignore[attr-defined]
+    data = piped.buffer.getvalue().decode()
     if fmt == "csv":
         assert HOSTILE[:40] in data  # the data itself, unchanged
     else:
