@@ -23,6 +23,9 @@ from quillon.accounts._settings import check_call_options, resolve
 from quillon.accounts.config import AccessToken, check_credential
 from quillon.accounts.errors import (
     AuthenticationError,
+    ClientClosedError,
+    ConfigurationError,
+    ConfigurationTypeError,
     QuillonError,
     TransportError,
     ValidationError,
@@ -68,13 +71,15 @@ def _extra_headers(headers: Mapping[str, str]) -> dict[str, str]:
     out: dict[str, str] = {}
     for name, value in headers.items():
         if not isinstance(name, str) or not isinstance(value, str):
-            raise TypeError("header names and values must be texts")
+            raise ConfigurationTypeError("header names and values must be texts")
         if name.lower() in _OWN_HEADERS:
-            raise ValueError(f"the header {name} is set by the client and cannot be replaced")
+            raise ConfigurationError(
+                f"the header {name} is set by the client and cannot be replaced"
+            )
         if not name or not name.isascii() or not all(c.isalnum() or c in "-_" for c in name):
-            raise ValueError(f"{name!r} is not a header name")
+            raise ConfigurationError(f"{name!r} is not a header name")
         if not value.isascii() or not value.isprintable():
-            raise ValueError(
+            raise ConfigurationError(
                 f"the value of the header {name} holds a control or non-ASCII character"
             )
         out[name] = value
@@ -131,6 +136,7 @@ class ClientBase:
             basic_token=basic_token,
         )
         self._owns_http = http_client is None
+        self._closed = False
         self._http = http_client or self._HTTP(
             timeout=DEFAULT_TIMEOUT if timeout is None else timeout, verify=verify
         )
@@ -142,9 +148,9 @@ class ClientBase:
             )
         check_call_options(timeout, retry)
         if isinstance(max_response_bytes, bool) or not isinstance(max_response_bytes, int):
-            raise TypeError("max_response_bytes must be an int")
+            raise ConfigurationTypeError("max_response_bytes must be an int")
         if max_response_bytes < 1:
-            raise ValueError("max_response_bytes must be at least 1")
+            raise ConfigurationError("max_response_bytes must be at least 1")
         self.config = settings.config
         self.retry = retry if retry is not None else RetryPolicy()
         self.max_response_bytes = max_response_bytes
@@ -165,7 +171,9 @@ class ClientBase:
         elif callable(source):
             self._provider = source
         elif source is not None:
-            raise TypeError("token must be an AccessToken or a callable that returns one")
+            raise ConfigurationTypeError(
+                "token must be an AccessToken or a callable that returns one"
+            )
 
     def _derive(
         self, timeout: Any, retry: RetryPolicy | None, headers: Mapping[str, str] | None
@@ -180,6 +188,27 @@ class ClientBase:
         if headers:
             clone._headers = {**self._headers, **_extra_headers(headers)}
         return clone
+
+    def _ensure_open(self) -> None:
+        """Raises :class:`ClientClosedError` once this client, the client it was derived
+        from or the httpx client lent to it has been closed."""
+        if self._closed or self._http.is_closed:
+            raise ClientClosedError(
+                f"this {type(self).__name__} has been closed"
+                if self._closed
+                else f"the connection pool of this {type(self).__name__} has been closed "
+                "(by the client it was derived from, or by the owner of the http_client lent "
+                "to it); make a new client"
+            )
+
+    def _closed_failure(self, exc: BaseException) -> ClientClosedError | None:
+        """The error for a send that httpx refused because the pool closed meanwhile."""
+        if isinstance(exc, RuntimeError) and self._http.is_closed:
+            try:
+                self._ensure_open()
+            except ClientClosedError as err:
+                return err
+        return None
 
     # Tokens.
 

@@ -16,6 +16,8 @@ from quillon.accounts.ranges import MOVEMENTS_MAX_SPAN_DAYS, RECONCILE_MAX_SPAN_
 
 
 class _SyncOps(Protocol):
+    def _ensure_open(self) -> None: ...
+
     def debits(
         self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
     ) -> list[Movement]: ...
@@ -28,6 +30,8 @@ class _SyncOps(Protocol):
 
 
 class _AsyncOps(Protocol):
+    def _ensure_open(self) -> None: ...
+
     async def debits(
         self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
     ) -> list[Movement]: ...
@@ -81,12 +85,14 @@ class SyncRanges:
         request sent when the iteration reaches it; every day is asked for once, so
         no movement comes twice.
         """
+        self._ensure_open()
         return _movements(self.debits, nit, account_number, _windows(date_from, date_to))
 
     def iter_credits(
         self: _SyncOps, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
     ) -> Iterator[Movement]:
         """The credits of an account over any number of days, as ``iter_debits``."""
+        self._ensure_open()
         return _movements(self.credits, nit, account_number, _windows(date_from, date_to))
 
     def iter_reconcile(
@@ -97,6 +103,7 @@ class SyncRanges:
 
         Each holds its window's movements and the balances at the time it was asked for.
         """
+        self._ensure_open()
         windows = date_windows(date_from, date_to, RECONCILE_MAX_SPAN_DAYS)
         return (self.reconcile(nit=nit, date_from=a, date_to=b) for a, b in windows)
 
@@ -109,18 +116,21 @@ class AsyncRanges:
     ) -> AsyncIterator[Movement]:
         """The debits of an account over any number of days, for ``async for``
         (windows of at most 31 days, in date order, each asked for when reached)."""
+        self._ensure_open()
         return _amovements(self.debits, nit, account_number, _windows(date_from, date_to))
 
     def iter_credits(
         self: _AsyncOps, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
     ) -> AsyncIterator[Movement]:
         """The credits of an account over any number of days, for ``async for``."""
+        self._ensure_open()
         return _amovements(self.credits, nit, account_number, _windows(date_from, date_to))
 
     def iter_reconcile(
         self: _AsyncOps, *, nit: str, date_from: DateLike, date_to: DateLike
     ) -> AsyncIterator[Reconciliation]:
         """One reconciliation per window of at most 7 days, for ``async for``."""
+        self._ensure_open()
         windows = date_windows(date_from, date_to, RECONCILE_MAX_SPAN_DAYS)
         return _areconcile(self, nit, windows)
 

@@ -81,7 +81,9 @@ class AsyncClient(AsyncRanges, ClientBase):
 
     async def aclose(self) -> None:
         """Closes the connection pool, unless it was lent by the caller or shared with
-        the client this one was derived from."""
+        the client this one was derived from. Calls made after this raise
+        :class:`~quillon.accounts.errors.ClientClosedError`."""
+        self._closed = True
         if self._owns_http:
             await self._http.aclose()
 
@@ -122,6 +124,7 @@ class AsyncClient(AsyncRanges, ClientBase):
 
         The whole call, retries and waits included, ends within ``retry.max_elapsed``.
         """
+        self._ensure_open()
         call = Call(self, operation, input)
         with _deadline.deadline(call.deadline):
             action = call.start()
@@ -141,6 +144,8 @@ class AsyncClient(AsyncRanges, ClientBase):
             return Failure(httpx.ReadTimeout("the call's deadline has passed"))
         except _body.FAILURES as exc:
             return Failure(exc)
+        except RuntimeError as exc:  # httpx's refusal of a pool closed meanwhile
+            raise self._closed_failure(exc) or exc from None
 
     async def _pause(self, sleep: Sleep) -> None:
         await self._sleep(sleep.seconds)

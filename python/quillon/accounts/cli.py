@@ -38,6 +38,7 @@ from quillon.accounts.config import ClientConfig, Environment
 from quillon.accounts.errors import (
     ApiError,
     AuthenticationError,
+    ConfigurationError,
     DecodeError,
     QuillonError,
     TransportError,
@@ -613,7 +614,7 @@ def _main(
             _print_result(
                 _run_operation(args, os.environ if environ is None else environ), fmt, out
             )
-    except _UsageError as exc:
+    except (_UsageError, ConfigurationError) as exc:
         print(printable(f"quillon-accounts: {exc}", lines=False), file=err)
         return EXIT_USAGE
     except QuillonError as exc:

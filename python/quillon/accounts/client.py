@@ -104,7 +104,9 @@ class Client(SyncRanges, ClientBase):
 
     def close(self) -> None:
         """Closes the connection pool, unless it was lent by the caller or shared with
-        the client this one was derived from."""
+        the client this one was derived from. Calls made after this raise
+        :class:`~quillon.accounts.errors.ClientClosedError`."""
+        self._closed = True
         if self._owns_http:
             self._http.close()
 
@@ -151,6 +153,7 @@ class Client(SyncRanges, ClientBase):
 
         The whole call, retries and waits included, ends within ``retry.max_elapsed``.
         """
+        self._ensure_open()
         call = Call(self, operation, input)
         with _deadline.deadline(call.deadline):
             action = call.start()
@@ -173,6 +176,8 @@ class Client(SyncRanges, ClientBase):
             return Answer(resp, _body.read(resp, self.max_response_bytes, send.deadline))
         except _body.FAILURES as exc:
             return Failure(exc)
+        except RuntimeError as exc:  # httpx's refusal of a pool closed meanwhile
+            raise self._closed_failure(exc) or exc from None
         finally:
             if watch is not None:
                 watch.done()

@@ -11,7 +11,7 @@ from dataclasses import dataclass, field
 from enum import Enum
 from typing import Any
 
-from quillon.accounts.errors import DecodeError, ValidationError
+from quillon.accounts.errors import DecodeError, MissingSettingError, ValidationError
 
 __all__ = [
     "AccessToken",
@@ -255,5 +255,5 @@ class ClientConfig:
         }
         values.update({k: v for k, v in overrides.items() if v is not None})
         if not values["client_id"]:
-            raise ValueError("a client id is required (QUILLON_CLIENT_ID or --client-id)")
+            raise MissingSettingError("a client id is required (QUILLON_CLIENT_ID or --client-id)")
         return cls(**values)

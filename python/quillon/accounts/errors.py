@@ -22,10 +22,14 @@ __all__ = [
     "ApiFieldError",
     "AuthenticationError",
     "BadRequestError",
+    "ClientClosedError",
+    "ConfigurationError",
+    "ConfigurationTypeError",
     "ConflictError",
     "DecodeError",
     "FfiError",
     "InternalServerError",
+    "MissingSettingError",
     "NotFoundError",
     "PermissionDeniedError",
     "QuillonError",
@@ -284,6 +288,36 @@ class FfiError(QuillonError):
     """The engine was called wrongly or failed internally: a defect, not a gateway answer."""
 
     kind = "ffi"
+
+
+class ConfigurationError(QuillonError, ValueError):
+    """A client was given a setting it cannot work with; nothing was sent.
+
+    Raised when a client (or ``with_options``, or a
+    :class:`~quillon.accounts.retry.RetryPolicy`) is made: an unknown
+    environment, a timeout or retry limit that is not above 0, a header the
+    client sets itself. It is also a ``ValueError``.
+    """
+
+    kind = "configuration"
+
+
+class ConfigurationTypeError(ConfigurationError, TypeError):
+    """A setting of the wrong type, or settings that contradict each other
+    (``config=`` with ``client_id=``, say). It is also a ``TypeError``."""
+
+
+class MissingSettingError(ConfigurationTypeError):
+    """A required setting was given neither as an argument nor in the environment:
+    the client id, or any way to get an access token. It is also a ``TypeError``,
+    as for a missing argument."""
+
+
+class ClientClosedError(QuillonError, RuntimeError):
+    """The client (or the client it was derived from, or the ``http_client`` lent to
+    it) was closed; nothing was sent. It is also a ``RuntimeError``."""
+
+    kind = "closed"
 
 
 class TransportError(QuillonError):

@@ -11,7 +11,12 @@ from typing import Any
 
 import httpx
 
-from quillon.accounts.errors import ApiError, AuthenticationError, QuillonError
+from quillon.accounts.errors import (
+    ApiError,
+    AuthenticationError,
+    ConfigurationError,
+    QuillonError,
+)
 
 __all__ = ["NO_RETRY", "Attempts", "RetryPolicy", "parse_retry_after"]
 
@@ -78,14 +83,18 @@ class RetryPolicy:
 
     def __post_init__(self) -> None:
         if self.max_attempts < 1:
-            raise ValueError("max_attempts must be at least 1")
+            raise ConfigurationError("max_attempts must be at least 1")
         if not 0.0 <= self.jitter <= 1.0:
-            raise ValueError("jitter must lie between 0 and 1")
+            raise ConfigurationError("jitter must lie between 0 and 1")
         waits = (self.initial_backoff, self.multiplier, self.max_backoff)
         if not all(math.isfinite(w) and w >= 0 for w in waits) or self.max_elapsed < 0:
-            raise ValueError("backoff, multiplier and time limits must be numbers, not negative")
+            raise ConfigurationError(
+                "backoff, multiplier and time limits must be numbers, not negative"
+            )
         if not self.max_elapsed > 0:
-            raise ValueError("max_elapsed must be above 0: it is the deadline of the whole call")
+            raise ConfigurationError(
+                "max_elapsed must be above 0: it is the deadline of the whole call"
+            )
 
     def backoff(self, retry: int) -> float:
         """The wait before retry number ``retry`` (1 for the first retry), jitter included."""
