@@ -3,6 +3,8 @@ derived clients with other options, and the HTTP side of a call."""
 
 from __future__ import annotations
 
+from typing import TYPE_CHECKING
+
 import httpx
 import pytest
 
@@ -17,12 +19,18 @@ from quillon.accounts import (
     ConfigurationError,
     ConfigurationTypeError,
     Environment,
+    MerchantAccount,
+    MerchantAccounts,
     MissingSettingError,
     QuillonError,
+    RawResponse,
     RetryPolicy,
     TransportError,
 )
 from quillon.accounts.simulator import GatewaySimulator
+
+if TYPE_CHECKING:
+    from typing_extensions import assert_type
 
 
 @pytest.fixture
@@ -173,10 +181,20 @@ def test_with_options_shares_the_pool(client: Client, sim: GatewaySimulator) -> 
 
 def test_raw_response_and_error_details(client: Client, sim: GatewaySimulator) -> None:
     sim.fail_next(503)
-    raw = client.with_raw_response(client.get_account)(nit=NIT, account_number=MAIN)
+    raw = client.with_raw_response.get_account(nit=NIT, account_number=MAIN)
+    if TYPE_CHECKING:
+        assert_type(raw, RawResponse[MerchantAccount])
+        # The parameters are the method's own: an unused ignore would fail mypy.
+        client.with_raw_response.debits(nit=NIT, account=MAIN)  # type: ignore[call-arg]
     assert raw.parsed.account.number == MAIN
     assert [e.status for e in raw.exchanges] == [503, 200]
-    assert (raw.status, raw.attempts) == (200, 2)
+    assert (raw.status_code, raw.status, raw.attempts) == (200, 200, 2)
+    # The wrapper form, and the accessor of a derived client, which is that client's.
+    wrapped = client.with_raw_response(client.list_accounts)(nit=NIT)
+    assert (wrapped.parsed.nit, wrapped.attempts) == (NIT, 1)
+    tagged = client.with_options(headers={"X-Request-Tag": "raw"})
+    assert tagged.with_raw_response.balances(nit=NIT, account_numbers=[MAIN]).status_code == 200
+    assert sim.requests[-1].headers["x-request-tag"] == "raw"
     assert raw.headers["content-type"].startswith("application/json")
     assert raw.elapsed >= raw.last.elapsed > 0
 
@@ -203,7 +221,11 @@ async def test_raw_response_refuses_the_lazy_iterators(
         with pytest.raises(TypeError, match="cannot wrap iter_credits"):
             await aclient.with_raw_response(aclient.iter_credits)(**week)  # type: ignore[arg-type]
         raw = await aclient.with_raw_response(aclient.debits)(**week)
+        listing = await aclient.with_raw_response.list_accounts(nit=NIT)
+        if TYPE_CHECKING:
+            assert_type(listing, RawResponse[MerchantAccounts])
     assert raw.status == 200
+    assert (listing.status_code, listing.parsed.nit) == (200, NIT)
 
 
 def test_network_errors_name_host_and_attempts() -> None:

@@ -18,6 +18,7 @@ from quillon.accounts._body import ACCEPT_ENCODING
 from quillon.accounts._call import Send
 from quillon.accounts._httpx_request import RequestMaker
 from quillon.accounts._inputs import check_input, coerce
+from quillon.accounts._iterate import check_reconcile_range
 from quillon.accounts._logging import Redactor, mask_headers
 from quillon.accounts._settings import check_call_options, resolve
 from quillon.accounts.config import AccessToken, check_credential
@@ -340,6 +341,7 @@ class ClientBase:
 
     @staticmethod
     def _reconcile_input(nit: str, date_from: DateLike, date_to: DateLike) -> MerchantRange:
+        check_reconcile_range(date_from, date_to)
         return MerchantRange(
             nit=nit,
             date_from=date_text(date_from, "date_from"),

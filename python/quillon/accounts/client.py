@@ -23,14 +23,20 @@ from quillon.accounts import _body, _deadline, models, protocol
 from quillon.accounts._base import DEFAULT_TIMEOUT, ClientBase
 from quillon.accounts._body import DEFAULT_MAX_RESPONSE_BYTES
 from quillon.accounts._call import Answer, Call, Done, Failure, Fetch, Send, Sleep
-from quillon.accounts._iterate import SyncRanges
+from quillon.accounts._iterate import SyncRanges, movement_windows
 from quillon.accounts.async_client import AsyncClient
 from quillon.accounts.config import AccessToken, ClientConfig, Environment, TokenProvider
 from quillon.accounts.oauth import ClientCredentials
-from quillon.accounts.raw_response import RawResponse, raw_response
+from quillon.accounts.raw_response import RawMethod, RawResponses
 from quillon.accounts.retry import RetryPolicy
 
-__all__ = ["DEFAULT_MAX_RESPONSE_BYTES", "DEFAULT_TIMEOUT", "AsyncClient", "Client"]
+__all__ = [
+    "DEFAULT_MAX_RESPONSE_BYTES",
+    "DEFAULT_TIMEOUT",
+    "AsyncClient",
+    "Client",
+    "ClientRawResponses",
+]
 
 In = TypeVar("In", bound=protocol.InputRecord)
 R = TypeVar("R")
@@ -127,14 +133,19 @@ class Client(SyncRanges, ClientBase):
         """
         return cast(Client, self._derive(timeout, retry, headers))
 
-    def with_raw_response(self, method: Callable[P, R]) -> Callable[P, RawResponse[R]]:
-        """``method`` (one of this client's) made to return a
-        :class:`~quillon.accounts.responses.RawResponse`: the typed result in
+    @property
+    def with_raw_response(self) -> ClientRawResponses:
+        """This client's methods made to return a
+        :class:`~quillon.accounts.raw_response.RawResponse`: the typed result in
         ``parsed``, with the HTTP status, headers, timing and attempts::
 
-            raw = client.with_raw_response(client.get_account)(nit=..., account_number=...)
+            raw = client.with_raw_response.get_account(nit=..., account_number=...)
+            raw.status_code, raw.parsed.account.alias
+
+        Calling it with one of the client's methods does the same:
+        ``client.with_raw_response(client.get_account)(nit=..., account_number=...)``.
         """
-        return raw_response(method)
+        return ClientRawResponses(self)
 
     def _token(self, fetch: Fetch) -> AccessToken | None:
         if not self._needs_token(fetch.refused):
@@ -242,8 +253,9 @@ class Client(SyncRanges, ClientBase):
         """Every movement of merchant ``nit``'s accounts from ``date_from`` to ``date_to``
         (both included, at most 7 days apart), with the accounts' balances.
 
-        Dates are ``datetime.date`` objects or "yyyy-mm-dd" texts; for longer periods
-        use :meth:`iter_reconcile`.
+        Dates are ``datetime.date`` objects or "yyyy-mm-dd" texts. A longer range is
+        refused (:class:`~quillon.accounts.errors.ValidationError` on "date_to"):
+        use :meth:`iter_reconcile`, which gives one reconciliation per 7 days.
         """
         return self.execute(
             protocol.RECONCILE,
@@ -254,25 +266,41 @@ class Client(SyncRanges, ClientBase):
         self, *, nit: str, account_number: str, date_from: models.DateLike, date_to: models.DateLike
     ) -> list[models.Movement]:
         """The credits (money in) of one account from ``date_from`` to ``date_to``
-        (both included, at most 31 days apart), in time order.
+        (both included), over any number of days, in time order.
 
-        For longer periods use :meth:`iter_credits`.
+        The gateway answers at most 31 days per request: a longer range is asked
+        for in consecutive windows of 31 days, one request after the other, and
+        the answers are joined into one list (every day asked for once). To handle
+        each window's movements as it arrives, use :meth:`iter_credits`.
         """
-        return self.execute(
-            protocol.CREDITS, self._range_input(nit, account_number, date_from, date_to)
-        )
+        return self._movements(protocol.CREDITS, nit, account_number, date_from, date_to)
 
     def debits(
         self, *, nit: str, account_number: str, date_from: models.DateLike, date_to: models.DateLike
     ) -> list[models.Movement]:
         """The debits (money out) of one account from ``date_from`` to ``date_to``
-        (both included, at most 31 days apart), in time order.
+        (both included), over any number of days, in time order.
 
-        For longer periods use :meth:`iter_debits`.
+        A range longer than the gateway's 31 days per request is asked for in
+        windows, as for :meth:`credits`; :meth:`iter_debits` yields them as they come.
         """
-        return self.execute(
-            protocol.DEBITS, self._range_input(nit, account_number, date_from, date_to)
-        )
+        return self._movements(protocol.DEBITS, nit, account_number, date_from, date_to)
+
+    def _movements(
+        self,
+        operation: protocol.Operation[models.AccountRange, list[models.Movement]],
+        nit: str,
+        account_number: str,
+        date_from: models.DateLike,
+        date_to: models.DateLike,
+    ) -> list[models.Movement]:
+        out: list[models.Movement] = []
+        for first, last in movement_windows(date_from, date_to):
+            window: list[models.Movement] = self.execute(
+                operation, self._range_input(nit, account_number, first, last)
+            )
+            out.extend(window)
+        return out
 
     def balances(self, *, nit: str, account_numbers: Sequence[str]) -> list[models.Balance]:
         """The balances of any number of accounts of merchant ``nit``, in the order asked.
@@ -285,3 +313,17 @@ class Client(SyncRanges, ClientBase):
             answer: list[models.Balance] = self.execute(protocol.BALANCES, query)
             out.extend(answer)
         return out
+
+
+class ClientRawResponses(RawResponses[Client]):
+    """``Client.with_raw_response``: each method of the client, returning a
+    :class:`~quillon.accounts.raw_response.RawResponse` around its result."""
+
+    get_account = RawMethod(Client.get_account)
+    list_accounts = RawMethod(Client.list_accounts)
+    create_accounts = RawMethod(Client.create_accounts)
+    set_status = RawMethod(Client.set_status)
+    reconcile = RawMethod(Client.reconcile)
+    credits = RawMethod(Client.credits)
+    debits = RawMethod(Client.debits)
+    balances = RawMethod(Client.balances)
