@@ -256,10 +256,18 @@ class AsyncClientRawResponses(AsyncRawResponses[AsyncClient]):
     awaited) a :class:`~quillon.accounts.raw_response.RawResponse`."""
 
     get_account = AsyncRawMethod(AsyncClient.get_account)
+    """:meth:`AsyncClient.get_account`, giving a ``RawResponse`` once awaited."""
     list_accounts = AsyncRawMethod(AsyncClient.list_accounts)
+    """:meth:`AsyncClient.list_accounts`, giving a ``RawResponse`` once awaited."""
     create_accounts = AsyncRawMethod(AsyncClient.create_accounts)
+    """:meth:`AsyncClient.create_accounts`, giving a ``RawResponse`` once awaited."""
     set_status = AsyncRawMethod(AsyncClient.set_status)
+    """:meth:`AsyncClient.set_status`, giving a ``RawResponse`` once awaited."""
     reconcile = AsyncRawMethod(AsyncClient.reconcile)
+    """:meth:`AsyncClient.reconcile`, giving a ``RawResponse`` once awaited."""
     credits = AsyncRawMethod(AsyncClient.credits)
+    """:meth:`AsyncClient.credits`, giving a ``RawResponse`` once awaited."""
     debits = AsyncRawMethod(AsyncClient.debits)
+    """:meth:`AsyncClient.debits`, giving a ``RawResponse`` once awaited."""
     balances = AsyncRawMethod(AsyncClient.balances)
+    """:meth:`AsyncClient.balances`, giving a ``RawResponse`` once awaited."""

@@ -320,10 +320,18 @@ class ClientRawResponses(RawResponses[Client]):
     :class:`~quillon.accounts.raw_response.RawResponse` around its result."""
 
     get_account = RawMethod(Client.get_account)
+    """:meth:`Client.get_account`, giving a ``RawResponse`` around its result."""
     list_accounts = RawMethod(Client.list_accounts)
+    """:meth:`Client.list_accounts`, giving a ``RawResponse`` around its result."""
     create_accounts = RawMethod(Client.create_accounts)
+    """:meth:`Client.create_accounts`, giving a ``RawResponse`` around its result."""
     set_status = RawMethod(Client.set_status)
+    """:meth:`Client.set_status`, giving a ``RawResponse`` around its result."""
     reconcile = RawMethod(Client.reconcile)
+    """:meth:`Client.reconcile`, giving a ``RawResponse`` around its result."""
     credits = RawMethod(Client.credits)
+    """:meth:`Client.credits`, giving a ``RawResponse`` around its result."""
     debits = RawMethod(Client.debits)
+    """:meth:`Client.debits`, giving a ``RawResponse`` around its result."""
     balances = RawMethod(Client.balances)
+    """:meth:`Client.balances`, giving a ``RawResponse`` around its result."""

@@ -65,11 +65,17 @@ class Exchange:
     """
 
     method: str
+    """The request's HTTP method."""
     url: str
+    """The request's URL (it holds no credential)."""
     status: int
+    """The answer's HTTP status."""
     headers: Mapping[str, str] = field(repr=False)
+    """The answer's headers, names in lower case, credentials masked."""
     elapsed: float
+    """Seconds from sending the request to reading the whole answer."""
     attempt: int
+    """Which attempt of its request this was, counting from 1 within the call."""
 
 
 @dataclass(frozen=True)
@@ -83,8 +89,11 @@ class RawResponse(Generic[R]):
     """
 
     parsed: R
+    """The typed result, as the method returns it."""
     exchanges: tuple[Exchange, ...]
+    """Every exchange the call made, in order, failed attempts included."""
     elapsed: float
+    """Seconds the whole call took, waits between retries included."""
 
     @property
     def last(self) -> Exchange:

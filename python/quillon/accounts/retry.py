@@ -72,14 +72,25 @@ class RetryPolicy:
     """
 
     max_attempts: int = 3
+    """Most times a request is sent, the first included (at least 1)."""
     initial_backoff: float = 0.5
+    """Seconds before the first retry, before jitter."""
     multiplier: float = 2.0
+    """Growth of the wait from one retry to the next."""
     max_backoff: float = 8.0
+    """The longest computed wait, in seconds."""
     jitter: float = 0.25
+    """How far each wait is spread either way, as a fraction of itself (0 to 1)."""
     max_elapsed: float = 30.0
+    """Seconds from the start of a call to its deadline: no attempt, wait or read goes past it.
+    """
     honour_retry_after: bool = True
+    """Whether the gateway's Retry-After header replaces the computed wait."""
     max_retry_after: float = 60.0
+    """The longest Retry-After wait accepted, in seconds; a longer one ends the retries."""
     rng: random.Random = field(default_factory=random.Random, repr=False, compare=False)
+    """The random numbers of the jitter (give a seeded ``random.Random`` for repeatable waits).
+    """
 
     def __post_init__(self) -> None:
         if self.max_attempts < 1:
@@ -135,6 +146,7 @@ class RetryPolicy:
 
 
 NO_RETRY = RetryPolicy(max_attempts=1)
+"""A policy that sends each request once."""
 
 
 # Failures after which the request cannot have reached the gateway.
@@ -143,6 +155,7 @@ NOT_SENT: tuple[type[httpx.TransportError], ...] = (
     httpx.ConnectTimeout,
     httpx.PoolTimeout,
 )
+"""Failures after which the request cannot have reached the gateway."""
 # Failures after which the request may have reached the gateway; worth another
 # try only for operations that may be sent twice.
 MAYBE_SENT: tuple[type[httpx.TransportError], ...] = (
@@ -152,6 +165,9 @@ MAYBE_SENT: tuple[type[httpx.TransportError], ...] = (
     httpx.WriteError,
     httpx.RemoteProtocolError,
 )
+"""Failures after which the request may have reached the gateway; retried only for operations that
+may be sent twice.
+"""
 
 
 class Attempts:
@@ -163,15 +179,24 @@ class Attempts:
 
     def __init__(self, name: str, idempotent: bool, policy: RetryPolicy, can_refresh: bool) -> None:
         self.name = name
+        """The operation's name."""
         self.idempotent = idempotent
+        """Whether the operation may be sent twice."""
         self.policy = policy
+        """The retry policy of the call."""
         self.can_refresh = can_refresh
+        """Whether a new token can be asked for after a 401."""
         self.attempts = 0
+        """Attempts made so far."""
         self.started = time.monotonic()
+        """When the call started (``time.monotonic``)."""
         self.deadline = self.started + policy.max_elapsed
+        """When the call must end (``time.monotonic``)."""
         self.refreshed = False
+        """Whether the token was already replaced once after a 401."""
         # The token the gateway refused with 401, to be replaced before the next attempt.
         self.refused: Any = None
+        """The token the gateway refused with 401, to be replaced before the next attempt."""
 
     def begin(self) -> None:
         """Counts the attempt about to be made."""
