@@ -11,7 +11,7 @@ import inspect
 import ssl
 import time
 from collections.abc import Awaitable, Callable, Iterable, Mapping, Sequence
-from typing import Any, ParamSpec, TypeVar, cast
+from typing import Any, TypeVar, cast
 
 import httpx
 
@@ -29,7 +29,6 @@ __all__ = ["AsyncClient", "AsyncClientRawResponses"]
 
 In = TypeVar("In", bound=protocol.InputRecord)
 R = TypeVar("R")
-P = ParamSpec("P")
 
 
 class AsyncClient(AsyncRanges, ClientBase):

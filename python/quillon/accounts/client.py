@@ -15,7 +15,7 @@ import ssl
 import threading
 import time
 from collections.abc import Callable, Iterable, Mapping, Sequence
-from typing import Any, ParamSpec, TypeVar, cast
+from typing import Any, TypeVar, cast
 
 import httpx
 
@@ -24,7 +24,7 @@ from quillon.accounts._base import DEFAULT_TIMEOUT, ClientBase
 from quillon.accounts._body import DEFAULT_MAX_RESPONSE_BYTES
 from quillon.accounts._call import Answer, Call, Done, Failure, Fetch, Send, Sleep
 from quillon.accounts._iterate import SyncRanges, movement_windows
-from quillon.accounts.async_client import AsyncClient
+from quillon.accounts.async_client import AsyncClient, AsyncClientRawResponses
 from quillon.accounts.config import AccessToken, ClientConfig, Environment, TokenProvider
 from quillon.accounts.oauth import ClientCredentials
 from quillon.accounts.raw_response import RawMethod, RawResponses
@@ -34,13 +34,13 @@ __all__ = [
     "DEFAULT_MAX_RESPONSE_BYTES",
     "DEFAULT_TIMEOUT",
     "AsyncClient",
+    "AsyncClientRawResponses",
     "Client",
     "ClientRawResponses",
 ]
 
 In = TypeVar("In", bound=protocol.InputRecord)
 R = TypeVar("R")
-P = ParamSpec("P")
 
 
 class Client(SyncRanges, ClientBase):
