@@ -4,7 +4,11 @@ Every failure that the engine reports is an error object with a "kind"; each
 kind has its own exception class here, all derived from :class:`QuillonError`,
 carrying the members of that object. Failures of the HTTP exchange itself
 (the gateway could not be reached, the answer did not arrive in time) raise
-:class:`TransportError`.
+:class:`TransportError`. Settings a client cannot work with raise
+:class:`ConfigurationError` when the client is made (also a ``ValueError``;
+its subclasses :class:`ConfigurationTypeError` and :class:`MissingSettingError`
+are also ``TypeError``), and a call on a closed client raises
+:class:`ClientClosedError` (also a ``RuntimeError``).
 """
 
 from __future__ import annotations
