@@ -136,6 +136,12 @@ class ClientBase:
             client_secret=client_secret,
             basic_token=basic_token,
         )
+        # Every setting is checked before a pool is made that a refusal would leak.
+        check_call_options(timeout, retry)
+        if isinstance(max_response_bytes, bool) or not isinstance(max_response_bytes, int):
+            raise ConfigurationTypeError("max_response_bytes must be an int")
+        if max_response_bytes < 1:
+            raise ConfigurationError("max_response_bytes must be at least 1")
         self._owns_http = http_client is None
         self._closed = False
         self._http = http_client or self._HTTP(
@@ -147,11 +153,6 @@ class ClientBase:
             source = self._CREDENTIALS.from_config(
                 settings.config, token_url=settings.token_url, http_client=self._http, clock=clock
             )
-        check_call_options(timeout, retry)
-        if isinstance(max_response_bytes, bool) or not isinstance(max_response_bytes, int):
-            raise ConfigurationTypeError("max_response_bytes must be an int")
-        if max_response_bytes < 1:
-            raise ConfigurationError("max_response_bytes must be at least 1")
         self.config = settings.config
         self.retry = retry if retry is not None else RetryPolicy()
         self.max_response_bytes = max_response_bytes

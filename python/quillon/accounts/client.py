@@ -52,8 +52,17 @@ class Client(SyncRanges, ClientBase):
     client-credentials grant QUILLON_CLIENT_SECRET or QUILLON_BASIC_TOKEN with
     QUILLON_TOKEN_URL. An argument wins over its variable; ``config`` holds
     the settings whole and cannot be combined with ``client_id``,
-    ``environment``, ``base_url``, ``client_secret`` or ``basic_token``
-    (``TypeError``).
+    ``environment``, ``base_url``, ``client_secret`` or ``basic_token``.
+    Settings the client cannot work with raise
+    :class:`~quillon.accounts.errors.ConfigurationError` (a ``ValueError``)
+    here, before anything is sent: a missing client id, or no way to get a
+    token, raises its subclass
+    :class:`~quillon.accounts.errors.MissingSettingError` (also a
+    ``TypeError``, as for a missing argument), and a setting of the wrong type
+    or settings that contradict each other
+    :class:`~quillon.accounts.errors.ConfigurationTypeError` (also a
+    ``TypeError``). A call on a closed client raises
+    :class:`~quillon.accounts.errors.ClientClosedError`.
 
     ``token`` is the access token as a text or an :class:`AccessToken`, or a
     callable returning an :class:`AccessToken`; the callable is asked again
