@@ -63,12 +63,6 @@ _PARTIAL = re.compile(
     r"(?:\\(?:u[0-9A-Fa-f]{0,3}|U[0-9A-Fa-f]{0,7}|x[0-9A-Fa-f]?)?|%[0-9A-Fa-f]?"
     r"|\\u[dD][89abAB][0-9A-Fa-f]{2})\Z"
 )
-# An escape left cut short by a mask: a form of a secret that begins with a hex
-# digit is also found inside the escape of that digit (the "0" that ends
-# "\u0030"), and what is left of the escape goes with the mask.
-_BEFORE_MASK = re.compile(
-    r"(?:\\(?:u[0-9A-Fa-f]{0,3}|U[0-9A-Fa-f]{0,7}|x[0-9A-Fa-f]?)|%[0-9A-Fa-f]?)" + re.escape(MASK)
-)
 _TRAILING_BYTES = re.compile(r"(?:%[0-9A-Fa-f]{2}|\\x[0-9A-Fa-f]{2}){1,4}\Z")
 _BYTE = re.compile(r"(?:%|\\x)([0-9A-Fa-f]{2})")
 _PARTIAL_SPAN = 40
@@ -255,7 +249,6 @@ class Redactor:
         plan = self._plan
         if not plan.forms:
             return text
-        given = text
         for form in plan.forms:
             if form in text:
                 text = text.replace(form, MASK)
@@ -265,8 +258,6 @@ class Redactor:
             keep = len(text) - max((_overlap(text, form) for form in plan.forms), default=0)
             if keep < len(text):
                 text = text[:keep] + MASK
-        if text != given:
-            text = _BEFORE_MASK.sub(MASK, text)
         return text
 
     def __repr__(self) -> str:
