@@ -131,10 +131,12 @@ run-pytest:
 run-abi-check:
 	scripts/check_abi.sh $(DIST)/*.whl
 
-# The API reference site (mkdocs.yml), into $(BUILD)/site; any warning fails it.
+# The API reference site (mkdocs.yml), into $(BUILD)/site; any warning fails it,
+# and so does a public name of the documented modules without a description.
 docs: install
 	@$(MAKE) --no-print-directory run-docs
 run-docs:
+	$(VPY) scripts/undocumented.py
 	NO_MKDOCS_2_WARNING=1 $(VENV)/bin/mkdocs build --strict -q --site-dir $(abspath $(BUILD))/site
 
 # Only the package and its runtime dependencies (and the build tools).

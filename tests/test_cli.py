@@ -147,6 +147,12 @@ def test_simulator_command_serves_until_interrupted() -> None:
         (["list", "--nit", NIT], {"QUILLON_ENVIRONMENT": "prod"}, "development, sandbox"),
         (["list", "--nit", NIT], {"QUILLON_FORMAT": "yaml"}, "json, table"),
         (["list", "--nit", NIT, "--token-file", "/nonexistent/token"], {}, "token file"),
+        (["list", "--nit", NIT], {"QUILLON_ACCESS_TOKEN": ""}, "access token is required"),
+        (  # the client's own ConfigurationError, in the same one line
+            ["list", "--nit", NIT, "--token-url", "ftp://127.0.0.1/t"],
+            {"QUILLON_ACCESS_TOKEN": "", "QUILLON_CLIENT_SECRET": "s3cr3t"},
+            "token_url must be an http",
+        ),
     ],
 )
 def test_bad_settings_are_usage_errors_naming_the_valid_values(

@@ -3,6 +3,9 @@ derived clients with other options, and the HTTP side of a call."""
 
 from __future__ import annotations
 
+from typing import TYPE_CHECKING
+
+import httpx
 import pytest
 
 from conftest import MAIN, NIT
@@ -11,11 +14,23 @@ from quillon.accounts import (
     ApiError,
     AsyncClient,
     Client,
+    ClientClosedError,
     ClientConfig,
+    ConfigurationError,
+    ConfigurationTypeError,
     Environment,
+    MerchantAccount,
+    MerchantAccounts,
+    MissingSettingError,
+    QuillonError,
+    RawResponse,
+    RetryPolicy,
     TransportError,
 )
 from quillon.accounts.simulator import GatewaySimulator
+
+if TYPE_CHECKING:
+    from typing_extensions import assert_type
 
 
 @pytest.fixture
@@ -62,25 +77,31 @@ async def test_async_zero_config_with_basic_token(
     assert sim.tokens_granted == 1
 
 
+TOKEN = {"token": "t0ken"}
+
+
 @pytest.mark.parametrize(
     ("variables", "arguments", "error", "message"),
     [
-        ({"QUILLON_ENVIRONMENT": "Production"}, {}, ValueError, "QUILLON_ENVIRONMENT must be one"),
-        ({"QUILLON_BASE_URL": "localhost:8780"}, {}, ValueError, "QUILLON_BASE_URL must be an"),
-        ({"QUILLON_CLIENT_ID": ""}, {}, TypeError, "QUILLON_CLIENT_ID"),
+        ({"QUILLON_ENVIRONMENT": "Production"}, TOKEN, ConfigurationError, "QUILLON_ENVIRONMENT"),
+        ({}, TOKEN | {"environment": "prod"}, ConfigurationError, "environment must be one of"),
+        ({"QUILLON_BASE_URL": "localhost:8780"}, TOKEN, ConfigurationError, "QUILLON_BASE_URL"),
+        ({"QUILLON_CLIENT_ID": ""}, TOKEN, MissingSettingError, "QUILLON_CLIENT_ID"),
+        ({}, {}, MissingSettingError, "token=.*QUILLON_ACCESS_TOKEN.*client_secret="),
         (
             {},
             {"config": ClientConfig("x"), "environment": "production", "client_secret": "s3cr3t!"},
-            TypeError,
+            ConfigurationTypeError,
             "pass either config or client_secret, environment",
         ),
-        ({}, {"token": "t0ken", "token_url": "http://127.0.0.1/t"}, TypeError, "no use"),
-        ({}, {"token_url": "http://127.0.0.1/t"}, TypeError, "client_secret or basic_token"),
-        ({}, {"token": 42}, TypeError, "token must be a str"),
-        ({}, {"timeout": "20"}, TypeError, "timeout must be a number of seconds"),
-        ({}, {"timeout": -1}, ValueError, "timeout must be above 0"),
-        ({}, {"timeout": (5.0, float("nan"), 5.0, 5.0)}, ValueError, "above 0 seconds, not nan"),
-        ({}, {"retry": 3}, TypeError, "retry must be a RetryPolicy, not int"),
+        ({}, TOKEN | {"token_url": "http://127.0.0.1/t"}, ConfigurationTypeError, "no use"),
+        ({}, {"token_url": "http://127.0.0.1/t"}, ConfigurationTypeError, "client_secret or"),
+        ({}, {"token": 42}, ConfigurationTypeError, "token must be a str"),
+        ({}, TOKEN | {"timeout": "20"}, ConfigurationTypeError, "timeout must be a number"),
+        ({}, TOKEN | {"timeout": -1}, ConfigurationError, "timeout must be above 0"),
+        ({}, TOKEN | {"timeout": (5.0, float("nan"), 5.0, 5.0)}, ConfigurationError, "not nan"),
+        ({}, TOKEN | {"retry": 3}, ConfigurationTypeError, "retry must be a RetryPolicy, not int"),
+        ({}, TOKEN | {"max_response_bytes": 0}, ConfigurationError, "at least 1"),
     ],
 )
 def test_unusable_settings_are_refused_clearly(
@@ -92,8 +113,50 @@ def test_unusable_settings_are_refused_clearly(
 ) -> None:
     for name, value in variables.items():
         env.setenv(name, value)
-    with pytest.raises(error, match=message):
-        Client(**arguments)  # type: ignore[arg-type]
+    for make in (Client, AsyncClient):
+        with pytest.raises(error, match=message) as info:
+            make(**arguments)  # type: ignore[arg-type]
+        # Every one is a QuillonError, and still the built-in error it was before.
+        assert isinstance(info.value, QuillonError)
+        assert isinstance(info.value, ValueError)
+        assert isinstance(info.value, TypeError) is issubclass(error, ConfigurationTypeError)
+
+
+def test_a_closed_client_says_so(env: pytest.MonkeyPatch, sim: GatewaySimulator) -> None:
+    week = {"nit": NIT, "account_number": MAIN, "date_from": "2024-01-01", "date_to": "2024-01-07"}
+    parent = Client(token=sim.token)
+    derived = parent.with_options(retry=NO_RETRY)
+    derived.list_accounts(nit=NIT)
+    derived.close()  # the derived client is closed, its parent's pool stays open
+    parent.list_accounts(nit=NIT)
+    with pytest.raises(ClientClosedError, match="has been closed"):
+        derived.list_accounts(nit=NIT)
+    parent.close()
+    for closed in (parent, derived, parent.with_options(timeout=5)):
+        with pytest.raises(ClientClosedError):
+            closed.debits(**week)
+        with pytest.raises(ClientClosedError):
+            closed.iter_reconcile(nit=NIT, date_from="2024-01-01", date_to="2024-01-07")
+    # A lent pool closed by its owner.
+    with httpx.Client() as http:
+        lent = Client(token=sim.token, http_client=http)
+    with pytest.raises(ClientClosedError, match="connection pool") as info:
+        lent.get_account(nit=NIT, account_number=MAIN)
+    assert isinstance(info.value, RuntimeError)
+
+
+@pytest.mark.asyncio
+async def test_a_closed_async_client_says_so(
+    env: pytest.MonkeyPatch, sim: GatewaySimulator
+) -> None:
+    async with AsyncClient(token=sim.token) as client:
+        await client.list_accounts(nit=NIT)
+    with pytest.raises(ClientClosedError):
+        await client.list_accounts(nit=NIT)
+    with pytest.raises(ClientClosedError):
+        client.with_options(timeout=5).iter_debits(
+            nit=NIT, account_number=MAIN, date_from="2024-01-01", date_to="2024-03-01"
+        )
 
 
 def test_with_options_shares_the_pool(client: Client, sim: GatewaySimulator) -> None:
@@ -108,18 +171,30 @@ def test_with_options_shares_the_pool(client: Client, sim: GatewaySimulator) -> 
     tagged.close()  # a derived client leaves the shared pool open
     client.list_accounts(nit=NIT)
     assert "x-request-tag" not in sim.requests[-1].headers
-    with pytest.raises(ValueError, match="Authorization"):
+    with pytest.raises(ConfigurationError, match="Authorization"):
         client.with_options(headers={"Authorization": "Bearer other"})
-    with pytest.raises(ValueError, match="timeout must be above 0"):
+    with pytest.raises(ConfigurationError, match="timeout must be above 0"):
         client.with_options(timeout=0)
+    with pytest.raises(ConfigurationError, match="max_attempts"):
+        client.with_options(retry=RetryPolicy(max_attempts=0))
 
 
 def test_raw_response_and_error_details(client: Client, sim: GatewaySimulator) -> None:
     sim.fail_next(503)
-    raw = client.with_raw_response(client.get_account)(nit=NIT, account_number=MAIN)
+    raw = client.with_raw_response.get_account(nit=NIT, account_number=MAIN)
+    if TYPE_CHECKING:
+        assert_type(raw, RawResponse[MerchantAccount])
+        # The parameters are the method's own: an unused ignore would fail mypy.
+        client.with_raw_response.debits(nit=NIT, account=MAIN)  # type: ignore[call-arg]
     assert raw.parsed.account.number == MAIN
     assert [e.status for e in raw.exchanges] == [503, 200]
-    assert (raw.status, raw.attempts) == (200, 2)
+    assert (raw.status_code, raw.status, raw.attempts) == (200, 200, 2)
+    # The wrapper form, and the accessor of a derived client, which is that client's.
+    wrapped = client.with_raw_response(client.list_accounts)(nit=NIT)
+    assert (wrapped.parsed.nit, wrapped.attempts) == (NIT, 1)
+    tagged = client.with_options(headers={"X-Request-Tag": "raw"})
+    assert tagged.with_raw_response.balances(nit=NIT, account_numbers=[MAIN]).status_code == 200
+    assert sim.requests[-1].headers["x-request-tag"] == "raw"
     assert raw.headers["content-type"].startswith("application/json")
     assert raw.elapsed >= raw.last.elapsed > 0
 
@@ -146,7 +221,11 @@ async def test_raw_response_refuses_the_lazy_iterators(
         with pytest.raises(TypeError, match="cannot wrap iter_credits"):
             await aclient.with_raw_response(aclient.iter_credits)(**week)  # type: ignore[arg-type]
         raw = await aclient.with_raw_response(aclient.debits)(**week)
+        listing = await aclient.with_raw_response.list_accounts(nit=NIT)
+        if TYPE_CHECKING:
+            assert_type(listing, RawResponse[MerchantAccounts])
     assert raw.status == 200
+    assert (listing.status_code, listing.parsed.nit) == (200, NIT)
 
 
 def test_network_errors_name_host_and_attempts() -> None:

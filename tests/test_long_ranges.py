@@ -54,6 +54,44 @@ def test_debits_over_any_range_come_window_by_window(
     assert got == expected
     assert len({m.transaction_id for m in got}) == len(got)
     assert [m.transaction_at for m in got] == sorted(m.transaction_at or "" for m in got)
+    # debits takes the whole range at once: the same windows, one list.
+    sim.clear()
+    whole = client.debits(nit=NIT, account_number=MAIN, date_from=date_from, date_to=date_to)
+    assert (whole, windows_sent(sim, "/debitos")) == (got, windows)
+
+
+@pytest.mark.asyncio
+async def test_async_debits_and_credits_over_a_quarter(sim: GatewaySimulator) -> None:
+    quarter = {
+        "nit": NIT,
+        "account_number": PETTY,
+        "date_from": "2023-11-01",
+        "date_to": "2024-01-31",
+    }
+    with Client(client_id="c", token=sim.token, base_url=sim.url) as sync_client:
+        expected = list(sync_client.iter_credits(**quarter))
+    assert expected  # the simulator has credits in that quarter
+    sim.clear()
+    async with AsyncClient(client_id="c", token=sim.token, base_url=sim.url) as client:
+        assert await client.credits(**quarter) == expected
+        assert len(sim.requests_to("/creditos")) == 3
+        raw = await client.with_raw_response.debits(**quarter)
+    assert len(raw.exchanges) == 3
+
+
+def test_reconcile_keeps_its_week_and_names_the_iterator(
+    client: Client, sim: GatewaySimulator
+) -> None:
+    with pytest.raises(ValidationError, match=r"at most 7 days; .*use iter_reconcile") as info:
+        client.reconcile(nit=NIT, date_from="2024-01-01", date_to=date(2024, 1, 9))
+    assert info.value.field == "date_to"
+    # Dates that are not dates are still the engine's to refuse.
+    with pytest.raises(ValidationError) as info:
+        client.reconcile(nit=NIT, date_from="2024-01-01", date_to="2024-13-01")
+    assert info.value.field == "date_to"
+    assert "iter_reconcile" not in info.value.message
+    assert sim.requests == []
+    assert client.reconcile(nit=NIT, date_from="2024-01-01", date_to="2024-01-08").movements
 
 
 def test_reversed_range_or_no_account_is_refused_at_the_call(

@@ -2,6 +2,9 @@
 
 from __future__ import annotations
 
+import subprocess
+import sys
+
 import pytest
 
 pytest_plugins = ["pytester"]
@@ -62,10 +65,35 @@ def test_seeded_movements(quillon_client, quillon_simulator):
 async def test_async_client(quillon_async_client):
     listing = await quillon_async_client.list_accounts(nit="1234567")
     assert [e.id for e in listing.establishments] == [15, 16]
+
+
+@pytest.mark.asyncio(loop_scope="module")
+async def test_async_client_on_a_module_loop(quillon_async_client):
+    assert (await quillon_async_client.list_accounts(nit="1234567")).nit == "1234567"
 """
 
 
 def test_fixtures_from_a_user_test_file(pytester: pytest.Pytester) -> None:
     pytester.makepyfile(test_user=USER_TESTS)
     result = pytester.runpytest_subprocess("-q")
-    result.assert_outcomes(passed=5)
+    result.assert_outcomes(passed=6)
+
+
+# What pytest loads into every run of a venv that has the package: the plugin, and
+# no client, engine or httpx until a fixture asks for one.
+LOADED = """
+import sys
+import quillon.accounts.pytest_plugin
+heavy = [m for m in ("quillon.accounts.client", "quillon.accounts._native", "httpx")
+         if m in sys.modules]
+assert not heavy, heavy
+from quillon.accounts import Client, ConfigurationError, __all__
+assert "quillon.accounts.client" in sys.modules
+import quillon.accounts as package
+missing = [name for name in __all__ if not hasattr(package, name)]
+assert not missing, missing
+"""
+
+
+def test_the_plugin_loads_without_the_client() -> None:
+    subprocess.run([sys.executable, "-c", LOADED], check=True, timeout=60)

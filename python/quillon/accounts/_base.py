@@ -18,11 +18,15 @@ from quillon.accounts._body import ACCEPT_ENCODING
 from quillon.accounts._call import Send
 from quillon.accounts._httpx_request import RequestMaker
 from quillon.accounts._inputs import check_input, coerce
+from quillon.accounts._iterate import check_reconcile_range
 from quillon.accounts._logging import Redactor, mask_headers
 from quillon.accounts._settings import check_call_options, resolve
 from quillon.accounts.config import AccessToken, check_credential
 from quillon.accounts.errors import (
     AuthenticationError,
+    ClientClosedError,
+    ConfigurationError,
+    ConfigurationTypeError,
     QuillonError,
     TransportError,
     ValidationError,
@@ -68,13 +72,15 @@ def _extra_headers(headers: Mapping[str, str]) -> dict[str, str]:
     out: dict[str, str] = {}
     for name, value in headers.items():
         if not isinstance(name, str) or not isinstance(value, str):
-            raise TypeError("header names and values must be texts")
+            raise ConfigurationTypeError("header names and values must be texts")
         if name.lower() in _OWN_HEADERS:
-            raise ValueError(f"the header {name} is set by the client and cannot be replaced")
+            raise ConfigurationError(
+                f"the header {name} is set by the client and cannot be replaced"
+            )
         if not name or not name.isascii() or not all(c.isalnum() or c in "-_" for c in name):
-            raise ValueError(f"{name!r} is not a header name")
+            raise ConfigurationError(f"{name!r} is not a header name")
         if not value.isascii() or not value.isprintable():
-            raise ValueError(
+            raise ConfigurationError(
                 f"the value of the header {name} holds a control or non-ASCII character"
             )
         out[name] = value
@@ -130,7 +136,14 @@ class ClientBase:
             client_secret=client_secret,
             basic_token=basic_token,
         )
+        # Every setting is checked before a pool is made that a refusal would leak.
+        check_call_options(timeout, retry)
+        if isinstance(max_response_bytes, bool) or not isinstance(max_response_bytes, int):
+            raise ConfigurationTypeError("max_response_bytes must be an int")
+        if max_response_bytes < 1:
+            raise ConfigurationError("max_response_bytes must be at least 1")
         self._owns_http = http_client is None
+        self._closed = False
         self._http = http_client or self._HTTP(
             timeout=DEFAULT_TIMEOUT if timeout is None else timeout, verify=verify
         )
@@ -140,11 +153,6 @@ class ClientBase:
             source = self._CREDENTIALS.from_config(
                 settings.config, token_url=settings.token_url, http_client=self._http, clock=clock
             )
-        check_call_options(timeout, retry)
-        if isinstance(max_response_bytes, bool) or not isinstance(max_response_bytes, int):
-            raise TypeError("max_response_bytes must be an int")
-        if max_response_bytes < 1:
-            raise ValueError("max_response_bytes must be at least 1")
         self.config = settings.config
         self.retry = retry if retry is not None else RetryPolicy()
         self.max_response_bytes = max_response_bytes
@@ -165,7 +173,9 @@ class ClientBase:
         elif callable(source):
             self._provider = source
         elif source is not None:
-            raise TypeError("token must be an AccessToken or a callable that returns one")
+            raise ConfigurationTypeError(
+                "token must be an AccessToken or a callable that returns one"
+            )
 
     def _derive(
         self, timeout: Any, retry: RetryPolicy | None, headers: Mapping[str, str] | None
@@ -180,6 +190,27 @@ class ClientBase:
         if headers:
             clone._headers = {**self._headers, **_extra_headers(headers)}
         return clone
+
+    def _ensure_open(self) -> None:
+        """Raises :class:`ClientClosedError` once this client, the client it was derived
+        from or the httpx client lent to it has been closed."""
+        if self._closed or self._http.is_closed:
+            raise ClientClosedError(
+                f"this {type(self).__name__} has been closed"
+                if self._closed
+                else f"the connection pool of this {type(self).__name__} has been closed "
+                "(by the client it was derived from, or by the owner of the http_client lent "
+                "to it); make a new client"
+            )
+
+    def _closed_failure(self, exc: BaseException) -> ClientClosedError | None:
+        """The error for a send that httpx refused because the pool closed meanwhile."""
+        if isinstance(exc, RuntimeError) and self._http.is_closed:
+            try:
+                self._ensure_open()
+            except ClientClosedError as err:
+                return err
+        return None
 
     # Tokens.
 
@@ -311,6 +342,7 @@ class ClientBase:
 
     @staticmethod
     def _reconcile_input(nit: str, date_from: DateLike, date_to: DateLike) -> MerchantRange:
+        check_reconcile_range(date_from, date_to)
         return MerchantRange(
             nit=nit,
             date_from=date_text(date_from, "date_from"),

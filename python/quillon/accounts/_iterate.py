@@ -11,11 +11,19 @@ from collections.abc import AsyncIterator, Awaitable, Callable, Iterator
 from datetime import date
 from typing import Protocol
 
+from quillon.accounts.errors import ValidationError
 from quillon.accounts.models import DateLike, Movement, Reconciliation
-from quillon.accounts.ranges import MOVEMENTS_MAX_SPAN_DAYS, RECONCILE_MAX_SPAN_DAYS, date_windows
+from quillon.accounts.ranges import (
+    MOVEMENTS_MAX_SPAN_DAYS,
+    RECONCILE_MAX_SPAN_DAYS,
+    date_windows,
+    parse_date,
+)
 
 
 class _SyncOps(Protocol):
+    def _ensure_open(self) -> None: ...
+
     def debits(
         self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
     ) -> list[Movement]: ...
@@ -28,6 +36,8 @@ class _SyncOps(Protocol):
 
 
 class _AsyncOps(Protocol):
+    def _ensure_open(self) -> None: ...
+
     async def debits(
         self, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
     ) -> list[Movement]: ...
@@ -46,6 +56,37 @@ AsyncFetch = Callable[..., Awaitable[list[Movement]]]
 
 
 Windows = Iterator[tuple[date, date]]
+
+
+def _span(date_from: DateLike, date_to: DateLike) -> int | None:
+    """Days from ``date_from`` to ``date_to``; None when a date is not one (the engine
+    refuses it, naming the field)."""
+    try:
+        return (parse_date(date_to, "date_to") - parse_date(date_from, "date_from")).days
+    except ValidationError:
+        return None
+
+
+def movement_windows(date_from: DateLike, date_to: DateLike) -> list[tuple[DateLike, DateLike]]:
+    """The requests of one ``debits`` or ``credits`` call: the range as given when one
+    request can take it (or when the engine is to refuse it), else its windows of at
+    most 31 days, in date order."""
+    span = _span(date_from, date_to)
+    if span is None or span <= MOVEMENTS_MAX_SPAN_DAYS:
+        return [(date_from, date_to)]
+    return list(date_windows(date_from, date_to, MOVEMENTS_MAX_SPAN_DAYS))
+
+
+def check_reconcile_range(date_from: DateLike, date_to: DateLike) -> None:
+    """Refuses a reconciliation range longer than one request takes, pointing to
+    ``iter_reconcile``; other faults of the dates are left to the engine."""
+    span = _span(date_from, date_to)
+    if span is not None and span > RECONCILE_MAX_SPAN_DAYS:
+        raise ValidationError(
+            f"the range is at most {RECONCILE_MAX_SPAN_DAYS} days; for longer periods use "
+            "iter_reconcile, which asks for one window of 7 days at a time",
+            field="date_to",
+        )
 
 
 def _windows(date_from: DateLike, date_to: DateLike) -> Windows:
@@ -81,12 +122,14 @@ class SyncRanges:
         request sent when the iteration reaches it; every day is asked for once, so
         no movement comes twice.
         """
+        self._ensure_open()
         return _movements(self.debits, nit, account_number, _windows(date_from, date_to))
 
     def iter_credits(
         self: _SyncOps, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
     ) -> Iterator[Movement]:
         """The credits of an account over any number of days, as ``iter_debits``."""
+        self._ensure_open()
         return _movements(self.credits, nit, account_number, _windows(date_from, date_to))
 
     def iter_reconcile(
@@ -97,6 +140,7 @@ class SyncRanges:
 
         Each holds its window's movements and the balances at the time it was asked for.
         """
+        self._ensure_open()
         windows = date_windows(date_from, date_to, RECONCILE_MAX_SPAN_DAYS)
         return (self.reconcile(nit=nit, date_from=a, date_to=b) for a, b in windows)
 
@@ -109,18 +153,21 @@ class AsyncRanges:
     ) -> AsyncIterator[Movement]:
         """The debits of an account over any number of days, for ``async for``
         (windows of at most 31 days, in date order, each asked for when reached)."""
+        self._ensure_open()
         return _amovements(self.debits, nit, account_number, _windows(date_from, date_to))
 
     def iter_credits(
         self: _AsyncOps, *, nit: str, account_number: str, date_from: DateLike, date_to: DateLike
     ) -> AsyncIterator[Movement]:
         """The credits of an account over any number of days, for ``async for``."""
+        self._ensure_open()
         return _amovements(self.credits, nit, account_number, _windows(date_from, date_to))
 
     def iter_reconcile(
         self: _AsyncOps, *, nit: str, date_from: DateLike, date_to: DateLike
     ) -> AsyncIterator[Reconciliation]:
         """One reconciliation per window of at most 7 days, for ``async for``."""
+        self._ensure_open()
         windows = date_windows(date_from, date_to, RECONCILE_MAX_SPAN_DAYS)
         return _areconcile(self, nit, windows)
 

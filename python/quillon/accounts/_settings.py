@@ -27,7 +27,12 @@ from typing import Any
 import httpx
 
 from quillon.accounts.config import AccessToken, ClientConfig, Environment, check_base_url
-from quillon.accounts.errors import ValidationError
+from quillon.accounts.errors import (
+    ConfigurationError,
+    ConfigurationTypeError,
+    MissingSettingError,
+    ValidationError,
+)
 from quillon.accounts.retry import RetryPolicy
 
 ENV_CLIENT_ID = "QUILLON_CLIENT_ID"
@@ -46,23 +51,24 @@ def env_value(environ: Mapping[str, str], name: str) -> str | None:
 
 
 def environment_from(value: Environment | str, source: str) -> Environment:
-    """``value`` as an :class:`Environment`; a ``ValueError`` naming ``source`` otherwise."""
+    """``value`` as an :class:`Environment`; a ``ConfigurationError`` naming ``source``
+    otherwise."""
     if isinstance(value, Environment):
         return value
     try:
         return Environment(value)
     except ValueError:
         names = ", ".join(e.value for e in Environment)
-        raise ValueError(f"{source} must be one of {names}, not {value!r}") from None
+        raise ConfigurationError(f"{source} must be one of {names}, not {value!r}") from None
 
 
 def http_url(value: str, source: str) -> str:
-    """``value`` if it is a plain http(s)://host[:port][/path] address; a ``ValueError``
-    naming ``source`` otherwise."""
+    """``value`` if it is a plain http(s)://host[:port][/path] address; a
+    ``ConfigurationError`` naming ``source`` otherwise."""
     try:
         check_base_url(value)
     except ValidationError as err:
-        raise ValueError(f"{source} {err.message}") from None
+        raise ConfigurationError(f"{source} {err.message}") from None
     return value
 
 
@@ -87,14 +93,16 @@ def resolve(
 ) -> Resolved:
     """What a client is built with; ``fields`` are the ``ClientConfig`` arguments given.
 
-    Raises ``TypeError`` for a missing client id or arguments that contradict each
-    other, and ``ValueError`` for an unusable environment value.
+    Raises :class:`MissingSettingError` for a missing client id or a missing way to
+    get a token, :class:`ConfigurationTypeError` for arguments of the wrong type or
+    that contradict each other, and :class:`ConfigurationError` for an unusable
+    value (all of them ``ValueError``, the first two also ``TypeError``).
     """
     env = os.environ if environ is None else environ
     given = {name: value for name, value in fields.items() if value is not None}
     if config is not None:
         if given:
-            raise TypeError(
+            raise ConfigurationTypeError(
                 "config= already holds the client settings; "
                 f"pass either config or {', '.join(sorted(given))}, not both"
             )
@@ -104,7 +112,7 @@ def resolve(
     if isinstance(token, str):
         token = AccessToken(access_token=token)
     elif token is not None and not isinstance(token, AccessToken) and not callable(token):
-        raise TypeError(
+        raise ConfigurationTypeError(
             "token must be a str, an AccessToken or a callable that returns one, "
             f"not {type(token).__name__}"
         )
@@ -121,10 +129,16 @@ def resolve(
         http_url(url, "token_url" if token_url else ENV_TOKEN_URL)
     credentials = token is None and bool(cfg.client_secret or cfg.basic_token)
     if token_url is not None and not credentials:
-        raise TypeError(
+        raise ConfigurationTypeError(
             "token_url is for fetching tokens with a client_secret or basic_token; none was given"
             if token is None
             else "token_url has no use with a token"
+        )
+    if token is None and not credentials:
+        raise MissingSettingError(
+            f"an access token is required: pass token= (or set {ENV_ACCESS_TOKEN}), "
+            f"or a client_secret= or basic_token= (or set {ENV_CLIENT_SECRET} or "
+            f"{ENV_BASIC_TOKEN}) to fetch one from the token endpoint"
         )
     return Resolved(config=cfg, token=token, token_url=url, use_credentials=credentials)
 
@@ -132,8 +146,10 @@ def resolve(
 def _config_from(given: Mapping[str, Any], env: Mapping[str, str]) -> ClientConfig:
     client_id = given.get("client_id") or env_value(env, ENV_CLIENT_ID)
     if client_id is None:
-        # A missing argument, as Python reports one.
-        raise TypeError(f"a client id is required: pass client_id= or set {ENV_CLIENT_ID}")
+        # A missing argument: also a TypeError, as Python reports one.
+        raise MissingSettingError(
+            f"a client id is required: pass client_id= or set {ENV_CLIENT_ID}"
+        )
     if "environment" in given:
         environment = environment_from(given["environment"], "environment")
     else:
@@ -155,10 +171,11 @@ def _config_from(given: Mapping[str, Any], env: Mapping[str, str]) -> ClientConf
 
 def check_call_options(timeout: Any, retry: Any) -> None:
     """Refuses a ``timeout`` or ``retry`` that no call could use, when the client is made
-    rather than at its first request: a ``TypeError`` for the wrong kind of value, a
-    ``ValueError`` for a limit that is not above 0 (an infinite one means no limit)."""
+    rather than at its first request: a :class:`ConfigurationTypeError` for the wrong
+    kind of value, a :class:`ConfigurationError` for a limit that is not above 0 (an
+    infinite one means no limit)."""
     if retry is not None and not isinstance(retry, RetryPolicy):
-        raise TypeError(f"retry must be a RetryPolicy, not {type(retry).__name__}")
+        raise ConfigurationTypeError(f"retry must be a RetryPolicy, not {type(retry).__name__}")
     if timeout is None:
         return
     limits = timeout if isinstance(timeout, httpx.Timeout) else None
@@ -166,7 +183,7 @@ def check_call_options(timeout: Any, retry: Any) -> None:
         try:
             limits = httpx.Timeout(timeout)
         except (TypeError, ValueError):
-            raise TypeError(
+            raise ConfigurationTypeError(
                 "timeout must be a number of seconds or an httpx.Timeout, "
                 f"not {type(timeout).__name__}"
             ) from None
@@ -175,9 +192,9 @@ def check_call_options(timeout: Any, retry: Any) -> None:
         if value is None:
             continue
         if isinstance(value, bool) or not isinstance(value, (int, float)):
-            raise TypeError(
+            raise ConfigurationTypeError(
                 "timeout must be a number of seconds or an httpx.Timeout, "
                 f"not {type(value).__name__}"
             )
         if math.isnan(value) or value <= 0:
-            raise ValueError(f"timeout must be above 0 seconds, not {value!r}")
+            raise ConfigurationError(f"timeout must be above 0 seconds, not {value!r}")

@@ -11,7 +11,7 @@ import inspect
 import ssl
 import time
 from collections.abc import Awaitable, Callable, Iterable, Mapping, Sequence
-from typing import Any, ParamSpec, TypeVar, cast
+from typing import Any, TypeVar, cast
 
 import httpx
 
@@ -19,18 +19,17 @@ from quillon.accounts import _body, _deadline, models, protocol
 from quillon.accounts._base import ClientBase
 from quillon.accounts._body import DEFAULT_MAX_RESPONSE_BYTES
 from quillon.accounts._call import Answer, Call, Done, Failure, Fetch, Send, Sleep
-from quillon.accounts._iterate import AsyncRanges
+from quillon.accounts._iterate import AsyncRanges, movement_windows
 from quillon.accounts._table_calls import AsyncTables
 from quillon.accounts.config import AccessToken, AsyncTokenProvider, ClientConfig, Environment
 from quillon.accounts.oauth import AsyncClientCredentials
-from quillon.accounts.raw_response import RawResponse, raw_response_async
+from quillon.accounts.raw_response import AsyncRawMethod, AsyncRawResponses
 from quillon.accounts.retry import RetryPolicy
 
-__all__ = ["AsyncClient"]
+__all__ = ["AsyncClient", "AsyncClientRawResponses"]
 
 In = TypeVar("In", bound=protocol.InputRecord)
 R = TypeVar("R")
-P = ParamSpec("P")
 
 
 class AsyncClient(AsyncRanges, ClientBase):
@@ -82,7 +81,9 @@ class AsyncClient(AsyncRanges, ClientBase):
 
     async def aclose(self) -> None:
         """Closes the connection pool, unless it was lent by the caller or shared with
-        the client this one was derived from."""
+        the client this one was derived from. Calls made after this raise
+        :class:`~quillon.accounts.errors.ClientClosedError`."""
+        self._closed = True
         if self._owns_http:
             await self._http.aclose()
 
@@ -103,12 +104,15 @@ class AsyncClient(AsyncRanges, ClientBase):
         awaited (see :attr:`Client.tables`)."""
         return AsyncTables(self)
 
-    def with_raw_response(
-        self, method: Callable[P, Awaitable[R]]
-    ) -> Callable[P, Awaitable[RawResponse[R]]]:
-        """``method`` (one of this client's) made to return a
-        :class:`~quillon.accounts.responses.RawResponse` (see :meth:`Client.with_raw_response`)."""
-        return raw_response_async(method)
+    @property
+    def with_raw_response(self) -> AsyncClientRawResponses:
+        """This client's methods made to return (once awaited) a
+        :class:`~quillon.accounts.raw_response.RawResponse`
+        (see :attr:`Client.with_raw_response`)::
+
+            raw = await client.with_raw_response.get_account(nit=..., account_number=...)
+        """
+        return AsyncClientRawResponses(self)
 
     async def _token(self, fetch: Fetch) -> AccessToken | None:
         if not self._needs_token(fetch.refused):
@@ -129,6 +133,7 @@ class AsyncClient(AsyncRanges, ClientBase):
 
         The whole call, retries and waits included, ends within ``retry.max_elapsed``.
         """
+        self._ensure_open()
         call = Call(self, operation, input)
         with _deadline.deadline(call.deadline):
             action = call.start()
@@ -148,6 +153,8 @@ class AsyncClient(AsyncRanges, ClientBase):
             return Failure(httpx.ReadTimeout("the call's deadline has passed"))
         except _body.FAILURES as exc:
             return Failure(exc)
+        except RuntimeError as exc:  # httpx's refusal of a pool closed meanwhile
+            raise self._closed_failure(exc) or exc from None
 
     async def _pause(self, sleep: Sleep) -> None:
         await self._sleep(sleep.seconds)
@@ -198,18 +205,31 @@ class AsyncClient(AsyncRanges, ClientBase):
     async def credits(
         self, *, nit: str, account_number: str, date_from: models.DateLike, date_to: models.DateLike
     ) -> list[models.Movement]:
-        """The credits of one account over at most 31 days (see :meth:`Client.credits`)."""
-        return await self.execute(
-            protocol.CREDITS, self._range_input(nit, account_number, date_from, date_to)
-        )
+        """The credits of one account over any number of days, in windows of 31 days
+        joined into one list (see :meth:`Client.credits`)."""
+        return await self._movements(protocol.CREDITS, nit, account_number, date_from, date_to)
 
     async def debits(
         self, *, nit: str, account_number: str, date_from: models.DateLike, date_to: models.DateLike
     ) -> list[models.Movement]:
-        """The debits of one account over at most 31 days (see :meth:`Client.debits`)."""
-        return await self.execute(
-            protocol.DEBITS, self._range_input(nit, account_number, date_from, date_to)
-        )
+        """The debits of one account over any number of days, in windows of 31 days
+        joined into one list (see :meth:`Client.debits`)."""
+        return await self._movements(protocol.DEBITS, nit, account_number, date_from, date_to)
+
+    async def _movements(
+        self,
+        operation: protocol.Operation[models.AccountRange, list[models.Movement]],
+        nit: str,
+        account_number: str,
+        date_from: models.DateLike,
+        date_to: models.DateLike,
+    ) -> list[models.Movement]:
+        out: list[models.Movement] = []
+        for first, last in movement_windows(date_from, date_to):
+            input = self._range_input(nit, account_number, first, last)
+            window: list[models.Movement] = await self.execute(operation, input)
+            out.extend(window)
+        return out
 
     async def balances(
         self, *, nit: str, account_numbers: Sequence[str], max_concurrency: int = 4
@@ -235,3 +255,25 @@ class AsyncClient(AsyncRanges, ClientBase):
             if isinstance(answer, BaseException):
                 raise answer
         return [b for answer in answers for b in cast(list[models.Balance], answer)]
+
+
+class AsyncClientRawResponses(AsyncRawResponses[AsyncClient]):
+    """``AsyncClient.with_raw_response``: each method of the client, returning (once
+    awaited) a :class:`~quillon.accounts.raw_response.RawResponse`."""
+
+    get_account = AsyncRawMethod(AsyncClient.get_account)
+    """:meth:`AsyncClient.get_account`, giving a ``RawResponse`` once awaited."""
+    list_accounts = AsyncRawMethod(AsyncClient.list_accounts)
+    """:meth:`AsyncClient.list_accounts`, giving a ``RawResponse`` once awaited."""
+    create_accounts = AsyncRawMethod(AsyncClient.create_accounts)
+    """:meth:`AsyncClient.create_accounts`, giving a ``RawResponse`` once awaited."""
+    set_status = AsyncRawMethod(AsyncClient.set_status)
+    """:meth:`AsyncClient.set_status`, giving a ``RawResponse`` once awaited."""
+    reconcile = AsyncRawMethod(AsyncClient.reconcile)
+    """:meth:`AsyncClient.reconcile`, giving a ``RawResponse`` once awaited."""
+    credits = AsyncRawMethod(AsyncClient.credits)
+    """:meth:`AsyncClient.credits`, giving a ``RawResponse`` once awaited."""
+    debits = AsyncRawMethod(AsyncClient.debits)
+    """:meth:`AsyncClient.debits`, giving a ``RawResponse`` once awaited."""
+    balances = AsyncRawMethod(AsyncClient.balances)
+    """:meth:`AsyncClient.balances`, giving a ``RawResponse`` once awaited."""

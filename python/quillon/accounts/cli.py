@@ -44,6 +44,7 @@ from quillon.accounts.config import ClientConfig, Environment
 from quillon.accounts.errors import (
     ApiError,
     AuthenticationError,
+    ConfigurationError,
     DecodeError,
     QuillonError,
     TransportError,
@@ -742,7 +743,7 @@ def _main(
         else:
             result = _run_operation(args, os.environ if environ is None else environ)
             _deliver(result, args, out)
-    except _UsageError as exc:
+    except (_UsageError, ConfigurationError) as exc:
         print(printable(f"quillon-accounts: {exc}", lines=False), file=err)
         return EXIT_USAGE
     except QuillonError as exc:

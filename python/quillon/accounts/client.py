@@ -15,7 +15,7 @@ import ssl
 import threading
 import time
 from collections.abc import Callable, Iterable, Mapping, Sequence
-from typing import Any, ParamSpec, TypeVar, cast
+from typing import Any, TypeVar, cast
 
 import httpx
 
@@ -23,19 +23,25 @@ from quillon.accounts import _body, _deadline, models, protocol
 from quillon.accounts._base import DEFAULT_TIMEOUT, ClientBase
 from quillon.accounts._body import DEFAULT_MAX_RESPONSE_BYTES
 from quillon.accounts._call import Answer, Call, Done, Failure, Fetch, Send, Sleep
-from quillon.accounts._iterate import SyncRanges
+from quillon.accounts._iterate import SyncRanges, movement_windows
 from quillon.accounts._table_calls import Tables
-from quillon.accounts.async_client import AsyncClient
+from quillon.accounts.async_client import AsyncClient, AsyncClientRawResponses
 from quillon.accounts.config import AccessToken, ClientConfig, Environment, TokenProvider
 from quillon.accounts.oauth import ClientCredentials
-from quillon.accounts.raw_response import RawResponse, raw_response
+from quillon.accounts.raw_response import RawMethod, RawResponses
 from quillon.accounts.retry import RetryPolicy
 
-__all__ = ["DEFAULT_MAX_RESPONSE_BYTES", "DEFAULT_TIMEOUT", "AsyncClient", "Client"]
+__all__ = [
+    "DEFAULT_MAX_RESPONSE_BYTES",
+    "DEFAULT_TIMEOUT",
+    "AsyncClient",
+    "AsyncClientRawResponses",
+    "Client",
+    "ClientRawResponses",
+]
 
 In = TypeVar("In", bound=protocol.InputRecord)
 R = TypeVar("R")
-P = ParamSpec("P")
 
 
 class Client(SyncRanges, ClientBase):
@@ -47,8 +53,17 @@ class Client(SyncRanges, ClientBase):
     client-credentials grant QUILLON_CLIENT_SECRET or QUILLON_BASIC_TOKEN with
     QUILLON_TOKEN_URL. An argument wins over its variable; ``config`` holds
     the settings whole and cannot be combined with ``client_id``,
-    ``environment``, ``base_url``, ``client_secret`` or ``basic_token``
-    (``TypeError``).
+    ``environment``, ``base_url``, ``client_secret`` or ``basic_token``.
+    Settings the client cannot work with raise
+    :class:`~quillon.accounts.errors.ConfigurationError` (a ``ValueError``)
+    here, before anything is sent: a missing client id, or no way to get a
+    token, raises its subclass
+    :class:`~quillon.accounts.errors.MissingSettingError` (also a
+    ``TypeError``, as for a missing argument), and a setting of the wrong type
+    or settings that contradict each other
+    :class:`~quillon.accounts.errors.ConfigurationTypeError` (also a
+    ``TypeError``). A call on a closed client raises
+    :class:`~quillon.accounts.errors.ClientClosedError`.
 
     ``token`` is the access token as a text or an :class:`AccessToken`, or a
     callable returning an :class:`AccessToken`; the callable is asked again
@@ -105,7 +120,9 @@ class Client(SyncRanges, ClientBase):
 
     def close(self) -> None:
         """Closes the connection pool, unless it was lent by the caller or shared with
-        the client this one was derived from."""
+        the client this one was derived from. Calls made after this raise
+        :class:`~quillon.accounts.errors.ClientClosedError`."""
+        self._closed = True
         if self._owns_http:
             self._http.close()
 
@@ -134,14 +151,19 @@ class Client(SyncRanges, ClientBase):
         DuckDB; debits, credits and reconciliations over any date range."""
         return Tables(self)
 
-    def with_raw_response(self, method: Callable[P, R]) -> Callable[P, RawResponse[R]]:
-        """``method`` (one of this client's) made to return a
-        :class:`~quillon.accounts.responses.RawResponse`: the typed result in
+    @property
+    def with_raw_response(self) -> ClientRawResponses:
+        """This client's methods made to return a
+        :class:`~quillon.accounts.raw_response.RawResponse`: the typed result in
         ``parsed``, with the HTTP status, headers, timing and attempts::
 
-            raw = client.with_raw_response(client.get_account)(nit=..., account_number=...)
+            raw = client.with_raw_response.get_account(nit=..., account_number=...)
+            raw.status_code, raw.parsed.account.alias
+
+        Calling it with one of the client's methods does the same:
+        ``client.with_raw_response(client.get_account)(nit=..., account_number=...)``.
         """
-        return raw_response(method)
+        return ClientRawResponses(self)
 
     def _token(self, fetch: Fetch) -> AccessToken | None:
         if not self._needs_token(fetch.refused):
@@ -160,6 +182,7 @@ class Client(SyncRanges, ClientBase):
 
         The whole call, retries and waits included, ends within ``retry.max_elapsed``.
         """
+        self._ensure_open()
         call = Call(self, operation, input)
         with _deadline.deadline(call.deadline):
             action = call.start()
@@ -182,6 +205,8 @@ class Client(SyncRanges, ClientBase):
             return Answer(resp, _body.read(resp, self.max_response_bytes, send.deadline))
         except _body.FAILURES as exc:
             return Failure(exc)
+        except RuntimeError as exc:  # httpx's refusal of a pool closed meanwhile
+            raise self._closed_failure(exc) or exc from None
         finally:
             if watch is not None:
                 watch.done()
@@ -246,8 +271,9 @@ class Client(SyncRanges, ClientBase):
         """Every movement of merchant ``nit``'s accounts from ``date_from`` to ``date_to``
         (both included, at most 7 days apart), with the accounts' balances.
 
-        Dates are ``datetime.date`` objects or "yyyy-mm-dd" texts; for longer periods
-        use :meth:`iter_reconcile`.
+        Dates are ``datetime.date`` objects or "yyyy-mm-dd" texts. A longer range is
+        refused (:class:`~quillon.accounts.errors.ValidationError` on "date_to"):
+        use :meth:`iter_reconcile`, which gives one reconciliation per 7 days.
         """
         return self.execute(
             protocol.RECONCILE,
@@ -258,25 +284,41 @@ class Client(SyncRanges, ClientBase):
         self, *, nit: str, account_number: str, date_from: models.DateLike, date_to: models.DateLike
     ) -> list[models.Movement]:
         """The credits (money in) of one account from ``date_from`` to ``date_to``
-        (both included, at most 31 days apart), in time order.
+        (both included), over any number of days, in time order.
 
-        For longer periods use :meth:`iter_credits`.
+        The gateway answers at most 31 days per request: a longer range is asked
+        for in consecutive windows of 31 days, one request after the other, and
+        the answers are joined into one list (every day asked for once). To handle
+        each window's movements as it arrives, use :meth:`iter_credits`.
         """
-        return self.execute(
-            protocol.CREDITS, self._range_input(nit, account_number, date_from, date_to)
-        )
+        return self._movements(protocol.CREDITS, nit, account_number, date_from, date_to)
 
     def debits(
         self, *, nit: str, account_number: str, date_from: models.DateLike, date_to: models.DateLike
     ) -> list[models.Movement]:
         """The debits (money out) of one account from ``date_from`` to ``date_to``
-        (both included, at most 31 days apart), in time order.
+        (both included), over any number of days, in time order.
 
-        For longer periods use :meth:`iter_debits`.
+        A range longer than the gateway's 31 days per request is asked for in
+        windows, as for :meth:`credits`; :meth:`iter_debits` yields them as they come.
         """
-        return self.execute(
-            protocol.DEBITS, self._range_input(nit, account_number, date_from, date_to)
-        )
+        return self._movements(protocol.DEBITS, nit, account_number, date_from, date_to)
+
+    def _movements(
+        self,
+        operation: protocol.Operation[models.AccountRange, list[models.Movement]],
+        nit: str,
+        account_number: str,
+        date_from: models.DateLike,
+        date_to: models.DateLike,
+    ) -> list[models.Movement]:
+        out: list[models.Movement] = []
+        for first, last in movement_windows(date_from, date_to):
+            window: list[models.Movement] = self.execute(
+                operation, self._range_input(nit, account_number, first, last)
+            )
+            out.extend(window)
+        return out
 
     def balances(self, *, nit: str, account_numbers: Sequence[str]) -> list[models.Balance]:
         """The balances of any number of accounts of merchant ``nit``, in the order asked.
@@ -289,3 +331,25 @@ class Client(SyncRanges, ClientBase):
             answer: list[models.Balance] = self.execute(protocol.BALANCES, query)
             out.extend(answer)
         return out
+
+
+class ClientRawResponses(RawResponses[Client]):
+    """``Client.with_raw_response``: each method of the client, returning a
+    :class:`~quillon.accounts.raw_response.RawResponse` around its result."""
+
+    get_account = RawMethod(Client.get_account)
+    """:meth:`Client.get_account`, giving a ``RawResponse`` around its result."""
+    list_accounts = RawMethod(Client.list_accounts)
+    """:meth:`Client.list_accounts`, giving a ``RawResponse`` around its result."""
+    create_accounts = RawMethod(Client.create_accounts)
+    """:meth:`Client.create_accounts`, giving a ``RawResponse`` around its result."""
+    set_status = RawMethod(Client.set_status)
+    """:meth:`Client.set_status`, giving a ``RawResponse`` around its result."""
+    reconcile = RawMethod(Client.reconcile)
+    """:meth:`Client.reconcile`, giving a ``RawResponse`` around its result."""
+    credits = RawMethod(Client.credits)
+    """:meth:`Client.credits`, giving a ``RawResponse`` around its result."""
+    debits = RawMethod(Client.debits)
+    """:meth:`Client.debits`, giving a ``RawResponse`` around its result."""
+    balances = RawMethod(Client.balances)
+    """:meth:`Client.balances`, giving a ``RawResponse`` around its result."""

@@ -11,7 +11,7 @@ from dataclasses import dataclass, field
 from enum import Enum
 from typing import Any
 
-from quillon.accounts.errors import DecodeError, ValidationError
+from quillon.accounts.errors import DecodeError, MissingSettingError, ValidationError
 
 __all__ = [
     "AccessToken",
@@ -25,9 +25,10 @@ __all__ = [
     "token_lifetime",
 ]
 
-# Tokens are refreshed this many seconds before their stated expiry, so that a
-# token does not run out while its request is on the way.
 EXPIRY_LEEWAY_SECONDS = 30
+"""Seconds before its stated expiry that a token is replaced, so that it does not run out on the
+way.
+"""
 
 MAX_TOKEN_LIFETIME = 1_000_000_000
 """The longest lifetime a token answer may state, in seconds (about 31 years)."""
@@ -69,8 +70,11 @@ class Environment(str, Enum):
     """The gateway's environments; each has its own base URL, chosen by the engine."""
 
     DEVELOPMENT = "development"
+    """The gateway's development environment."""
     SANDBOX = "sandbox"
+    """The gateway's sandbox environment, for trials (the default)."""
     PRODUCTION = "production"
+    """The live gateway."""
 
     def __str__(self) -> str:
         return self.value
@@ -97,9 +101,13 @@ class AccessToken:
     """
 
     access_token: str = field(repr=False)
+    """The token itself (never shown in the ``repr``)."""
     token_type: str = "Bearer"
+    """The scheme it is sent with ("Bearer")."""
     expires_at: int = 2**63 - 1
+    """When it runs out, in whole seconds since the epoch (default: never)."""
     scope: str | None = None
+    """The scope the token endpoint granted, if it said."""
 
     def expired(self, now: float | None = None, leeway: float = EXPIRY_LEEWAY_SECONDS) -> bool:
         """Whether the token has run out (or is about to) at ``now`` (default: the clock)."""
@@ -165,7 +173,7 @@ def check_credential(value: object, field: str, *, empty: bool = False) -> None:
 
 
 def check_base_url(url: object) -> None:
-    """Refuses a base URL that is not plain http(s)://host[:port][/path]."""
+    """Refuses a base URL that is not a plain ``http(s)://host[:port][/path]``."""
     if not isinstance(url, str):
         raise ValidationError(f"must be a text, not {type(url).__name__}", field="base_url")
     if not url.isascii() or not url.isprintable() or url != url.strip():
@@ -191,8 +199,13 @@ def check_base_url(url: object) -> None:
 
 
 TokenProvider = Callable[[], AccessToken]
+"""A callable giving a token: asked when the client has none, when it has expired, and
+once after the gateway refuses one with HTTP 401."""
 AsyncTokenProvider = Callable[[], AccessToken | Awaitable[AccessToken]]
+"""A token provider for :class:`~quillon.accounts.AsyncClient`, which may also be a
+coroutine function."""
 TokenSource = AccessToken | TokenProvider
+"""A token, or a provider of tokens."""
 
 
 @dataclass(frozen=True)
@@ -205,10 +218,15 @@ class ClientConfig:
     """
 
     client_id: str
+    """The client id, sent in the "client_id" header of every request."""
     environment: Environment = Environment.SANDBOX
+    """The gateway environment, which gives the base URL."""
     base_url: str | None = None
+    """An http(s) address replacing the environment's (the local simulator's, say)."""
     client_secret: str | None = field(default=None, repr=False)
+    """The secret for the client-credentials grant; never sent with a request."""
     basic_token: str | None = field(default=None, repr=False)
+    """base64 of "client_id:client_secret", instead of the secret; never sent with a request."""
 
     def __post_init__(self) -> None:
         env: object = self.environment
@@ -255,5 +273,5 @@ class ClientConfig:
         }
         values.update({k: v for k, v in overrides.items() if v is not None})
         if not values["client_id"]:
-            raise ValueError("a client id is required (QUILLON_CLIENT_ID or --client-id)")
+            raise MissingSettingError("a client id is required (QUILLON_CLIENT_ID or --client-id)")
         return cls(**values)

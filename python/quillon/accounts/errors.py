@@ -4,7 +4,11 @@ Every failure that the engine reports is an error object with a "kind"; each
 kind has its own exception class here, all derived from :class:`QuillonError`,
 carrying the members of that object. Failures of the HTTP exchange itself
 (the gateway could not be reached, the answer did not arrive in time) raise
-:class:`TransportError`.
+:class:`TransportError`. Settings a client cannot work with raise
+:class:`ConfigurationError` when the client is made (also a ``ValueError``;
+its subclasses :class:`ConfigurationTypeError` and :class:`MissingSettingError`
+are also ``TypeError``), and a call on a closed client raises
+:class:`ClientClosedError` (also a ``RuntimeError``).
 """
 
 from __future__ import annotations
@@ -22,11 +26,15 @@ __all__ = [
     "ApiFieldError",
     "AuthenticationError",
     "BadRequestError",
+    "ClientClosedError",
+    "ConfigurationError",
+    "ConfigurationTypeError",
     "ConflictError",
     "DecodeError",
     "FfiError",
     "InternalServerError",
     "MissingExtraError",
+    "MissingSettingError",
     "NotFoundError",
     "PermissionDeniedError",
     "QuillonError",
@@ -49,8 +57,11 @@ class ApiFieldError:
     """One message of a gateway rejection, with the gateway's error code."""
 
     field: str | None
+    """The input field the message is about, if the gateway named one."""
     message: str
+    """The gateway's message."""
     code: str | None
+    """The gateway's error code (such as "CTA-009"), if it gave one."""
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> ApiFieldError:
@@ -63,33 +74,39 @@ class ApiFieldError:
 class QuillonError(Exception):
     """Base class of every error that the client raises on purpose.
 
-    An error raised by a client call also tells what happened on the wire
-    (None where it does not apply, as for input refused before sending):
-
-    - ``method`` and ``url``: the last request sent (the URL holds no credential);
-    - ``response_headers``: the answer's headers, names in lower case, credentials
-      masked;
-    - ``body_preview``: the start of the answer's body (at most
-      :data:`BODY_PREVIEW_CHARS` characters), secrets masked;
-    - ``attempts``: how many times the request was sent;
-    - ``elapsed``: seconds from the start of the call to the error, waits included;
-    - ``request_id``: the gateway's identifier of the request, when its answer
-      carried one (an ``X-Request-Id`` header or one of its usual variants).
+    An error raised by a client call also tells what happened on the wire, in
+    the members below (None where it does not apply, as for input refused
+    before sending).
     """
 
     kind: ClassVar[str] = "error"
+    """The error's kind, as the engine names it ("validation", "api", ...); each class has its own.
+    """
     method: str | None = None
+    """The HTTP method of the last request sent."""
     url: str | None = None
+    """The URL of the last request sent (it holds no credential)."""
     response_headers: Mapping[str, str] | None = None
+    """The answer's headers, names in lower case, credentials masked."""
     body_preview: str | None = None
+    """The start of the answer's body (at most :data:`BODY_PREVIEW_CHARS` characters), secrets
+    masked.
+    """
     attempts: int | None = None
+    """How many times the request was sent."""
     elapsed: float | None = None
+    """Seconds from the start of the call to the error, waits included."""
     request_id: str | None = None
+    """The gateway's identifier of the request, when its answer carried one (an ``X-Request-Id``
+    header or one of its usual variants).
+    """
 
     def __init__(self, message: str, *, retryable: bool = False) -> None:
         super().__init__(message)
         self.message = message
+        """What went wrong, in words."""
         self.retryable = retryable
+        """Whether sending the same request again could succeed."""
 
     def to_dict(self) -> dict[str, Any]:
         """The error as the engine writes it: "kind", its members and "retryable"."""
@@ -143,10 +160,12 @@ class ValidationError(QuillonError):
     """The input (or the access token) is unusable; nothing was sent."""
 
     kind = "validation"
+    """"validation": the error's kind, as in :meth:`to_dict`."""
 
     def __init__(self, message: str, *, field: str) -> None:
         super().__init__(message)
         self.field = field
+        """The input field at fault (such as "nit" or "accounts[0].alias")."""
 
     def __str__(self) -> str:
         return f"{self.field}: {self.message}"
@@ -160,10 +179,12 @@ class AuthenticationError(QuillonError):
     """The gateway refused the credentials (HTTP 401 or 403)."""
 
     kind = "authentication"
+    """"authentication": the error's kind, as in :meth:`to_dict`."""
 
     def __init__(self, message: str, *, status: int) -> None:
         super().__init__(message)
         self.status = status
+        """The HTTP status of the refusal (401 or 403)."""
 
     def __str__(self) -> str:
         return f"HTTP {self.status}: {self.message}"
@@ -177,6 +198,7 @@ class ApiError(QuillonError):
     """The gateway answered with a failure."""
 
     kind = "api"
+    """"api": the error's kind, as in :meth:`to_dict`."""
 
     def __init__(
         self,
@@ -188,9 +210,12 @@ class ApiError(QuillonError):
     ) -> None:
         super().__init__(message, retryable=retryable)
         self.status = status
+        """The HTTP status of the answer."""
         self.errors: tuple[ApiFieldError, ...] = tuple(errors)
+        """The gateway's messages, each with its field and code."""
         # Filled in by the client: the value of the answer's Retry-After header.
         self.retry_after: str | None = None
+        """The answer's Retry-After header, as sent, if it had one."""
 
     @property
     def code(self) -> str | None:
@@ -255,10 +280,12 @@ class AmbiguousError(QuillonError):
     """The outcome of an operation could not be established."""
 
     kind = "ambiguous"
+    """"ambiguous": the error's kind, as in :meth:`to_dict`."""
 
     def __init__(self, message: str, *, errors: Sequence[ApiFieldError] = ()) -> None:
         super().__init__(message)
         self.errors: tuple[ApiFieldError, ...] = tuple(errors)
+        """The gateway's messages, if any."""
 
     def to_dict(self) -> dict[str, Any]:
         """The error as the engine writes it, with the field errors."""
@@ -273,18 +300,53 @@ class DecodeError(QuillonError):
     """A gateway answer is not in the expected form."""
 
     kind = "decode"
+    """"decode": the error's kind, as in :meth:`to_dict`."""
 
 
 class WebhookAuthError(QuillonError):
     """A webhook notification failed its authenticity check."""
 
     kind = "webhook_auth"
+    """"webhook_auth": the error's kind, as in :meth:`to_dict`."""
 
 
 class FfiError(QuillonError):
     """The engine was called wrongly or failed internally: a defect, not a gateway answer."""
 
     kind = "ffi"
+    """"ffi": the error's kind, as in :meth:`to_dict`."""
+
+
+class ConfigurationError(QuillonError, ValueError):
+    """A client was given a setting it cannot work with; nothing was sent.
+
+    Raised when a client (or ``with_options``, or a
+    :class:`~quillon.accounts.retry.RetryPolicy`) is made: an unknown
+    environment, a timeout or retry limit that is not above 0, a header the
+    client sets itself. It is also a ``ValueError``.
+    """
+
+    kind = "configuration"
+    """"configuration": the error's kind, as in :meth:`to_dict`."""
+
+
+class ConfigurationTypeError(ConfigurationError, TypeError):
+    """A setting of the wrong type, or settings that contradict each other
+    (``config=`` with ``client_id=``, say). It is also a ``TypeError``."""
+
+
+class MissingSettingError(ConfigurationTypeError):
+    """A required setting was given neither as an argument nor in the environment:
+    the client id, or any way to get an access token. It is also a ``TypeError``,
+    as for a missing argument."""
+
+
+class ClientClosedError(QuillonError, RuntimeError):
+    """The client (or the client it was derived from, or the ``http_client`` lent to
+    it) was closed; nothing was sent. It is also a ``RuntimeError``."""
+
+    kind = "closed"
+    """"closed": the error's kind, as in :meth:`to_dict`."""
 
 
 class MissingExtraError(QuillonError, ImportError):
@@ -296,6 +358,7 @@ class MissingExtraError(QuillonError, ImportError):
     """
 
     kind = "missing_extra"
+    """"missing_extra": the error's kind, as in :meth:`to_dict`."""
 
 
 class TransportError(QuillonError):
@@ -307,10 +370,12 @@ class TransportError(QuillonError):
     """
 
     kind = "transport"
+    """"transport": the error's kind, as in :meth:`to_dict`."""
 
     def __init__(self, message: str, *, sent: bool, retryable: bool = False) -> None:
         super().__init__(message, retryable=retryable)
         self.sent = sent
+        """Whether the request may have reached the gateway."""
 
     def to_dict(self) -> dict[str, Any]:
         """The error as the engine writes it, with ``sent``."""
@@ -327,6 +392,7 @@ class ResponseTooLargeError(TransportError):
     def __init__(self, message: str, *, limit: int) -> None:
         super().__init__(message, sent=True)
         self.limit = limit
+        """The size limit in bytes, counted as received and after decompression."""
 
     def to_dict(self) -> dict[str, Any]:
         """The error as the engine writes it, with the size limit."""

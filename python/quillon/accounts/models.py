@@ -52,10 +52,16 @@ class AccountStatus(str, Enum):
     """Status of an account; ``unknown`` stands for any word the gateway sends that is not known."""
 
     ACTIVE = "active"
+    """In use (the gateway's "ACTIVA")."""
     BLOCKED = "blocked"
+    """Blocked: no movement is accepted (the gateway's "BLOQUEADA")."""
     SUSPENDED = "suspended"
+    """Suspended for the time being (the gateway's "SUSPENDIDA")."""
     CLOSED = "closed"
+    """Closed for good (the gateway's "CERRADA")."""
     UNKNOWN = "unknown"
+    """A word the gateway sent that is none of the above; the record's ``raw_status`` holds it.
+    """
 
     def __str__(self) -> str:
         return self.value
@@ -74,14 +80,23 @@ class PaymentStatus(str, Enum):
     that is not known (the word itself stays in ``raw_status``)."""
 
     PENDING = "pending"
+    """Not yet under way (such as "PENDIENTE" or "INICIALIZADO")."""
     PROCESSING = "processing"
+    """Under way (such as "EN_PROCESO", "ENVIADO" or "TRANSITO")."""
     PAID = "paid"
+    """Done: the money moved (such as "PAGADO", "APROBADA" or "COMPLETADO")."""
     CANCELLED = "cancelled"
+    """Cancelled before it was done ("CANCELADO")."""
     EXPIRED = "expired"
+    """Not done in time."""
     REJECTED = "rejected"
+    """Refused (such as "RECHAZADO")."""
     REVERSED = "reversed"
+    """Done, then undone ("REVERTIDO")."""
     ERROR = "error"
+    """Failed at the gateway or a bank ("ERROR")."""
     UNKNOWN = "unknown"
+    """A word the gateway sent that is none of the above; ``raw_status`` holds it."""
 
     def __str__(self) -> str:
         return self.value
@@ -118,6 +133,7 @@ class MerchantRef:
     """Input of ``accounts.list``: the merchant, by its tax number (NIT, 7 to 20 digits)."""
 
     nit: str
+    """The merchant's tax number (NIT): 7 to 20 digits."""
 
     def to_json(self) -> dict[str, Any]:
         """The record as the engine reads it."""
@@ -130,7 +146,9 @@ class AccountRef:
     (8 to 20 digits)."""
 
     nit: str
+    """The merchant's tax number (NIT): 7 to 20 digits."""
     account_number: str
+    """The account number: 8 to 20 digits."""
 
     def to_json(self) -> dict[str, Any]:
         """The record as the engine reads it."""
@@ -145,7 +163,9 @@ class NewAccount:
     """
 
     alias: str
+    """The name the merchant gives the account: 1 to 45 characters."""
     category: str
+    """The merchant's category for the account (such as "Ventas"): 1 to 45 characters."""
 
     @classmethod
     def coerce(cls, value: NewAccount | Mapping[str, str]) -> NewAccount:
@@ -165,8 +185,11 @@ class CreateAccounts:
     of the merchant ``nit`` (7 to 20 digits). Aliases and categories are at most 45 characters."""
 
     nit: str
+    """The merchant's tax number (NIT): 7 to 20 digits."""
     establishment_id: int
+    """The establishment that is to hold the new accounts."""
     accounts: tuple[NewAccount, ...]
+    """The accounts to open, in order."""
 
     def to_json(self) -> dict[str, Any]:
         """The record as the engine reads it."""
@@ -186,8 +209,13 @@ class StatusChange:
     """
 
     account_number: str
+    """The account number: 8 to 20 digits."""
     status: AccountStatus | str
+    """The new status: an :class:`AccountStatus` or its word ("active", "blocked", "suspended" or
+    "closed").
+    """
     reason: str
+    """Why the status changes: 1 to 50 characters."""
 
     @classmethod
     def coerce(cls, value: StatusChange | Mapping[str, Any]) -> StatusChange:
@@ -210,7 +238,9 @@ class StatusChanges:
     """Input of ``accounts.set_status``: status changes of the merchant ``nit``'s accounts."""
 
     nit: str
+    """The merchant's tax number (NIT): 7 to 20 digits."""
     changes: tuple[StatusChange, ...]
+    """The changes, one per account, in order."""
 
     def to_json(self) -> dict[str, Any]:
         """The record as the engine reads it."""
@@ -219,14 +249,14 @@ class StatusChanges:
 
 @dataclass(frozen=True)
 class MerchantRange:
-    """Input of ``accounts.reconcile``: the merchant ``nit`` and a period of at most 7 days.
-
-    ``date_from`` and ``date_to`` are "yyyy-mm-dd" texts, both days included; their
-    difference may be at most 7 days."""
+    """Input of ``accounts.reconcile``: the merchant and a period of at most 7 days."""
 
     nit: str
+    """The merchant's tax number (NIT): 7 to 20 digits."""
     date_from: str
+    """The first day, "yyyy-mm-dd", included."""
     date_to: str
+    """The last day, "yyyy-mm-dd", included: at most 7 days after ``date_from``."""
 
     def to_json(self) -> dict[str, Any]:
         """The record as the engine reads it."""
@@ -235,15 +265,17 @@ class MerchantRange:
 
 @dataclass(frozen=True)
 class AccountRange:
-    """Input of ``accounts.debits`` and ``accounts.credits``: one account over a period.
-
-    ``date_from`` and ``date_to`` are "yyyy-mm-dd" texts, both days included; their
-    difference may be at most 31 days."""
+    """Input of ``accounts.debits`` and ``accounts.credits``: one account over a period
+    of at most 31 days (the clients split longer ones)."""
 
     nit: str
+    """The merchant's tax number (NIT): 7 to 20 digits."""
     account_number: str
+    """The account number: 8 to 20 digits."""
     date_from: str
+    """The first day, "yyyy-mm-dd", included."""
     date_to: str
+    """The last day, "yyyy-mm-dd", included: at most 31 days after ``date_from``."""
 
     def to_json(self) -> dict[str, Any]:
         """The record as the engine reads it."""
@@ -260,7 +292,9 @@ class BalancesQuery:
     """Input of ``accounts.balances``: 1 to 10 account numbers (8 to 20 digits each)."""
 
     nit: str
+    """The merchant's tax number (NIT): 7 to 20 digits."""
     account_numbers: tuple[str, ...]
+    """The accounts, 1 to 10, each of 8 to 20 digits."""
 
     def to_json(self) -> dict[str, Any]:
         """The record as the engine reads it."""
@@ -322,16 +356,16 @@ def _opt_amount(value: Any) -> Decimal | None:
 
 @dataclass(frozen=True)
 class Account:
-    """One account.
-
-    ``number`` is the account number (digits); ``alias`` the name the merchant gave it
-    (None when the gateway sent none); ``status`` the normalised status and
-    ``raw_status`` the gateway's own word for it, trimmed (such as "ACTIVA")."""
+    """One account of a merchant."""
 
     number: str
+    """The account number (digits)."""
     alias: str | None
+    """The name the merchant gave the account; None when the gateway sent none."""
     status: AccountStatus
+    """The account's status."""
     raw_status: str | None
+    """The gateway's own word for the status, trimmed (such as "ACTIVA")."""
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> Account:
@@ -346,17 +380,18 @@ class Account:
 
 @dataclass(frozen=True)
 class MerchantAccount:
-    """The answer to ``get_account``: one account with its merchant and establishment.
-
-    ``nit`` is the merchant's tax number, ``merchant_name`` its name;
-    ``establishment_id`` and ``establishment_name`` identify the establishment that
-    holds the account (None when the gateway left them out)."""
+    """The answer to ``get_account``: one account with its merchant and establishment."""
 
     nit: str
+    """The merchant's tax number."""
     merchant_name: str | None
+    """The merchant's name, if the gateway sent it."""
     establishment_id: int | None
+    """The establishment that holds the account; None when the gateway left it out."""
     establishment_name: str | None
+    """That establishment's name, if the gateway sent it."""
     account: Account
+    """The account itself."""
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> MerchantAccount:
@@ -372,12 +407,14 @@ class MerchantAccount:
 
 @dataclass(frozen=True)
 class Establishment:
-    """One establishment (branch) of a merchant: its numeric ``id``, its ``name`` and its
-    accounts in the gateway's order."""
+    """One establishment (branch) of a merchant, with its accounts."""
 
     id: int
+    """The establishment's number at the gateway."""
     name: str | None
+    """The establishment's name, if the gateway sent it."""
     accounts: tuple[Account, ...]
+    """Its accounts, in the gateway's order."""
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> Establishment:
@@ -391,12 +428,15 @@ class Establishment:
 
 @dataclass(frozen=True)
 class MerchantAccounts:
-    """The answer to ``list_accounts``: the merchant (``nit``, ``merchant_name``) and its
-    establishments with their accounts; :meth:`accounts` flattens them."""
+    """The answer to ``list_accounts``: the merchant and its establishments with their
+    accounts; :meth:`accounts` flattens them."""
 
     nit: str
+    """The merchant's tax number."""
     merchant_name: str | None
+    """The merchant's name, if the gateway sent it."""
     establishments: tuple[Establishment, ...]
+    """The merchant's establishments, each with its accounts."""
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> MerchantAccounts:
@@ -418,10 +458,15 @@ class CreatedAccounts:
     under establishment ``establishment_id`` of merchant ``nit``."""
 
     nit: str
+    """The merchant's tax number."""
     merchant_name: str | None
+    """The merchant's name, if the gateway sent it."""
     establishment_id: int
+    """The establishment that holds the new accounts."""
     establishment_name: str | None
+    """That establishment's name, if the gateway sent it."""
     accounts: tuple[Account, ...]
+    """The accounts opened, with the numbers the gateway gave them, in the order asked."""
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> CreatedAccounts:
@@ -437,13 +482,14 @@ class CreatedAccounts:
 
 @dataclass(frozen=True)
 class StatusChanged:
-    """One entry of the answer to ``set_status``: the account's status now.
-
-    ``raw_status`` is the gateway's word exactly as received."""
+    """One entry of the answer to ``set_status``: the account's status now."""
 
     account_number: str
+    """The account number."""
     status: AccountStatus
+    """The account's status now."""
     raw_status: str
+    """The gateway's word for it, exactly as received."""
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> StatusChanged:
@@ -457,15 +503,19 @@ class StatusChanged:
 
 @dataclass(frozen=True)
 class Party:
-    """One side of a movement: the account, the holder's identity document number
-    (``document_id``), name, and the bank by code and name. Each is None when the
-    gateway sent nothing (or blanks) for it."""
+    """One side of a movement. Each field is None when the gateway sent nothing (or
+    blanks) for it."""
 
     account: str | None
+    """The account number on this side."""
     document_id: str | None
+    """The holder's identity document number."""
     name: str | None
+    """The holder's name."""
     bank_code: str | None
+    """The bank's code."""
     bank_name: str | None
+    """The bank's name."""
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> Party:
@@ -481,38 +531,40 @@ class Party:
 
 @dataclass(frozen=True)
 class Movement:
-    """One debit or credit.
-
-    - ``transaction_id``: the gateway's identifier of the transaction.
-    - ``operation_type``: the gateway's word for the kind of movement (such as "DEBITO").
-    - ``status``: the normalised state of the payment; ``raw_status`` the gateway's word.
-    - ``message``: the gateway's remark (a rejection reason, say), or None.
-    - ``transaction_at``: date and time as the gateway wrote it, such as
-      "2024-01-04T15:26:08" (local time of the gateway; no zone is given);
-      ``transaction_datetime`` gives it as a :class:`datetime.datetime`.
-    - ``amount``: the amount moved; ``fee`` the commission charged; ``total`` the amount
-      with the fee. Exact decimals in the account's currency units (not cents).
-    - ``currency``: the currency as the gateway codes it (ISO 4217 numeric, "068" for
-      the boliviano).
-    - ``origin`` and ``destination``: the paying and the receiving side.
-    - ``reference``: the payer's reference; ``ach_order_number`` and
-      ``recipient_order_number``: the clearing house's and the receiving bank's order numbers."""
+    """One debit or credit of an account."""
 
     transaction_id: str | None
+    """The gateway's identifier of the transaction."""
     operation_type: str
+    """The gateway's word for the kind of movement (such as "DEBITO")."""
     status: PaymentStatus
+    """The normalised state of the payment."""
     raw_status: str
+    """The gateway's own word for that state."""
     message: str | None
+    """The gateway's remark (a rejection reason, say), or None."""
     transaction_at: str | None
+    """Date and time as the gateway wrote it, such as "2024-01-04T15:26:08" (the gateway's local
+    time; no zone is given); :attr:`transaction_datetime` gives it as a ``datetime``.
+    """
     amount: Decimal
+    """The amount moved: an exact decimal in the currency's units (not cents)."""
     fee: Decimal | None
+    """The commission charged, if the gateway stated one."""
     total: Decimal | None
+    """The amount with the fee, if the gateway stated it."""
     currency: str | None
+    """The currency as the gateway codes it (ISO 4217 numeric: "068" for the boliviano)."""
     origin: Party
+    """The paying side."""
     destination: Party
+    """The receiving side."""
     reference: str | None
+    """The payer's reference."""
     ach_order_number: str | None
+    """The clearing house's order number."""
     recipient_order_number: str | None
+    """The receiving bank's order number."""
 
     @property
     def transaction_datetime(self) -> datetime.datetime | None:
@@ -549,26 +601,28 @@ class Movement:
 
 @dataclass(frozen=True)
 class Balance:
-    """The balances of one account, exact decimals in the currency's units (not cents).
-
-    - ``booked``: the ledger balance, every movement posted so far.
-    - ``held``: the part of ``booked`` that is retained (held funds, pending debits)
-      and cannot be spent yet.
-    - ``available``: what can be spent or transferred now (normally ``booked - held``).
-    - ``currency``: ISO 4217 numeric code as the gateway sends it ("068": boliviano).
-    - ``status`` / ``raw_status``: the account's normalised status and the gateway's word.
-    - ``last_credit_at`` / ``last_debit_at``: day (or time) of the last credit and debit,
-      as the gateway wrote them, or None."""
+    """The balances of one account, exact decimals in the currency's units (not cents)."""
 
     account_number: str
+    """The account number."""
     status: AccountStatus
+    """The account's status."""
     raw_status: str | None
+    """The gateway's own word for it."""
     currency: str | None
+    """ISO 4217 numeric code as the gateway sends it ("068": boliviano)."""
     available: Decimal
+    """What can be spent or transferred now (normally ``booked - held``)."""
     booked: Decimal
+    """The ledger balance: every movement posted so far."""
     held: Decimal
+    """The part of ``booked`` that is retained (held funds, pending debits) and cannot be spent
+    yet.
+    """
     last_credit_at: str | None
+    """Day (or time) of the last credit, as the gateway wrote it, or None."""
     last_debit_at: str | None
+    """Day (or time) of the last debit, as the gateway wrote it, or None."""
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> Balance:
@@ -592,7 +646,9 @@ class Reconciliation:
     period, in time order, and the balances of those accounts now."""
 
     movements: tuple[Movement, ...]
+    """The movements of every account of the merchant in the period, in time order."""
     balances: tuple[Balance, ...]
+    """The balances of those accounts at the time of asking."""
 
     @classmethod
     def from_json(cls, obj: Mapping[str, Any]) -> Reconciliation:

@@ -45,6 +45,7 @@ from quillon.accounts.errors import (
     ApiError,
     AuthenticationError,
     DecodeError,
+    MissingSettingError,
     QuillonError,
     TransportError,
     ValidationError,
@@ -107,7 +108,9 @@ class _Endpoint(Generic[H]):
             pair = f"{_form(client_id)}:{_form(client_secret)}"
             credentials = base64.b64encode(pair.encode("utf-8")).decode("ascii")
         else:
-            raise ValueError("a basic_token, or a client_id with a client_secret, is required")
+            raise MissingSettingError(
+                "a basic_token, or a client_id with a client_secret, is required"
+            )
         self.token_url = token_url
         self.scope = scope
         self.leeway = leeway
@@ -144,7 +147,9 @@ class _Endpoint(Generic[H]):
         """A provider for the credentials of ``config`` (its ``client_secret`` or
         ``basic_token``); the token URL defaults to :func:`default_token_url`."""
         if not config.client_secret and not config.basic_token:
-            raise ValueError("the configuration has neither a client_secret nor a basic_token")
+            raise MissingSettingError(
+                "the configuration has neither a client_secret nor a basic_token"
+            )
         return cls(
             token_url=token_url or default_token_url(config),
             client_id=config.client_id,

@@ -82,9 +82,13 @@ class HttpRequest:
     """One request to send. The credential headers are masked in the ``repr``."""
 
     method: str
+    """The HTTP method ("GET", "POST" or "PUT")."""
     url: str
+    """The whole URL: the gateway's address and the operation's path."""
     headers: Mapping[str, str] = field(repr=False)
+    """The headers to send, credentials included."""
     body: str | None = None
+    """The JSON body as text; None for a request without one."""
 
     def __repr__(self) -> str:
         return (
@@ -105,8 +109,12 @@ class HttpResponse:
     """The gateway's answer: status and body text exactly as received."""
 
     status: int
+    """The HTTP status code."""
     body: str
+    """The body as text, exactly as received (decoded from UTF-8)."""
     headers: Mapping[str, str] = field(default_factory=dict, compare=False)
+    """The answer's headers (the engine does not read them; the clients keep them for errors).
+    """
 
     def to_json(self) -> dict[str, Any]:
         """The answer as the engine reads it: status and body."""
@@ -118,8 +126,11 @@ class OpInfo:
     """One entry of the engine's operation list."""
 
     name: str
+    """The operation's name, such as "accounts.get"."""
     idempotent: bool
+    """Whether sending the request twice is harmless (so that it may be retried)."""
     timeout_secs: int | None = None
+    """A timeout the engine suggests for the operation, in seconds, if it gives one."""
 
 
 # What json.loads(text, parse_float=Decimal) makes, without a new decoder per call
@@ -199,8 +210,10 @@ class Operation(Generic[In, R]):
 
     def __init__(self, name: str, input_type: type[In], result: Callable[[Any], R]) -> None:
         self.name = name
+        """The operation's name, such as "accounts.get"."""
         self._build_op = name + ".build"
         self.input_type = input_type
+        """The input record the operation takes."""
         self._result = result
 
     @property
@@ -244,27 +257,35 @@ def _list_of(item: Callable[[Any], R]) -> Callable[[Any], list[R]]:
 GET_ACCOUNT: Operation[AccountRef, MerchantAccount] = Operation(
     "accounts.get", AccountRef, MerchantAccount.from_json
 )
+"""One account with its merchant and establishment (``accounts.get``)."""
 LIST_ACCOUNTS: Operation[MerchantRef, MerchantAccounts] = Operation(
     "accounts.list", MerchantRef, MerchantAccounts.from_json
 )
+"""A merchant's establishments and accounts (``accounts.list``)."""
 CREATE_ACCOUNTS: Operation[CreateAccounts, CreatedAccounts] = Operation(
     "accounts.create", CreateAccounts, CreatedAccounts.from_json
 )
+"""Opens accounts under an establishment (``accounts.create``; not idempotent)."""
 SET_STATUS: Operation[StatusChanges, list[StatusChanged]] = Operation(
     "accounts.set_status", StatusChanges, _list_of(StatusChanged.from_json)
 )
+"""Gives accounts a new status (``accounts.set_status``)."""
 RECONCILE: Operation[MerchantRange, Reconciliation] = Operation(
     "accounts.reconcile", MerchantRange, Reconciliation.from_json
 )
+"""A merchant's movements and balances over at most 7 days (``accounts.reconcile``)."""
 CREDITS: Operation[AccountRange, list[Movement]] = Operation(
     "accounts.credits", AccountRange, _list_of(Movement.from_json)
 )
+"""An account's credits over at most 31 days (``accounts.credits``)."""
 DEBITS: Operation[AccountRange, list[Movement]] = Operation(
     "accounts.debits", AccountRange, _list_of(Movement.from_json)
 )
+"""An account's debits over at most 31 days (``accounts.debits``)."""
 BALANCES: Operation[BalancesQuery, list[Balance]] = Operation(
     "accounts.balances", BalancesQuery, _list_of(Balance.from_json)
 )
+"""The balances of 1 to 10 accounts (``accounts.balances``)."""
 
 OPERATIONS: dict[str, Operation[Any, Any]] = {
     op.name: op
@@ -279,6 +300,7 @@ OPERATIONS: dict[str, Operation[Any, Any]] = {
         BALANCES,
     )
 }
+"""Every operation by its name."""
 
 
 def _check_input(operation: Operation[In, R], input: In) -> None:

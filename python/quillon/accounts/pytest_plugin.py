@@ -110,34 +110,33 @@ def quillon_reject(quillon_simulator: GatewaySimulator) -> Callable[..., None]:
     return quillon_simulator.reject_next
 
 
-async def _async_client(sim: GatewaySimulator) -> AsyncIterator[AsyncClient]:
-    from quillon.accounts.client import AsyncClient
-
-    async with AsyncClient(**_bound_to(sim)) as client:
-        yield client
-
-
-def _async_client_fixture() -> Any:
+def _async_fixture(fixture: Callable[..., AsyncIterator[AsyncClient]]) -> Any:
+    """``fixture`` as a pytest-asyncio fixture; without pytest-asyncio, a fixture of
+    the same name that skips the test saying what it needs."""
     try:
         import pytest_asyncio
     except ImportError:  # pragma: no cover - depends on what the user installed
 
-        @pytest.fixture(name="quillon_async_client")
+        @pytest.fixture(name=fixture.__name__)
         def skipped(quillon_simulator: GatewaySimulator) -> Any:
-            """An :class:`~quillon.accounts.AsyncClient` bound to ``quillon_simulator``."""
-            pytest.skip("quillon_async_client needs pytest-asyncio")
+            pytest.skip(f"{fixture.__name__} needs pytest-asyncio")
 
+        skipped.__doc__ = fixture.__doc__
         return skipped
-
-    @pytest_asyncio.fixture(name="quillon_async_client")
-    async def bound(
-        quillon_simulator: GatewaySimulator,
-    ) -> AsyncIterator[AsyncClient]:
-        """An :class:`~quillon.accounts.AsyncClient` bound to ``quillon_simulator``."""
-        async for client in _async_client(quillon_simulator):
-            yield client
-
-    return bound
+    return pytest_asyncio.fixture(fixture)
 
 
-quillon_async_client = _async_client_fixture()
+@_async_fixture
+async def quillon_async_client(quillon_simulator: GatewaySimulator) -> AsyncIterator[AsyncClient]:
+    """An :class:`~quillon.accounts.AsyncClient` bound to ``quillon_simulator``, for
+    async tests run by pytest-asyncio.
+
+    It is a function-scoped fixture: it works in pytest-asyncio's strict mode
+    (mark each test with ``@pytest.mark.asyncio``) and in auto mode, with the
+    default event loop of each test. Tests that run on a loop of a wider scope
+    (``loop_scope="module"`` or ``"session"``) get a client made on that loop.
+    """
+    from quillon.accounts.client import AsyncClient
+
+    async with AsyncClient(**_bound_to(quillon_simulator)) as client:
+        yield client

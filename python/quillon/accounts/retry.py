@@ -11,7 +11,12 @@ from typing import Any
 
 import httpx
 
-from quillon.accounts.errors import ApiError, AuthenticationError, QuillonError
+from quillon.accounts.errors import (
+    ApiError,
+    AuthenticationError,
+    ConfigurationError,
+    QuillonError,
+)
 
 __all__ = ["NO_RETRY", "Attempts", "RetryPolicy", "parse_retry_after"]
 
@@ -67,25 +72,40 @@ class RetryPolicy:
     """
 
     max_attempts: int = 3
+    """Most times a request is sent, the first included (at least 1)."""
     initial_backoff: float = 0.5
+    """Seconds before the first retry, before jitter."""
     multiplier: float = 2.0
+    """Growth of the wait from one retry to the next."""
     max_backoff: float = 8.0
+    """The longest computed wait, in seconds."""
     jitter: float = 0.25
+    """How far each wait is spread either way, as a fraction of itself (0 to 1)."""
     max_elapsed: float = 30.0
+    """Seconds from the start of a call to its deadline: no attempt, wait or read goes past it.
+    """
     honour_retry_after: bool = True
+    """Whether the gateway's Retry-After header replaces the computed wait."""
     max_retry_after: float = 60.0
+    """The longest Retry-After wait accepted, in seconds; a longer one ends the retries."""
     rng: random.Random = field(default_factory=random.Random, repr=False, compare=False)
+    """The random numbers of the jitter (give a seeded ``random.Random`` for repeatable waits).
+    """
 
     def __post_init__(self) -> None:
         if self.max_attempts < 1:
-            raise ValueError("max_attempts must be at least 1")
+            raise ConfigurationError("max_attempts must be at least 1")
         if not 0.0 <= self.jitter <= 1.0:
-            raise ValueError("jitter must lie between 0 and 1")
+            raise ConfigurationError("jitter must lie between 0 and 1")
         waits = (self.initial_backoff, self.multiplier, self.max_backoff)
         if not all(math.isfinite(w) and w >= 0 for w in waits) or self.max_elapsed < 0:
-            raise ValueError("backoff, multiplier and time limits must be numbers, not negative")
+            raise ConfigurationError(
+                "backoff, multiplier and time limits must be numbers, not negative"
+            )
         if not self.max_elapsed > 0:
-            raise ValueError("max_elapsed must be above 0: it is the deadline of the whole call")
+            raise ConfigurationError(
+                "max_elapsed must be above 0: it is the deadline of the whole call"
+            )
 
     def backoff(self, retry: int) -> float:
         """The wait before retry number ``retry`` (1 for the first retry), jitter included."""
@@ -126,6 +146,7 @@ class RetryPolicy:
 
 
 NO_RETRY = RetryPolicy(max_attempts=1)
+"""A policy that sends each request once."""
 
 
 # Failures after which the request cannot have reached the gateway.
@@ -134,6 +155,7 @@ NOT_SENT: tuple[type[httpx.TransportError], ...] = (
     httpx.ConnectTimeout,
     httpx.PoolTimeout,
 )
+"""Failures after which the request cannot have reached the gateway."""
 # Failures after which the request may have reached the gateway; worth another
 # try only for operations that may be sent twice.
 MAYBE_SENT: tuple[type[httpx.TransportError], ...] = (
@@ -143,6 +165,9 @@ MAYBE_SENT: tuple[type[httpx.TransportError], ...] = (
     httpx.WriteError,
     httpx.RemoteProtocolError,
 )
+"""Failures after which the request may have reached the gateway; retried only for operations that
+may be sent twice.
+"""
 
 
 class Attempts:
@@ -154,15 +179,24 @@ class Attempts:
 
     def __init__(self, name: str, idempotent: bool, policy: RetryPolicy, can_refresh: bool) -> None:
         self.name = name
+        """The operation's name."""
         self.idempotent = idempotent
+        """Whether the operation may be sent twice."""
         self.policy = policy
+        """The retry policy of the call."""
         self.can_refresh = can_refresh
+        """Whether a new token can be asked for after a 401."""
         self.attempts = 0
+        """Attempts made so far."""
         self.started = time.monotonic()
+        """When the call started (``time.monotonic``)."""
         self.deadline = self.started + policy.max_elapsed
+        """When the call must end (``time.monotonic``)."""
         self.refreshed = False
+        """Whether the token was already replaced once after a 401."""
         # The token the gateway refused with 401, to be replaced before the next attempt.
         self.refused: Any = None
+        """The token the gateway refused with 401, to be replaced before the next attempt."""
 
     def begin(self) -> None:
         """Counts the attempt about to be made."""

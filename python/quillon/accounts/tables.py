@@ -54,8 +54,11 @@ class Column(NamedTuple):
     """
 
     name: str
+    """The column's name: the result field's, such as ``amount`` or ``origin``."""
     type: str
+    """The column's type as Arrow names it, such as ``decimal128(38, 2)``."""
     nullable: bool
+    """Whether the column may hold nulls (absent values)."""
 
 
 def _need(module: str, method: str, install: str) -> Any:
@@ -196,7 +199,9 @@ class ReconciliationTables:
     """A reconciliation as two tables: its movements and the accounts' balances."""
 
     movements: Table
+    """The movements of the period, one row each, in the gateway's order."""
     balances: Table
+    """The balances of the merchant's accounts, one row per account."""
 
     def __repr__(self) -> str:
         return (

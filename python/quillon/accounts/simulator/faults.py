@@ -15,20 +15,21 @@ __all__ = ["Fault", "FaultScript"]
 
 @dataclass(frozen=True)
 class Fault:
-    """One scripted misbehaviour, used by the next matching request.
-
-    ``status`` with ``body`` (JSON text or not) replaces the answer; ``delay``
-    seconds pass before answering (with ``status`` None the normal answer
-    follows); ``drop`` closes the connection without any answer. ``path``,
-    when given, limits the fault to requests whose path ends with it.
-    """
+    """One scripted misbehaviour, used by the next matching request."""
 
     status: int | None = None
+    """The HTTP status that replaces the answer; None keeps the normal answer (after ``delay``).
+    """
     body: str | None = None
+    """The body sent with ``status`` (JSON text or not)."""
     retry_after: str | None = None
+    """A Retry-After header sent with ``status``."""
     delay: float = 0.0
+    """Seconds to wait before answering."""
     drop: bool = False
+    """Whether to close the connection without any answer."""
     path: str | None = None
+    """When given, the fault applies only to requests whose path ends with it."""
 
     def matches(self, path: str) -> bool:
         """Whether this fault applies to a request for ``path``."""

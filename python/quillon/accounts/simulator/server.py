@@ -28,38 +28,47 @@ _REQUEST_IDS = itertools.count(1)
 __all__ = ["API_PATH", "TOKEN_PATH", "GatewaySimulator", "RecordedRequest"]
 
 API_PATH = "/cuentas-comercios/v1/cuentas"
+"""The path of the accounts API under the base URL."""
 TOKEN_PATH = "/oauth/token"
+"""The path of the token endpoint under the base URL."""
 
 log = logging.getLogger("quillon.accounts.simulator")
+"""The simulator's logger."""
 
-# Request bodies larger than this are refused with 413 (the largest real
-# request, ten balances or a batch of new accounts, is a few kilobytes).
 DEFAULT_MAX_BODY = 1 << 20
-# How many requests the log keeps, the oldest dropped first.
+"""Request bodies larger than this are refused with 413 (the largest real request, ten balances or
+a batch of new accounts, is a few kilobytes).
+"""
 DEFAULT_LOG_SIZE = 1000
-# Once the headers are in, each piece of the body must arrive within this many
-# seconds: a body shorter than its Content-Length is answered 400 then.
+"""How many requests the log keeps, the oldest dropped first."""
 BODY_TIMEOUT = 2.0
-# Connections the kernel completes before the server accepts them: a load
-# test's burst of hundreds must not be dropped and left to retransmission timers.
+"""Once the headers are in, each piece of the body must arrive within this many seconds: a body
+shorter than its Content-Length is answered 400 then.
+"""
 LISTEN_BACKLOG = 1024
+"""Connections the kernel completes before the server accepts them: a load test's burst of hundreds
+must not be dropped and left to retransmission timers.
+"""
 
 
 @dataclass(frozen=True)
 class RecordedRequest:
-    """A request the simulator received (credentials left out).
-
-    The body of a request with no valid token is not kept. ``headers`` has the
-    names in lower case and the credential headers masked.
-    """
+    """A request the simulator received (credentials left out)."""
 
     method: str
+    """The HTTP method."""
     path: str
+    """The path without its query, the simulator's prefix included."""
     body: str
+    """The body as text; empty for a request with no valid token."""
     client_id: str | None
+    """The "client_id" header, if sent."""
     authorized: bool
+    """Whether the request carried a token the simulator accepts."""
     at: float
+    """When it arrived (``time.time``)."""
     headers: Mapping[str, str] = field(default_factory=dict, repr=False)
+    """The headers, names in lower case, credential headers masked."""
 
 
 class _Handler(BaseHTTPRequestHandler):
@@ -97,12 +106,9 @@ class _Server(ThreadingHTTPServer):
 class GatewaySimulator(FaultScript):
     """The simulated gateway. Start it with ``start()`` or a ``with`` block.
 
-    ``url`` is the base URL to give the client (``base_url=sim.url``); ``token``
-    is an access token it accepts. Its token endpoint (``token_url``) grants
-    tokens of ``token_ttl`` seconds to the client-credentials grant with HTTP
-    Basic credentials ``oauth_client_id`` and ``client_secret`` (or
-    ``basic_token``, the two in base64), after ``token_delay`` seconds;
-    ``tokens_granted`` counts them.
+    ``url`` is the base URL to give the client (``base_url=sim.url``). Its
+    token endpoint (``token_url``) grants tokens to the client-credentials
+    grant (see the members below).
     ``prefix`` mimics an environment's path segment (for example "/sandbox").
     Request bodies above ``max_body`` bytes are refused with 413; ``requests``
     holds the last ``log_size`` requests.
@@ -122,14 +128,20 @@ class GatewaySimulator(FaultScript):
     ) -> None:
         super().__init__()
         self.oauth_client_id = "sim-client"
+        """The client id the token endpoint accepts in its HTTP Basic credentials."""
         self.client_secret = client_secret or "sim-secret-" + secrets.token_hex(8)
+        """The client secret the token endpoint accepts (``basic_token`` gives the two in base64).
+        """
         self.token_ttl = token_ttl
+        """The lifetime of the tokens the token endpoint grants, in seconds."""
         self._first_settings = (self.client_secret, token_ttl)
         # Counts resets: a request that began before one (held up by a delay,
         # say) is answered without touching the state that followed.
         self._generation = 0
         self.token_delay = 0.0
+        """Seconds the token endpoint waits before answering."""
         self.tokens_granted = 0
+        """How many tokens the token endpoint has granted."""
         self._address = (host, port)
         self._prefix = "/" + prefix.strip("/") if prefix.strip("/") else ""
         self._max_body = max_body
@@ -144,6 +156,7 @@ class GatewaySimulator(FaultScript):
         value = access_token or "sim-" + secrets.token_hex(12)
         self._tokens[value] = float(2**62)
         self.token = AccessToken(access_token=value, token_type="Bearer", expires_at=2**62)
+        """An access token the simulator accepts, valid for good."""
 
     def reset(self, seed: int | None = None) -> None:
         """Back to the first state: the fixed accounts and statuses, only ``token``

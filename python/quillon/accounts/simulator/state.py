@@ -16,6 +16,7 @@ from decimal import Decimal
 from typing import Any
 
 STATUS_WORDS = ("ACTIVA", "BLOQUEADA", "SUSPENDIDA", "CERRADA")
+"""The account status words the gateway knows."""
 
 
 class Rejection(Exception):
@@ -24,9 +25,13 @@ class Rejection(Exception):
     def __init__(self, status: int, code: str, error_code: str, messages: list[str]) -> None:
         super().__init__("; ".join(messages))
         self.status = status
+        """The HTTP status of the refusal."""
         self.code = code
+        """The envelope's code."""
         self.error_code = error_code
+        """The gateway's error code (such as "CTA-009")."""
         self.messages = messages
+        """The refusal's messages."""
 
     def body(self) -> dict[str, Any]:
         """The gateway's refusal envelope for this rejection."""
@@ -115,10 +120,15 @@ class GatewayState:
 
     def __init__(self, seed: int | None = None) -> None:
         self.seed = seed
+        """The seed of the made-up movements (None: the default ones)."""
         self.nit = "1234567"
+        """The merchant's tax number."""
         self.merchant_name = "Comercial Andina S.R.L."
+        """The merchant's name."""
         self.establishments: dict[int, _Establishment] = {}
+        """The establishments by id."""
         self.accounts: dict[str, _Account] = {}
+        """The accounts by number."""
         self._numbers = itertools.count(30000001)
         fixed = [
             (
