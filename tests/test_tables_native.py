@@ -15,8 +15,8 @@ from typing import Any
 import pytest
 
 from engine_cases import DATA, MOVEMENT, answer, parse_payload
-from quillon.accounts import _objects
 from parse_corpus import parse_corpus
+from quillon.accounts import _objects
 from test_fast_results import BALANCES, MANY
 
 TABLE_OPS = ("debits", "credits", "balances", "list", "reconcile")
