@@ -171,6 +171,14 @@ def test_a_class_changed_after_binding_is_left_to_the_call_path(
     if attr != "__new__":
         delattr(classes[name], attr)
         assert module.parse("accounts.debits", 200, DEBITS) is not None
+    if attr == "__post_init__":  # on a base class, too
+        base = getattr(models, name)
+        base.__post_init__ = value(base)
+        try:
+            assert module.parse("accounts.debits", 200, DEBITS) is None
+        finally:
+            del base.__post_init__
+        assert module.parse("accounts.debits", 200, DEBITS) is not None
 
 
 def test_a_patched_init_is_honoured_end_to_end(

@@ -83,6 +83,29 @@ int bind_class(const State& state, PyObject* classes, std::string_view name, Bou
 
 }  // namespace
 
+namespace {
+
+// 1 when a class in the MRO of `type` (other than `object`, which cannot
+// change) has `name` in its own dictionary, 0 when none has, -1 with an
+// error set. Cheaper than a failed attribute lookup, which makes an
+// exception.
+int defines(const State& state, PyObject* type, PyObject* name) {
+    Ref mro(PyObject_GetAttr(type, state.mro_name));
+    if (!mro || !PyTuple_Check(mro.get())) return -1;
+    const Py_ssize_t n = PyTuple_Size(mro.get());
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* base = PyTuple_GetItem(mro.get(), i);  // borrowed
+        if (base == reinterpret_cast<PyObject*>(&PyBaseObject_Type)) continue;
+        Ref dict(PyObject_GetAttr(base, state.dict_name));
+        if (!dict) return -1;
+        const int found = PySequence_Contains(dict.get(), name);
+        if (found != 0) return found;
+    }
+    return 0;
+}
+
+}  // namespace
+
 bool still_bound(const State& state, Kinds kinds) {
     for (int k = 0; k < kind_count; ++k) {
         if ((kinds & (Kinds{1} << k)) == 0) continue;
@@ -91,7 +114,7 @@ bool still_bound(const State& state, Kinds kinds) {
         if (reinterpret_cast<newfunc>(PyType_GetSlot(type, Py_tp_new)) != cls.make) return false;
         Ref init(PyObject_GetAttr(cls.type, state.init_name));
         if (init.get() != cls.init) return false;
-        if (PyObject_HasAttr(cls.type, state.post_init_name)) return false;
+        if (defines(state, cls.type, state.post_init_name) != 0) return false;
     }
     return true;
 }
@@ -153,6 +176,8 @@ int clear_state(PyObject* module) {
     Py_CLEAR(state->empty_args);
     Py_CLEAR(state->init_name);
     Py_CLEAR(state->post_init_name);
+    Py_CLEAR(state->mro_name);
+    Py_CLEAR(state->dict_name);
     for (auto& names : state->field_names) {
         for (PyObject*& name : names) Py_CLEAR(name);
     }
@@ -164,7 +189,9 @@ int init_state(PyObject* module) {
     if (state == nullptr) return -1;
     if ((state->empty_args = PyTuple_New(0)) == nullptr ||
         (state->init_name = PyUnicode_InternFromString("__init__")) == nullptr ||
-        (state->post_init_name = PyUnicode_InternFromString("__post_init__")) == nullptr) {
+        (state->post_init_name = PyUnicode_InternFromString("__post_init__")) == nullptr ||
+        (state->mro_name = PyUnicode_InternFromString("__mro__")) == nullptr ||
+        (state->dict_name = PyUnicode_InternFromString("__dict__")) == nullptr) {
         return -1;
     }
     int failed = 0;

@@ -94,6 +94,8 @@ struct State {
     PyObject* empty_args;
     PyObject* init_name;       // "__init__", interned
     PyObject* post_init_name;  // "__post_init__", interned
+    PyObject* mro_name;        // "__mro__", interned
+    PyObject* dict_name;       // "__dict__", interned
     PyObject* field_names[kind_count][Results::most_fields];  // interned
 };
 
