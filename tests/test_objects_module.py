@@ -232,3 +232,12 @@ def test_a_destroyed_subinterpreter_leaves_the_fast_path_on() -> None:
     )
     assert ran.returncode == 0, ran.stderr
     assert ran.stdout.strip() == "[]"
+
+
+@pytest.mark.parametrize(
+    "name", ["accounts.nope", "accounts.debits.parse", "accounts.debit", "ACCOUNTS.DEBITS", ""]
+)
+def test_only_an_operation_s_exact_name_is_built(name: str) -> None:
+    assert _objects.parse(name, 200, DEBITS) is None
+    with pytest.raises(ValueError, match="no table"):
+        _objects.table(name, 200, DEBITS)
