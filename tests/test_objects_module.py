@@ -13,6 +13,7 @@ import sys
 import weakref
 from collections.abc import Callable, Iterator
 from decimal import Decimal
+from pathlib import Path
 from types import ModuleType
 from typing import Any
 
@@ -195,7 +196,7 @@ def test_a_patched_init_is_honoured_end_to_end(
 
 SUBINTERPRETER_FIRST = """
 import sys
-import _xxsubinterpreters as interpreters
+import %s as interpreters
 
 script = '''
 import importlib.util, sys
@@ -205,7 +206,8 @@ for name, path in %r:
     spec.loader.exec_module(module)
     sys.modules[spec.name] = module
 from quillon.accounts import _fast_results
-assert _fast_results.from_bytes("accounts.debits", 200, b'{"code": "00", "data": []}', None) == []
+if _fast_results.from_bytes("accounts.debits", 200, b'{"code": "00", "data": []}', None) == []:
+    open(%r, "w").close()
 '''
 sub = interpreters.create()
 interpreters.run_string(sub, script)
@@ -216,21 +218,25 @@ print(_fast_results.from_bytes("accounts.debits", 200, b'{"code": "00", "data": 
 """
 
 
-def test_a_destroyed_subinterpreter_leaves_the_fast_path_on() -> None:
-    pytest.importorskip("_xxsubinterpreters")
+def test_a_destroyed_subinterpreter_leaves_the_fast_path_on(tmp_path: Path) -> None:
+    found = [n for n in ("_xxsubinterpreters", "_interpreters") if importlib.util.find_spec(n)]
+    if not found:
+        pytest.skip("no subinterpreters here")
     from quillon.accounts import _native
 
     # The very files this interpreter loaded: one library, as in a process
     # whose subinterpreter imports the package first.
     files = [("_native", _native.__file__), ("_objects", _objects.__file__)]
+    built = tmp_path / "built in the subinterpreter"
     ran = subprocess.run(
-        [sys.executable, "-c", SUBINTERPRETER_FIRST % (files,)],
+        [sys.executable, "-c", SUBINTERPRETER_FIRST % (found[0], files, str(built))],
         capture_output=True,
         text=True,
         timeout=60,
         check=False,
     )
     assert ran.returncode == 0, ran.stderr
+    assert built.exists()
     assert ran.stdout.strip() == "[]"
 
 
