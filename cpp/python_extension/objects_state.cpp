@@ -81,14 +81,10 @@ int bind_class(const State& state, PyObject* classes, std::string_view name, Bou
     return out.init == nullptr ? -1 : 0;
 }
 
-}  // namespace
-
-namespace {
-
 // 1 when a class in the MRO of `type` (other than `object`, which cannot
-// change) has `name` in its own dictionary, 0 when none has, -1 with an
-// error set. Cheaper than a failed attribute lookup, which makes an
-// exception.
+// change) has `name` in its own dictionary, 0 when none has, -1 (perhaps
+// with an error set) when that cannot be told. Cheaper than a failed
+// attribute lookup, which makes an exception.
 int defines(const State& state, PyObject* type, PyObject* name) {
     Ref mro(PyObject_GetAttr(type, state.mro_name));
     if (!mro || !PyTuple_Check(mro.get())) return -1;
