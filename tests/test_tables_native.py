@@ -10,17 +10,16 @@ import re
 import threading
 from collections.abc import Iterator
 from decimal import Decimal, localcontext
-from pathlib import Path
 from typing import Any
 
 import pytest
 
-from engine_cases import DATA, MOVEMENT, answer, mixed_calls, parse_payload
+from engine_cases import DATA, MOVEMENT, answer, parse_payload
+from parse_corpus import parse_corpus
 from quillon.accounts import _objects
-from test_fast_results import BALANCES, MANY, SUCCESS
+from test_fast_results import BALANCES, MANY
 
 TABLE_OPS = ("debits", "credits", "balances", "list", "reconcile")
-VECTORS = Path(__file__).parent / "vectors" / "payload-decoding.jsonl"
 MOMENT = re.compile(r"(\d{4})-(\d\d)-(\d\d)[T ](\d\d):(\d\d):(\d\d)(?:\.(\d{1,9}))?")
 
 
@@ -77,24 +76,8 @@ COLUMN_CASES: list[tuple[str, int, bytes]] = [
 
 
 def corpus() -> Iterator[tuple[str, int, bytes]]:
-    """Every table operation's body in the parse corpora, and the cases above."""
-    for op, doc in SUCCESS:
-        if op in TABLE_OPS:
-            yield op, 200, json.dumps(doc).encode()
-    calls = list(mixed_calls())
-    with VECTORS.open(encoding="utf-8") as lines:
-        calls += [(c["op"], c["payload"]) for c in map(json.loads, filter(str.strip, lines))]
-    for full, payload in calls:
-        op = full.removeprefix("accounts.").removesuffix(".parse")
-        if op not in TABLE_OPS or not full.endswith(".parse"):
-            continue
-        try:
-            response = json.loads(payload)["response"]
-            status, body = response["status"], response["body"].encode()
-        except (ValueError, KeyError, TypeError, AttributeError, UnicodeEncodeError):
-            continue
-        if isinstance(status, int) and 0 <= status <= 0xFFFF:
-            yield op, status, body
+    """Every table operation's answer in the parse corpora, and the cases above."""
+    yield from parse_corpus(TABLE_OPS, per_body=2)
     yield from COLUMN_CASES
     for status in (200, 401, 500):
         yield "debits", status, b'{"code": "07", "message": "no"}'

@@ -21,7 +21,9 @@
 #include <vector>
 
 #include "columns.hpp"
+#include "objects_state.hpp"
 #include "py_ref.hpp"
+#include "quillon_accounts/registry.hpp"
 #include "quillon_core/decimal128.hpp"
 #include "quillon_core/local_datetime.hpp"
 
@@ -40,13 +42,6 @@ struct ColumnsObject {
     PyObject_HEAD
     std::shared_ptr<const Table>* table;
 };
-
-PyObject* columns_type = nullptr;
-// The interpreter whose type it is: another interpreter of the process (a
-// subinterpreter) gets no tables.
-PyInterpreterState* owner = nullptr;
-
-bool foreign() { return PyInterpreterState_Get() != owner; }
 
 const Table& table_of(PyObject* self) { return **reinterpret_cast<ColumnsObject*>(self)->table; }
 
@@ -351,8 +346,16 @@ PyType_Spec spec = {
     slots,
 };
 
-Ref wrap(std::shared_ptr<const Table> table) {
-    auto* type = reinterpret_cast<PyTypeObject*>(columns_type);
+// The module's Columns type (borrowed), or null with an error set.
+PyObject* columns_type(PyObject* module) {
+    const State* state = state_of(module);
+    if (state == nullptr) return nullptr;
+    if (state->columns_type == nullptr) PyErr_SetString(PyExc_RuntimeError, "the module has no Columns type");
+    return state->columns_type;
+}
+
+Ref wrap(PyObject* type_object, std::shared_ptr<const Table> table) {
+    auto* type = reinterpret_cast<PyTypeObject*>(type_object);
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     Ref obj(alloc(type, 0));
     if (!obj) return Ref();
@@ -360,10 +363,10 @@ Ref wrap(std::shared_ptr<const Table> table) {
     return obj;
 }
 
-Ref wrap(const columns::Tables& tables) {
-    Ref first = wrap(tables.first);
+Ref wrap(PyObject* type, const columns::Tables& tables) {
+    Ref first = wrap(type, tables.first);
     if (!first || !tables.second) return first;
-    Ref second = wrap(tables.second);
+    Ref second = wrap(type, tables.second);
     if (!second) return Ref();
     return Ref(PyTuple_Pack(2, first.get(), second.get()));
 }
@@ -375,7 +378,8 @@ std::optional<columns::TableOp> operation_of(PyObject* arg) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "operation must be a str");
         return std::nullopt;
     }
-    auto found = columns::table_op(std::string_view(op, static_cast<std::size_t>(size)));
+    const auto named = quillon_accounts::find_operation(std::string_view(op, static_cast<std::size_t>(size)));
+    auto found = named ? columns::table_op(*named) : std::nullopt;
     if (!found) PyErr_Format(PyExc_ValueError, "no table for the operation %R", arg);
     return found;
 }
@@ -383,46 +387,44 @@ std::optional<columns::TableOp> operation_of(PyObject* arg) {
 }  // namespace
 
 int add_columns_type(PyObject* module) {
-    if (owner != nullptr && foreign()) return 0;
-    if (columns_type == nullptr) {
-        columns_type = PyType_FromSpec(&spec);
-        if (columns_type == nullptr) return -1;
-        owner = PyInterpreterState_Get();
-    }
-    Py_INCREF(columns_type);
-    if (PyModule_AddObject(module, "Columns", columns_type) < 0) {
-        Py_DECREF(columns_type);
+    State* state = state_of(module);
+    if (state == nullptr) return -1;
+    PyObject* type = PyType_FromModuleAndSpec(module, &spec, nullptr);
+    if (type == nullptr) return -1;
+    state->columns_type = type;
+    Py_INCREF(type);
+    if (PyModule_AddObject(module, "Columns", type) < 0) {
+        Py_DECREF(type);
         return -1;
     }
     return 0;
 }
 
-PyObject* table_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+PyObject* table_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     if (nargs != 3) {
         PyErr_Format(PyExc_TypeError, "table() takes 3 positional arguments but %zd were given", nargs);
         return nullptr;
     }
     const auto op = operation_of(args[0]);
     if (!op) return nullptr;
-    if (foreign()) Py_RETURN_NONE;
+    PyObject* type = columns_type(module);
+    if (type == nullptr) return nullptr;
     Answer answer;
     if (!answer_of(args[1], args[2], answer)) return nullptr;
     if (!answer.status) Py_RETURN_NONE;
     std::optional<quillon_core::error::Result<columns::Tables>> built;
     const bool ran = without_lock([&] { built.emplace(columns::build(*op, *answer.status, answer.body)); });
     if (!ran || !built || !*built) Py_RETURN_NONE;
-    return wrap(built->value()).release();
+    return wrap(type, built->value()).release();
 }
 
-PyObject* concat_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+PyObject* concat_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     if (nargs != 1) {
         PyErr_SetString(PyExc_TypeError, "concat() takes 1 positional argument");
         return nullptr;
     }
-    if (foreign()) {
-        PyErr_SetString(PyExc_RuntimeError, "no tables in this interpreter");
-        return nullptr;
-    }
+    PyObject* type = columns_type(module);
+    if (type == nullptr) return nullptr;
     const Py_ssize_t n = PySequence_Size(args[0]);
     if (n < 0) return nullptr;
     if (n == 0) {
@@ -433,7 +435,7 @@ PyObject* concat_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     for (Py_ssize_t i = 0; i < n; ++i) {
         Ref item(PySequence_GetItem(args[0], i));
         if (!item) return nullptr;
-        if (!PyObject_TypeCheck(item.get(), reinterpret_cast<PyTypeObject*>(columns_type))) {
+        if (!PyObject_TypeCheck(item.get(), reinterpret_cast<PyTypeObject*>(type))) {
             PyErr_SetString(PyExc_TypeError, "concat() takes Columns");
             return nullptr;
         }
@@ -444,24 +446,22 @@ PyObject* concat_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         PyErr_SetString(PyExc_ValueError, "concat() of tables of different kinds");
         return nullptr;
     }
-    return wrap(std::move(joined)).release();
+    return wrap(type, std::move(joined)).release();
 }
 
-PyObject* empty_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+PyObject* empty_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     if (nargs != 1) {
         PyErr_SetString(PyExc_TypeError, "empty() takes 1 positional argument");
         return nullptr;
     }
     const auto op = operation_of(args[0]);
     if (!op) return nullptr;
-    if (foreign()) {
-        PyErr_SetString(PyExc_RuntimeError, "no tables in this interpreter");
-        return nullptr;
-    }
+    PyObject* type = columns_type(module);
+    if (type == nullptr) return nullptr;
     columns::Tables tables{columns::empty(columns::kind_of(*op)), nullptr};
     if (*op == columns::TableOp::reconcile) tables.second = columns::empty("balances");
     if (!tables.first || (*op == columns::TableOp::reconcile && !tables.second)) return PyErr_NoMemory();
-    return wrap(tables).release();
+    return wrap(type, tables).release();
 }
 
 }  // namespace quillon_py

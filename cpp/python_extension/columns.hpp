@@ -6,7 +6,7 @@
 
 namespace quillon_py {
 
-// Adds the type `Columns` to the module (the first interpreter's only).
+// Makes the module's own type `Columns`, kept in its state and added to it.
 int add_columns_type(PyObject* module);
 
 // table(operation, status, body) -> Columns | (Columns, Columns) | None

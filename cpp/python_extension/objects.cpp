@@ -13,6 +13,11 @@
 // not decode, a payload of another shape), and the caller then runs the
 // engine's `call`, whose answer is the one that counts.
 //
+// What it keeps (the bound classes, the `Columns` type) lives in the state of
+// each module object (objects_state.hpp), so every interpreter that imports
+// it has its own. Each call first checks that the classes it would make still
+// make their instances as when they were bound, and otherwise answers None.
+//
 // Built against the stable ABI of 3.10, like `_native`.
 #ifndef Py_LIMITED_API
 #define Py_LIMITED_API 0x030A0000
@@ -32,9 +37,11 @@
 #include <vector>
 
 #include "columns.hpp"
+#include "objects_state.hpp"
 #include "py_ref.hpp"
 #include "quillon_accounts/conversion.hpp"
 #include "quillon_accounts/gateway_records.hpp"
+#include "quillon_accounts/registry.hpp"
 #include "quillon_accounts/result_fields.hpp"
 #include "quillon_accounts/results.hpp"
 #include "quillon_core/amount.hpp"
@@ -50,100 +57,40 @@ using quillon_core::envelope::CodeData;
 using quillon_core::http::HttpResponse;
 using quillon_core::json::Node;
 
+using quillon_accounts::OpId;
+using quillon_py::ACCOUNT_STATUSES;
 using quillon_py::borrowed;
+using quillon_py::BoundClass;
+using quillon_py::kinds_of;
 using quillon_py::none;
+using quillon_py::PAYMENT_STATUSES;
 using quillon_py::Ref;
+using quillon_py::Results;
+using quillon_py::State;
+using quillon_py::state_of;
+using quillon_py::still_bound;
 
 // ---------------------------------------------------------------------------
-// The result classes, bound once from Python
-
-// The result classes, in the order of `Class` slots; each one's name and
-// fields come from its record's field table (result_fields.hpp).
-template <class... Rs>
-struct RecordList {
-    static constexpr int count = sizeof...(Rs);
-
-    // The position of R in the list.
-    template <class R>
-    static constexpr int index() {
-        int i = 0, found = -1;
-        ((std::is_same_v<R, Rs> ? (found = i, ++i) : ++i), ...);
-        return found;
-    }
-
-    template <class F>
-    static void each(F&& f) {
-        (f(model::Fields<Rs>::name, model::field_names<Rs>()), ...);
-    }
-};
-
-using Results = RecordList<model::Account, model::MerchantAccount, model::Establishment, model::MerchantAccounts,
-                           model::CreatedAccounts, model::StatusChanged, model::Party, model::Movement,
-                           model::Balance, model::Reconciliation>;
-constexpr int kind_count = Results::count;
-
-struct ClassFields {
-    std::string name;
-    std::vector<std::string_view> fields;  // in the dataclass's order
-};
-
-// Each result class's name and fields, in the order of `Class` slots.
-const std::vector<ClassFields>& class_fields() {
-    static const std::vector<ClassFields> list = [] {
-        std::vector<ClassFields> out;
-        Results::each([&](std::string_view name, const auto& names) {
-            out.push_back({std::string(name), {names.begin(), names.end()}});
-        });
-        return out;
-    }();
-    return list;
-}
-
-struct Class {
-    PyObject* type = nullptr;
-    newfunc make = nullptr;
-    std::vector<PyObject*> names;  // interned
-};
-
-constexpr int ACCOUNT_STATUSES = 5;
-constexpr int PAYMENT_STATUSES = 9;
-
-struct Bound {
-    bool ready = false;
-    // The interpreter whose objects these are: another interpreter of the
-    // process (a subinterpreter) gets no results here, only None.
-    PyInterpreterState* interpreter = nullptr;
-    PyObject* decimal = nullptr;
-    PyObject* empty_args = nullptr;
-    PyObject* account_status[ACCOUNT_STATUSES] = {};
-    PyObject* payment_status[PAYMENT_STATUSES] = {};
-    Class classes[kind_count];
-};
-
-// Set by `bind` and kept for the life of the process (the interpreter lock
-// guards it, as every entry holds it throughout); bound in the first
-// interpreter that binds.
-Bound bound;
+// Records
 
 // A new instance of a result class with its fields set in order. The
 // instance is made by the class's own allocator and its fields are stored
 // the way `object.__setattr__` stores them, which is how a frozen
-// dataclass's `__init__` sets them too.
+// dataclass's `__init__` sets them too. It stays tracked by the collector,
+// as every instance its `__init__` makes does: an attribute (or a field,
+// through `object.__setattr__`) can be set on it later, and a reference
+// cycle through it must then be found.
 template <std::size_t N>
-Ref make(int kind, std::array<Ref, N>& values) {
-    const Class& cls = bound.classes[kind];
+Ref make(const State& st, int kind, std::array<Ref, N>& values) {
+    const BoundClass& cls = st.binding.classes[kind];
     for (Ref& v : values) {
         if (!v) return Ref();
     }
-    Ref obj(cls.make(reinterpret_cast<PyTypeObject*>(cls.type), bound.empty_args, nullptr));
+    Ref obj(cls.make(reinterpret_cast<PyTypeObject*>(cls.type), st.empty_args, nullptr));
     if (!obj) return Ref();
     for (std::size_t i = 0; i < N; ++i) {
-        if (PyObject_GenericSetAttr(obj.get(), cls.names[i], values[i].get()) < 0) return Ref();
+        if (PyObject_GenericSetAttr(obj.get(), st.field_names[kind][i], values[i].get()) < 0) return Ref();
     }
-    // A frozen record of texts, numbers, decimals, enum members and other
-    // such records cannot be part of a reference cycle: the collector need
-    // not look at it (CPython does the same for tuples of such values).
-    PyObject_GC_UnTrack(obj.get());
     return obj;
 }
 
@@ -204,18 +151,18 @@ Ref fresh_text(std::string_view s) {
     return Ref(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr));
 }
 
-// A Decimal from its plain decimal text.
-Ref fresh_decimal(std::string_view s) {
+// A Decimal (of the type `decimal`) from its plain decimal text.
+Ref fresh_decimal(PyObject* decimal, std::string_view s) {
     Ref text = fresh_text(s);
     if (!text) return Ref();
-    return Ref(PyObject_CallFunctionObjArgs(bound.decimal, text.get(), nullptr));
+    return Ref(PyObject_CallFunctionObjArgs(decimal, text.get(), nullptr));
 }
 
 // The values of the records of one answer; those of a list's records are
 // shared (see `Shared`), a single record's are not worth a table.
 class Values {
 public:
-    explicit Values(bool share) : share_(share) {}
+    Values(const State& st, bool share) : st_(st), share_(share) {}
 
     // From now on, values are shared.
     void share() {
@@ -233,13 +180,25 @@ public:
     Ref decimal(const quillon_core::amount::Amount& a) {
         scratch_.clear();
         quillon_core::amount::append_text(a, scratch_);
-        return share_ ? decimals_->get(scratch_, fresh_decimal) : fresh_decimal(scratch_);
+        PyObject* type = st_.binding.decimal;
+        const auto fresh = [type](std::string_view s) { return fresh_decimal(type, s); };
+        return share_ ? decimals_->get(scratch_, fresh) : fresh(scratch_);
     }
     Ref decimal(const std::optional<quillon_core::amount::Amount>& a) {
         return a ? decimal(*a) : none();
     }
 
+    Ref status(model::AccountStatus s) const {
+        const int i = static_cast<int>(static_cast<model::AccountStatus::Value>(s));
+        return borrowed(st_.binding.account_status[i < ACCOUNT_STATUSES ? i : ACCOUNT_STATUSES - 1]);
+    }
+    Ref status(quillon_core::status::PaymentStatus s) const {
+        const int i = static_cast<int>(s);
+        return borrowed(st_.binding.payment_status[i < PAYMENT_STATUSES ? i : PAYMENT_STATUSES - 1]);
+    }
+
 private:
+    const State& st_;
     bool share_;
     std::optional<Shared> texts_ = share_ ? std::make_optional<Shared>() : std::nullopt;
     std::optional<Shared> decimals_ = share_ ? std::make_optional<Shared>() : std::nullopt;
@@ -249,22 +208,12 @@ private:
 Ref number(std::uint64_t n) { return Ref(PyLong_FromUnsignedLongLong(n)); }
 Ref number(const std::optional<std::uint64_t>& n) { return n ? number(*n) : none(); }
 
-Ref status(model::AccountStatus s) {
-    const int i = static_cast<int>(static_cast<model::AccountStatus::Value>(s));
-    return borrowed(bound.account_status[i < ACCOUNT_STATUSES ? i : ACCOUNT_STATUSES - 1]);
-}
-
-Ref status(quillon_core::status::PaymentStatus s) {
-    const int i = static_cast<int>(s);
-    return borrowed(bound.payment_status[i < PAYMENT_STATUSES ? i : PAYMENT_STATUSES - 1]);
-}
-
 // ---------------------------------------------------------------------------
 // Records
 
 class Builder {
 public:
-    explicit Builder(bool lists) : values_(lists) {}
+    Builder(const State& st, bool lists) : st_(st), values_(st, lists) {}
     void share() { values_.share(); }
 
     // A record with its fields in the order of its table, each value made
@@ -277,7 +226,7 @@ public:
             if (i == 0 || values[i - 1]) values[i] = value(f, f.get(r));
             ++i;
         });
-        return make(Results::index<R>(), values);
+        return make(st_, Results::index<R>(), values);
     }
 
     // A tuple of the records of a list node of W (no node: an empty tuple),
@@ -341,12 +290,12 @@ private:
         return number(n);
     }
     template <class F>
-    Ref value(const F&, model::AccountStatus st) {
-        return status(st);
+    Ref value(const F&, model::AccountStatus s) {
+        return values_.status(s);
     }
     template <class F>
-    Ref value(const F&, quillon_core::status::PaymentStatus st) {
-        return status(st);
+    Ref value(const F&, quillon_core::status::PaymentStatus s) {
+        return values_.status(s);
     }
     template <class F, model::ResultRecord R>
     Ref value(const F&, const R& r) {
@@ -358,6 +307,7 @@ private:
     }
 
 private:
+    const State& st_;
     Values values_;
 };
 
@@ -370,7 +320,7 @@ private:
 template <class W>
 class ListBuilder final : public quillon_core::envelope::ListSink {
 public:
-    ListBuilder() : list_(PyList_New(0)), builder_(false) {}
+    explicit ListBuilder(const State& st) : list_(PyList_New(0)), builder_(st, false) {}
 
     quillon_core::error::Result<void> element(const Node& item) override {
         if (!list_) return {};
@@ -391,28 +341,35 @@ private:
     std::size_t count_ = 0;
 };
 
+// The result record a gateway record W converts to.
+template <class W>
+using ResultOf = std::remove_cvref_t<decltype(model::convert(std::declval<W&&>()))>;
+
 // The body is read where Python holds it: a long list's body is never copied.
 template <class W>
-Ref open_list(std::uint16_t status, std::string_view body) {
-    ListBuilder<W> sink;
+Ref open_list(const State& st, std::uint16_t status, std::string_view body) {
+    if (!still_bound(st, kinds_of<ResultOf<W>>())) return Ref();
+    ListBuilder<W> sink(st);
     const auto opened = CodeData::open_list(status, body, sink);
     if (!opened || !opened.value()) return Ref();
     return sink.finish();
 }
 
 template <class W>
-Ref open_record(std::uint16_t status, std::string_view body) {
+Ref open_record(const State& st, std::uint16_t status, std::string_view body) {
+    if (!still_bound(st, kinds_of<ResultOf<W>>())) return Ref();
     auto wire = CodeData::open<W>(HttpResponse{status, std::string(body)});
     if (!wire) return Ref();
-    Builder builder(false);
+    Builder builder(st, false);
     return builder.of(model::convert(std::move(wire).value()));
 }
 
 // A reconciliation built list by list straight from the payload's nodes: an
 // object with "movimientos" and "saldos" (each optional), or an array of the
 // two lists. Anything else is left to the engine.
-Ref open_reconciliation(std::uint16_t status, std::string_view body) {
-    Builder builder(true);
+Ref open_reconciliation(const State& st, std::uint16_t status, std::string_view body) {
+    if (!still_bound(st, kinds_of<model::Reconciliation>())) return Ref();
+    Builder builder(st, true);
     // What does not build is given up: its error is never seen.
     const auto given_up = [] { return quillon_core::error::Error::decode({}); };
     auto built = CodeData::open_with<Ref>(HttpResponse{status, std::string(body)},
@@ -430,28 +387,38 @@ Ref open_reconciliation(std::uint16_t status, std::string_view body) {
         Ref balances = builder.tuple_of<wire::WBalance>(lists[1]);
         if (!movements || !balances) return given_up();
         std::array<Ref, 2> values = {std::move(movements), std::move(balances)};
-        return make(Results::index<model::Reconciliation>(), values);
+        return make(st, Results::index<model::Reconciliation>(), values);
     });
     if (!built) return Ref();
     return std::move(built).value();
 }
 
-// The result of `op` from the answer, or nothing (without an error set) when
-// the answer is left to the engine's `call`.
-Ref open(std::string_view op, std::uint16_t status, std::string_view body) {
-    if (op == "accounts.debits" || op == "accounts.credits") return open_list<wire::WMovement>(status, body);
-    if (op == "accounts.reconcile") return open_reconciliation(status, body);
-    if (op == "accounts.balances") return open_list<wire::WBalance>(status, body);
-    if (op == "accounts.get") return open_record<wire::Detail>(status, body);
-    if (op == "accounts.list") return open_record<wire::List>(status, body);
-    if (op == "accounts.create") return open_record<wire::Created>(status, body);
-    if (op == "accounts.set_status") return open_list<wire::Changed>(status, body);
+// The result of `op` from the answer, or nothing (perhaps with an error set,
+// which the caller clears) when the answer is left to the engine's `call`.
+Ref open(const State& st, OpId op, std::uint16_t status, std::string_view body) {
+    switch (op) {
+        case OpId::debits:
+        case OpId::credits:
+            return open_list<wire::WMovement>(st, status, body);
+        case OpId::reconcile:
+            return open_reconciliation(st, status, body);
+        case OpId::balances:
+            return open_list<wire::WBalance>(st, status, body);
+        case OpId::get:
+            return open_record<wire::Detail>(st, status, body);
+        case OpId::list:
+            return open_record<wire::List>(st, status, body);
+        case OpId::create:
+            return open_record<wire::Created>(st, status, body);
+        case OpId::set_status:
+            return open_list<wire::Changed>(st, status, body);
+    }
     return Ref();
 }
 
-// Turns the collector off while many objects are made at once (every
-// allocation of a record would otherwise count towards a collection that
-// finds nothing to free), and back on as it was.
+// Turns the collector off while many objects are made at once (each record
+// made would otherwise count towards collections that look at the records
+// made so far, none of which can be garbage yet), and back on as it was.
 class CollectorPaused {
 public:
     CollectorPaused() : was_on_(PyGC_Disable()) {}
@@ -469,16 +436,17 @@ private:
 // Entries
 
 // parse(op, status, body) -> result | None
-PyObject* parse_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
+PyObject* parse_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     if (nargs != 3) {
         PyErr_Format(PyExc_TypeError, "parse() takes 3 positional arguments but %zd were given", nargs);
         return nullptr;
     }
-    if (!bound.ready) {
+    const State* st = state_of(module);
+    if (st == nullptr) return nullptr;
+    if (!st->bound) {
         PyErr_SetString(PyExc_RuntimeError, "parse() before bind()");
         return nullptr;
     }
-    if (PyInterpreterState_Get() != bound.interpreter) Py_RETURN_NONE;
     Py_ssize_t op_size = 0;
     const char* op_text = PyUnicode_Check(args[0]) ? PyUnicode_AsUTF8AndSize(args[0], &op_size) : nullptr;
     if (op_text == nullptr) {
@@ -487,13 +455,13 @@ PyObject* parse_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
     }
     quillon_py::Answer answer;
     if (!quillon_py::answer_of(args[1], args[2], answer)) return nullptr;
-    if (!answer.status) Py_RETURN_NONE;
+    const auto op = quillon_accounts::find_operation(std::string_view(op_text, static_cast<std::size_t>(op_size)));
+    if (!answer.status || !op) Py_RETURN_NONE;
     try {
         Ref out;
         {
             CollectorPaused paused;
-            out = open(std::string_view(op_text, static_cast<std::size_t>(op_size)),
-                       *answer.status, answer.body);
+            out = open(*st, *op, *answer.status, answer.body);
         }
         if (out) return out.release();
         // Nothing built, or a text that is not UTF-8 stopped the building:
@@ -507,116 +475,51 @@ PyObject* parse_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
     }
 }
 
-// Stores `value` (a new reference) in `slot`, releasing what was there.
-void replace(PyObject*& slot, PyObject* value) {
-    PyObject* old = slot;
-    slot = value;
-    Py_XDECREF(old);
-}
-
-int bind_statuses(PyObject* cls, PyObject** out, int count, std::string_view (*word)(int)) {
-    for (int i = 0; i < count; ++i) {
-        const std::string_view w = word(i);
-        Ref text(PyUnicode_FromStringAndSize(w.data(), static_cast<Py_ssize_t>(w.size())));
-        if (!text) return -1;
-        PyObject* member = PyObject_CallFunctionObjArgs(cls, text.get(), nullptr);
-        if (member == nullptr) return -1;
-        replace(out[i], member);
-    }
-    return 0;
-}
-
-// bind(decimal, account_status, payment_status, classes): the types the
-// results are made of; `classes` maps each result class's name to the class.
-// False (nothing bound) in another interpreter than the one that bound first.
-PyObject* bind_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs != 4 || !PyDict_Check(args[3])) {
-        PyErr_SetString(PyExc_TypeError,
-                        "bind(decimal, account_status, payment_status, classes: dict)");
-        return nullptr;
-    }
-    PyInterpreterState* here = PyInterpreterState_Get();
-    if (bound.interpreter != nullptr && bound.interpreter != here) Py_RETURN_FALSE;
-    bound.interpreter = here;
-    bound.ready = false;
-    if (bound.empty_args == nullptr && (bound.empty_args = PyTuple_New(0)) == nullptr) return nullptr;
-    Py_INCREF(args[0]);
-    replace(bound.decimal, args[0]);
-    const auto account_word = [](int i) {
-        return model::AccountStatus(static_cast<model::AccountStatus::Value>(i)).word();
-    };
-    const auto payment_word = [](int i) {
-        return quillon_core::status::word(static_cast<quillon_core::status::PaymentStatus>(i));
-    };
-    if (bind_statuses(args[1], bound.account_status, ACCOUNT_STATUSES, account_word) < 0 ||
-        bind_statuses(args[2], bound.payment_status, PAYMENT_STATUSES, payment_word) < 0) {
-        return nullptr;
-    }
-    for (int k = 0; k < kind_count; ++k) {
-        const ClassFields& declared = class_fields()[static_cast<std::size_t>(k)];
-        PyObject* cls = PyDict_GetItemString(args[3], declared.name.c_str());  // borrowed
-        if (cls == nullptr || !PyType_Check(cls)) {
-            PyErr_Format(PyExc_TypeError, "bind(): no class for %s", declared.name.c_str());
-            return nullptr;
-        }
-        auto* make = reinterpret_cast<newfunc>(PyType_GetSlot(reinterpret_cast<PyTypeObject*>(cls), Py_tp_new));
-        if (make == nullptr) {
-            if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "bind(): %s cannot be made", declared.name.c_str());
-            return nullptr;
-        }
-        Class& c = bound.classes[k];
-        Py_INCREF(cls);
-        replace(c.type, cls);
-        c.make = make;
-        if (c.names.empty()) {
-            for (const std::string_view field : declared.fields) {
-                PyObject* name = PyUnicode_InternFromString(std::string(field).c_str());
-                if (name == nullptr) return nullptr;
-                c.names.push_back(name);
-            }
-        }
-    }
-    bound.ready = true;
-    Py_RETURN_TRUE;
-}
-
 // {class name: field names in order}: what `bind` expects of each class.
 PyObject* fields_of() {
     Ref out(PyDict_New());
     if (!out) return nullptr;
-    for (const ClassFields& cls : class_fields()) {
-        Ref names(PyTuple_New(static_cast<Py_ssize_t>(cls.fields.size())));
-        if (!names) return nullptr;
-        for (std::size_t i = 0; i < cls.fields.size(); ++i) {
-            PyObject* name = PyUnicode_FromStringAndSize(cls.fields[i].data(), static_cast<Py_ssize_t>(cls.fields[i].size()));
-            if (name == nullptr) return nullptr;
-            PyTuple_SetItem(names.get(), static_cast<Py_ssize_t>(i), name);
+    bool failed = false;
+    Results::each([&](int, std::string_view name, const auto& fields) {
+        if (failed) return;
+        Ref names(PyTuple_New(static_cast<Py_ssize_t>(fields.size())));
+        failed = !names;
+        for (std::size_t i = 0; i < fields.size() && !failed; ++i) {
+            PyObject* field = PyUnicode_FromStringAndSize(fields[i].data(), static_cast<Py_ssize_t>(fields[i].size()));
+            failed = field == nullptr;
+            if (!failed) PyTuple_SetItem(names.get(), static_cast<Py_ssize_t>(i), field);  // steals
         }
-        if (PyDict_SetItemString(out.get(), cls.name.c_str(), names.get()) < 0) return nullptr;
-    }
-    return out.release();
+        failed = failed || PyDict_SetItemString(out.get(), std::string(name).c_str(), names.get()) < 0;
+    });
+    return failed ? nullptr : out.release();
+}
+
+template <class F>
+PyCFunction entry(F* f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
 }
 
 PyMethodDef methods[] = {
-    {"parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&parse_entry)), METH_FASTCALL,
+    {"parse", entry(&parse_entry), METH_FASTCALL,
      "parse(op, status, body)\n--\n\n"
      "The result objects of an accounts operation from the gateway's status and body\n"
      "bytes, or None when the answer is to be handed to the engine's call instead."},
-    {"table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&quillon_py::table_entry)), METH_FASTCALL,
+    {"table", entry(&quillon_py::table_entry), METH_FASTCALL,
      "table(operation, status, body)\n--\n\n"
      "The results of a list answer as columns (a reconciliation: movements and balances), or\n"
      "None when the answer is to be handed to the engine's call instead."},
-    {"concat", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&quillon_py::concat_entry)),
-     METH_FASTCALL, "concat(parts)\n--\n\nThe batches of tables of one kind, in order, as one table."},
-    {"empty", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&quillon_py::empty_entry)), METH_FASTCALL,
+    {"concat", entry(&quillon_py::concat_entry), METH_FASTCALL,
+     "concat(parts)\n--\n\nThe batches of tables of one kind, in order, as one table."},
+    {"empty", entry(&quillon_py::empty_entry), METH_FASTCALL,
      "empty(operation)\n--\n\nAn empty table of the kind the operation gives."},
-    {"bind", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&bind_entry)), METH_FASTCALL,
+    {"bind", entry(&quillon_py::bind_entry), METH_FASTCALL,
      "bind(decimal, account_status, payment_status, classes)\n--\n\n"
-     "Sets the types the results are made of."},
+     "Sets the types the results are made of, all of them or (raising) none."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 int exec_module(PyObject* module) {
+    if (quillon_py::init_state(module) < 0) return -1;
     PyObject* fields = fields_of();
     if (fields == nullptr) return -1;
     if (PyModule_AddObject(module, "FIELDS", fields) < 0) {
@@ -626,6 +529,8 @@ int exec_module(PyObject* module) {
     return quillon_py::add_columns_type(module);
 }
 
+void free_module(void* module) { quillon_py::clear_state(static_cast<PyObject*>(module)); }
+
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
     {0, nullptr},
@@ -633,14 +538,14 @@ PyModuleDef_Slot module_slots[] = {
 
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
-    "_objects",    // m_name
-    "",            // m_doc
-    0,             // m_size: the bound types are process-wide
-    methods,       // m_methods
-    module_slots,  // m_slots
-    nullptr,       // m_traverse
-    nullptr,       // m_clear
-    nullptr,       // m_free
+    "_objects",  // m_name
+    "The package's result objects, and tables of results, built straight from the gateway's answer bytes.",
+    sizeof(State),               // m_size: each module object's own state, zeroed before exec
+    methods,                     // m_methods
+    module_slots,                // m_slots
+    quillon_py::traverse_state,  // m_traverse
+    quillon_py::clear_state,     // m_clear
+    free_module,                 // m_free
 };
 
 }  // namespace

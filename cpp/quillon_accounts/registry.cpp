@@ -1,11 +1,13 @@
 // The accounts registry: one table of the eight operations, in listing
-// order, drives the listing, the dispatch and the lookup by name.
+// order and made from their list (operation_list.hpp), drives the listing
+// and the dispatch; the lookup by name is made from the same list
+// (operation_lookup.cpp).
 #include "registry.hpp"
 
 #include <array>
 
 #include "../quillon_core/ffi.hpp"
-#include "operations.hpp"
+#include "operation_list.hpp"
 
 namespace quillon_accounts {
 
@@ -14,26 +16,21 @@ namespace {
 using quillon_core::operation::OpInfo;
 
 struct Entry {
-    OpId id;
     OpInfo info;
     quillon_core::operation::StageFn stage;
 };
 
 template <class Op>
-constexpr Entry entry(OpId id) {
-    return Entry{id, {Op::name, Op::idempotent}, &quillon_core::ffi::run<Op>};
+constexpr Entry entry() {
+    return Entry{{Op::name, Op::idempotent}, &quillon_core::ffi::run<Op>};
 }
 
-constexpr std::array TABLE = {
-    entry<ops::GetAccount>(OpId::get),
-    entry<ops::ListAccounts>(OpId::list),
-    entry<ops::Create>(OpId::create),
-    entry<ops::ChangeStatus>(OpId::set_status),
-    entry<ops::Reconcile>(OpId::reconcile),
-    entry<ops::Credits>(OpId::credits),
-    entry<ops::Debits>(OpId::debits),
-    entry<ops::Balances>(OpId::balances),
-};
+template <class... Ls>
+constexpr std::array<Entry, sizeof...(Ls)> table_of(OperationList<Ls...>) {
+    return {entry<typename Ls::Operation>()...};
+}
+
+constexpr auto TABLE = table_of(Operations{});
 
 }  // namespace
 
@@ -53,13 +50,6 @@ std::vector<OpInfo> AccountsOps::operations() const {
     list.reserve(TABLE.size());
     for (const Entry& e : TABLE) list.push_back(e.info);
     return list;
-}
-
-std::optional<OpId> find_operation(std::string_view name) {
-    for (const Entry& e : TABLE) {
-        if (e.info.name == name) return e.id;
-    }
-    return std::nullopt;
 }
 
 const AccountsOps& accounts_ops() {

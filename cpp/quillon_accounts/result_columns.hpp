@@ -38,6 +38,7 @@
 #include "../quillon_core/amount.hpp"
 #include "../quillon_core/arrow.hpp"
 #include "../quillon_core/error.hpp"
+#include "registry.hpp"
 #include "result_fields.hpp"
 #include "results.hpp"
 
@@ -247,7 +248,10 @@ quillon_core::error::Result<std::shared_ptr<const Batch>> BatchBuilder<R>::finis
 
 enum class TableOp : std::uint8_t { debits, credits, balances, list, reconcile };
 
-// The operation named "accounts.debits", ...; nothing for another name.
+// The table an operation gives; nothing for one that gives none.
+std::optional<TableOp> table_op(OpId op);
+// The same for the operation named "accounts.debits", ... (found in the
+// registry); nothing for another name.
 std::optional<TableOp> table_op(std::string_view operation);
 
 // The kind of table an operation gives ("movements", "balances",

@@ -164,13 +164,29 @@ std::shared_ptr<const Table> empty_of() {
 
 }  // namespace
 
-std::optional<TableOp> table_op(std::string_view operation) {
-    if (operation == "accounts.debits") return TableOp::debits;
-    if (operation == "accounts.credits") return TableOp::credits;
-    if (operation == "accounts.balances") return TableOp::balances;
-    if (operation == "accounts.list") return TableOp::list;
-    if (operation == "accounts.reconcile") return TableOp::reconcile;
+std::optional<TableOp> table_op(OpId op) {
+    switch (op) {
+        case OpId::debits:
+            return TableOp::debits;
+        case OpId::credits:
+            return TableOp::credits;
+        case OpId::balances:
+            return TableOp::balances;
+        case OpId::list:
+            return TableOp::list;
+        case OpId::reconcile:
+            return TableOp::reconcile;
+        case OpId::get:
+        case OpId::create:
+        case OpId::set_status:
+            break;
+    }
     return std::nullopt;
+}
+
+std::optional<TableOp> table_op(std::string_view operation) {
+    const auto op = find_operation(operation);
+    return op ? table_op(*op) : std::nullopt;
 }
 
 std::string_view kind_of(TableOp op) {

@@ -29,7 +29,9 @@ def _bind() -> bool:
             return False
         if tuple(f.name for f in dataclasses.fields(cls)) != _objects.FIELDS[name]:
             return False
-    # False in a subinterpreter when another interpreter bound the module first.
+    # Each interpreter binds its own module object. Every call then checks
+    # that the classes still make their objects as they did here (the same
+    # __new__ and __init__, no __post_init__) and otherwise answers None.
     return _objects.bind(Decimal, models.AccountStatus, models.PaymentStatus, classes)
 
 

@@ -43,8 +43,16 @@ def bind(
     account_status: type[Any],
     payment_status: type[Any],
     classes: dict[str, Any],
-) -> bool: ...
-def parse(op: str, status: int, body: bytes) -> Any | None: ...
+) -> bool:
+    """Sets the types this module object makes results of: all of them, or
+    (raising) none, an earlier binding then left whole."""
+
+def parse(op: str, status: int, body: bytes) -> Any | None:
+    """The result objects of a successful answer, or None to leave it to the
+    engine's ``call``: also whenever a class the answer needs no longer has
+    the ``__new__`` and ``__init__`` it was bound with, or has a
+    ``__post_init__``. Raises RuntimeError before ``bind``."""
+
 @overload
 def table(
     operation: Literal["accounts.reconcile"], status: int, body: bytes
