@@ -76,10 +76,12 @@ using quillon_py::still_bound;
 // A new instance of a result class with its fields set in order. The
 // instance is made by the class's own allocator and its fields are stored
 // the way `object.__setattr__` stores them, which is how a frozen
-// dataclass's `__init__` sets them too. It stays tracked by the collector,
-// as every instance its `__init__` makes does: an attribute (or a field,
-// through `object.__setattr__`) can be set on it later, and a reference
-// cycle through it must then be found.
+// dataclass's `__init__` sets them too. It stays tracked by the collector
+// when any of its values is (a status enum, a nested record, a list), so that
+// a reference cycle through it is found; one that holds only untracked atoms
+// (texts, numbers, amounts, None: a party) is untracked, as CPython does with
+// tuples of atoms. Records are frozen: only `object.__setattr__`, going round
+// that, could give such a record a reference the collector would not follow.
 template <std::size_t N>
 Ref make(const State& st, int kind, std::array<Ref, N>& values) {
     const BoundClass& cls = st.binding.classes[kind];
@@ -88,9 +90,12 @@ Ref make(const State& st, int kind, std::array<Ref, N>& values) {
     }
     Ref obj(cls.make(reinterpret_cast<PyTypeObject*>(cls.type), st.empty_args, nullptr));
     if (!obj) return Ref();
+    bool holds_tracked = false;
     for (std::size_t i = 0; i < N; ++i) {
         if (PyObject_GenericSetAttr(obj.get(), st.field_names[kind][i], values[i].get()) < 0) return Ref();
+        holds_tracked = holds_tracked || PyObject_GC_IsTracked(values[i].get());
     }
+    if (!holds_tracked) PyObject_GC_UnTrack(obj.get());
     return obj;
 }
 
