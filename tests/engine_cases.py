@@ -136,3 +136,41 @@ def binding_errors(tag: str = "") -> list[Callable[[], object]]:
         lambda: call("version\ud800", tag),
         lambda: call("version", tag + "\udc00"),
     ]
+
+
+# Every member of a movement and of a balance, each with a value of its own,
+# so that a misspelled or swapped member name shows.
+FULL_MOVEMENT = {
+    "transactionId": "T-77",
+    "tipoOperacion": "CREDITO",
+    "estado": "PAGADO",
+    "mensaje": "Abono recibido",
+    "fechaHoraTransaccion": "2024-01-02T10:00:00",
+    "importe": "1500.25",
+    "importeComision": "1.50",
+    "importeTotal": "1501.75",
+    "moneda": "BOB",
+    "cuentaOrigen": "55500011",
+    "ciClienteOrigen": "CI-1001",
+    "nombreClienteOrigen": "Ana Rios",
+    "codigoBancoOrigen": "1001",
+    "nombreBancoOrigen": "Banco Andino",
+    "cuentaDestino": "66600022",
+    "ciClienteDestino": "CI-2002",
+    "nombreClienteDestino": "Luis Vaca",
+    "codigoBancoDestino": "2002",
+    "nombreBancoDestino": "Banco Oriente",
+    "numeroReferencia": "REF-9",
+    "numOrdenAch": "ACH-3",
+    "numOrdenDestinatario": "ORD-4",
+}
+FULL_BALANCE = {
+    "numeroCuenta": "10000009",
+    "estado": "BLOQUEADA",
+    "moneda": "USD",
+    "saldoDisponible": "10.50",
+    "saldoContable": "20.75",
+    "saldoRetenido": "-5.10",
+    "fechaUltimoCredito": "2024-01-01",
+    "fechaUltimoDebito": "2024-01-03",
+}

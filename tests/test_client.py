@@ -95,7 +95,9 @@ def test_gateway_rejections_are_not_retried(client: Client, sim: GatewaySimulato
     ("faults", "waits"),
     [
         ([{"status": 503, "count": 2}], [0.01, 0.02]),  # backoff doubles
-        # Retry-After honoured; a date in the past means no wait
+        ([{"status": 408}, {"status": 504}], [0.01, 0.02]),
+        # Retry-After honoured up to max_retry_after (5 s here); a date in the
+        # past means no wait
         (
             [
                 {"status": 429, "retry_after": 2},
@@ -103,10 +105,10 @@ def test_gateway_rejections_are_not_retried(client: Client, sim: GatewaySimulato
             ],
             [2.0],
         ),
+        ([{"status": 503, "retry_after": 5}, {"status": 429, "retry_after": 6}], [5.0, 5.0]),
     ],
 )
 def test_retryable_failures_are_retried(
-    client: Client,
     sim: GatewaySimulator,
     sleeps: SleepLog,
     faults: list[dict[str, Any]],
@@ -114,7 +116,9 @@ def test_retryable_failures_are_retried(
 ) -> None:
     for fault in faults:
         sim.fail_next(**fault)
-    assert client.list_accounts(nit=NIT).nit == NIT
+    policy = fast_retry(max_retry_after=5.0)
+    with Client(client_id="c", token=sim.token, base_url=sim.url, retry=policy, sleep=sleeps) as c:
+        assert c.list_accounts(nit=NIT).nit == NIT
     assert len(sim.requests) == 3
     assert sleeps.waits == waits
 

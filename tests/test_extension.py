@@ -187,3 +187,16 @@ def test_non_ascii_text_crosses_unchanged() -> None:
     # The alias arrives in the request body as itself, not as \u escapes.
     assert "Caja Ñandú — café 🧾" in out
     assert "Açaí" in json.loads(parsed["value"]["body"])["establecimiento"]["cuentas"][0]["rubro"]
+
+
+@pytest.mark.parametrize(
+    "value",
+    [
+        {"reason": 'caf\u00e9 "x"\n\ud83d\ude00'},
+        {"n": [2**70, -1.5e300, 0.1, None, True, {}]},
+    ],
+)
+def test_payload_text_as_json_dumps_writes_it(value: Any) -> None:
+    from quillon.accounts import protocol
+
+    assert protocol._dumps(value) == json.dumps(value)

@@ -8,12 +8,13 @@ import json
 import pickle
 import sys
 from datetime import datetime, timedelta, timezone
+from decimal import Decimal
 from typing import Any
 
 import httpx
 import pytest
 
-from engine_cases import DATA, OPS, VALID
+from engine_cases import ACC, DATA, FULL_BALANCE, FULL_MOVEMENT, NIT, OPS, VALID
 from quillon.accounts import (
     OPERATIONS,
     RECONCILE,
@@ -25,10 +26,16 @@ from quillon.accounts import (
     models,
 )
 from quillon.accounts.errors import ResponseTooLargeError
-from quillon.accounts.models import parse_datetime
+from quillon.accounts.models import (
+    AccountStatus,
+    Balance,
+    Movement,
+    Party,
+    PaymentStatus,
+    parse_datetime,
+)
 from quillon.accounts.protocol import HttpResponse, Operation, build, parse
 from quillon.accounts.simulator import GatewaySimulator
-from test_parse import BALANCE_WIRE, MOVEMENT
 
 INPUTS = {
     "get": models.AccountRef(**VALID["get"]),
@@ -40,6 +47,9 @@ INPUTS = {
     "debits": models.AccountRange(**VALID["debits"]),
     "balances": models.BalancesQuery(nit="1234567", account_numbers=()),
 }
+MOVEMENT = FULL_MOVEMENT
+OTHER_BALANCE = {k: v for k, v in FULL_BALANCE.items() if k != "moneda"}
+BALANCE_WIRE = {**OTHER_BALANCE, "tipoMoneda": " 068", "fechaUltimoDebito": "  "}
 # odd spacing, numbers where texts belong, escapes, non-ASCII text
 ODD_MOVEMENT = {
     **MOVEMENT,
@@ -53,7 +63,6 @@ ODD_MOVEMENT = {
 }
 MANY = [MOVEMENT, ODD_MOVEMENT] * 3
 TOKEN = AccessToken(access_token="tok", token_type="Bearer", expires_at=2**62)
-OTHER_BALANCE = {k: v for k, v in BALANCE_WIRE.items() if k != "tipoMoneda"}
 BALANCES = [
     BALANCE_WIRE,
     {**OTHER_BALANCE, "estado": None, "moneda": "BOB"},
@@ -185,6 +194,42 @@ def test_client_results_over_http_equal_the_call_path(sim: GatewaySimulator) -> 
     assert got.movements
     assert got.balances
     same(got, expected)
+
+
+def test_fully_populated_records_reach_the_client_field_by_field(sim: GatewaySimulator) -> None:
+    movement = Movement(
+        transaction_id="T-77",
+        operation_type="CREDITO",
+        status=PaymentStatus.PAID,
+        raw_status="PAGADO",
+        message="Abono recibido",
+        transaction_at="2024-01-02T10:00:00",
+        amount=Decimal("1500.25"),
+        fee=Decimal("1.50"),
+        total=Decimal("1501.75"),
+        currency="BOB",
+        origin=Party("55500011", "CI-1001", "Ana Rios", "1001", "Banco Andino"),
+        destination=Party("66600022", "CI-2002", "Luis Vaca", "2002", "Banco Oriente"),
+        reference="REF-9",
+        ach_order_number="ACH-3",
+        recipient_order_number="ORD-4",
+    )
+    balance = Balance(
+        "10000009",
+        AccountStatus.BLOCKED,
+        "BLOQUEADA",
+        "USD",
+        Decimal("10.5"),
+        Decimal("20.75"),
+        Decimal("-5.1"),
+        "2024-01-01",
+        "2024-01-03",
+    )
+    sim.fail_next(200, body={"code": "00", "data": [FULL_MOVEMENT]}, path="/debitos")
+    sim.fail_next(200, body={"code": "00", "data": [FULL_BALANCE]}, path="/saldos")
+    with Client(client_id="t", token=sim.token, base_url=sim.url) as client:
+        assert client.debits(**VALID["debits"]) == [movement]
+        assert client.balances(nit=NIT, account_numbers=[ACC]) == [balance]
 
 
 @pytest.mark.parametrize("size", [10, 3000])

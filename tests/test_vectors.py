@@ -1,0 +1,61 @@
+"""Recorded engine cases (tests/vectors/*.jsonl) through the native call.
+
+payload-decoding: a malformed payload is refused with exactly the recorded
+message, a well-formed one never as a payload. parse-stage and build-stage:
+each call answers exactly the recorded text. A case gives its payload as
+text, or as its parts: "input" with "status" and "body" (parse), or
+"config", "token" and "input" (build). "repeat": [unit, n] stands for the
+unit written n times where the payload says @REPEAT@.
+"""
+
+import json
+from pathlib import Path
+from typing import Any
+
+import pytest
+
+_native = pytest.importorskip("quillon.accounts._native")
+
+VECTORS = Path(__file__).parent / "vectors"
+
+
+def load(name: str) -> list[dict[str, Any]]:
+    with (VECTORS / name).open(encoding="utf-8") as lines:
+        return [json.loads(line) for line in lines if line.strip()]
+
+
+def payload_of(case: dict[str, Any]) -> str:
+    if "payload" in case:
+        unit, times = case.get("repeat", ("", 0))
+        text: str = case["payload"]
+        return text.replace("@REPEAT@", unit * times) if times else text
+    if "body" in case:
+        response = {"status": case["status"], "body": case["body"]}
+        return json.dumps({"input": case["input"], "response": response})
+    return json.dumps({k: case[k] for k in ("config", "token", "input")})
+
+
+PAYLOADS = load("payload-decoding.jsonl")
+STAGES = load("parse-stage.jsonl") + load("build-stage.jsonl")
+
+
+@pytest.mark.parametrize("case", PAYLOADS, ids=[f"{i}-{c['op']}" for i, c in enumerate(PAYLOADS)])
+def test_recorded_payload_case(case: dict[str, Any]) -> None:
+    answer: dict[str, Any] = json.loads(_native.call(case["op"], case["payload"]))
+    expected = case["message"]
+    if expected is None:
+        if not answer["ok"]:
+            assert not answer["error"]["message"].startswith("invalid payload")
+    else:
+        assert answer["error"] == {"kind": "ffi", "message": expected, "retryable": False}
+
+
+@pytest.mark.parametrize("case", STAGES, ids=[f"{i}-{c['op']}" for i, c in enumerate(STAGES)])
+def test_recorded_stage_case(case: dict[str, Any]) -> None:
+    assert _native.call(case["op"], payload_of(case)) == case["answer"]
+
+
+def test_every_recorded_case_is_loaded() -> None:
+    assert len(PAYLOADS) >= 300
+    assert len(STAGES) >= 380
+    assert any(c["message"] is None for c in PAYLOADS)
