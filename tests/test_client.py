@@ -25,7 +25,6 @@ from quillon.accounts import (
     ClientConfig,
     DecodeError,
     FfiError,
-    HttpResponse,
     NewAccount,
     PaymentStatus,
     QuillonError,
@@ -34,7 +33,6 @@ from quillon.accounts import (
     ValidationError,
     WebhookAuthError,
     build,
-    parse,
 )
 from quillon.accounts.errors import error_from_object
 from quillon.accounts.protocol import call
@@ -277,17 +275,6 @@ def test_connection_pool_is_closed_only_when_owned(sim: GatewaySimulator) -> Non
 
 
 class TestSansIO:
-    def test_build_send_parse_with_own_http(self, sim: GatewaySimulator) -> None:
-        config = ClientConfig(client_id="own-stack", base_url=sim.url)
-        ref = AccountRef(nit=NIT, account_number=MAIN)
-        request = build(GET_ACCOUNT, config, sim.token, ref)
-        assert (request.method, request.body) == ("GET", None)
-        assert request.url == f"{sim.url}{API_PATH}/{NIT}/{MAIN}"
-        answer = httpx.request(request.method, request.url, headers=dict(request.headers))
-        result = parse(GET_ACCOUNT, ref, HttpResponse(answer.status_code, answer.text))
-        assert result.account.number == MAIN
-        assert sim.requests[0].client_id == "own-stack"
-
     def test_missing_token_and_wrong_input_type(self) -> None:
         config = ClientConfig(client_id="c")
         with pytest.raises(ValidationError) as caught:

@@ -4,8 +4,8 @@ payload-decoding: a malformed payload is refused with exactly the recorded
 message, a well-formed one never as a payload. parse-stage and build-stage:
 each call answers exactly the recorded text. A case gives its payload as
 text, or as its parts: "input" with "status" and "body" (parse), or
-"config", "token" and "input" (build). "repeat": [unit, n] stands for the
-unit written n times where the payload says @REPEAT@.
+"config", "token" and "input" (build). "repeat": [[unit, n], ...] stands
+for each unit written n times at the payload's successive @REPEAT@ marks.
 """
 
 import json
@@ -26,9 +26,10 @@ def load(name: str) -> list[dict[str, Any]]:
 
 def payload_of(case: dict[str, Any]) -> str:
     if "payload" in case:
-        unit, times = case.get("repeat", ("", 0))
         text: str = case["payload"]
-        return text.replace("@REPEAT@", unit * times) if times else text
+        for unit, times in case.get("repeat", []):
+            text = text.replace("@REPEAT@", unit * times, 1)
+        return text
     if "body" in case:
         response = {"status": case["status"], "body": case["body"]}
         return json.dumps({"input": case["input"], "response": response})

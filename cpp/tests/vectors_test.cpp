@@ -30,10 +30,12 @@ std::string payload_of(const json::Node& c) {
     if (const auto* text = c.find("payload")) {
         std::string payload(text->text());
         if (const auto* repeat = c.find("repeat")) {
-            std::string run;
-            const auto times = std::stoul(std::string(repeat->items()[1].text()));
-            for (unsigned long i = 0; i < times; ++i) run += repeat->items()[0].text();
-            payload.replace(payload.find("@REPEAT@"), 8, run);
+            for (const auto& run : repeat->items()) {
+                std::string units;
+                const auto times = std::stoul(std::string(run.items()[1].text()));
+                for (unsigned long i = 0; i < times; ++i) units += run.items()[0].text();
+                payload.replace(payload.find("@REPEAT@"), 8, units);
+            }
         }
         return payload;
     }
