@@ -234,6 +234,7 @@ class Scratch:
     def __init__(self, where: Path, jobs: str) -> None:
         self.src, self.build, self.site = where / "src", where / "build", where / "site"
         self.jobs = jobs
+        self.configured = False
         self.env = dict(os.environ, PYTHONPATH=f"{self.src / 'python'}{os.pathsep}{self.site}")
         self.env.pop("PYTEST_ADDOPTS", None)
 
@@ -266,18 +267,20 @@ class Scratch:
 
     def build_engine(self) -> bool:
         """Builds the C++ tests and both modules, and puts the modules into the copy."""
-        if not (self.build / "build.ninja").exists():
+        if not self.configured:
+            # Assertions on, light optimisation, no debug information: quick to rebuild.
             configure = [
                 *cmake("cmake"),
                 *("-S", str(self.src), "-B", str(self.build), "-G", "Ninja"),
                 f"-DCMAKE_MAKE_PROGRAM={cmake('ninja')[0]}",
-                "-DCMAKE_BUILD_TYPE=Release",
-                "-DCMAKE_CXX_FLAGS_RELEASE=-O1",
+                "-DCMAKE_BUILD_TYPE=Debug",
+                "-DCMAKE_CXX_FLAGS_DEBUG=-O1",
                 "-DQUILLON_BUILD_TESTS=ON",
                 f"-DPython_EXECUTABLE={sys.executable}",
             ]
             if not run(configure, ROOT):
                 sys.exit("mutants: the scratch build could not be configured")
+            self.configured = True
         if not run([*cmake("cmake"), "--build", str(self.build), "-j", self.jobs], ROOT):
             return False
         for module in self.build.glob("_*.abi3.so"):
