@@ -2,19 +2,24 @@
 
 payload-decoding: a malformed payload is refused with exactly the recorded
 message, a well-formed one never as a payload. parse-stage and build-stage:
-each call answers exactly the recorded text. A case gives its payload as
+each call answers exactly the recorded text, and the fast path
+(``_objects``) makes the same result objects from the same body; it leaves
+a failed answer to the call, and a successful one only when the body
+repeats a key. A case gives its payload as
 text, or as its parts: "input" with "status" and "body" (parse), or
 "config", "token" and "input" (build). "repeat": [[unit, n], ...] stands
 for each unit written n times at the payload's successive @REPEAT@ marks.
 """
 
 import json
+import pickle
 from pathlib import Path
 from typing import Any
 
 import pytest
 
 _native = pytest.importorskip("quillon.accounts._native")
+from quillon.accounts import OPERATIONS, _objects  # noqa: E402
 
 VECTORS = Path(__file__).parent / "vectors"
 
@@ -54,6 +59,29 @@ def test_recorded_payload_case(case: dict[str, Any]) -> None:
 @pytest.mark.parametrize("case", STAGES, ids=[f"{i}-{c['op']}" for i, c in enumerate(STAGES)])
 def test_recorded_stage_case(case: dict[str, Any]) -> None:
     assert _native.call(case["op"], payload_of(case)) == case["answer"]
+
+
+PARSED = [c for c in STAGES if "body" in c]
+
+
+@pytest.mark.parametrize("case", PARSED, ids=[f"{i}-{c['op']}" for i, c in enumerate(PARSED)])
+def test_the_fast_path_gives_the_recorded_result(case: dict[str, Any]) -> None:
+    name = case["op"].removesuffix(".parse")
+    fast = _objects.parse(name, case["status"], case["body"].encode())
+    answer = json.loads(case["answer"])
+    if not answer["ok"]:
+        assert fast is None
+        return
+    if fast is None:
+        repeats: list[bool] = []
+        json.loads(
+            case["body"], object_pairs_hook=lambda kv: repeats.append(len(dict(kv)) < len(kv))
+        )
+        assert any(repeats)
+        return
+    expected = OPERATIONS[name].result_from_json(answer["value"])
+    assert (type(fast), fast, repr(fast)) == (type(expected), expected, repr(expected))
+    assert pickle.loads(pickle.dumps(fast)) == fast
 
 
 def test_every_recorded_case_is_loaded() -> None:
