@@ -127,6 +127,13 @@ FAULTS = [
         (CPP_VECTORS,),
     ),
     Fault(
+        "header value",
+        E + "operation.cpp",
+        '{"client_id", config.client_id},',
+        '{"client_id", token->access_token},',
+        (CPP_VECTORS,),
+    ),
+    Fault(
         "fast path field",
         "cpp/python_extension/objects.cpp",
         "bank = values_.shared(r.bank_name);",
@@ -210,6 +217,13 @@ FAULTS = [
         "retryable=status == 429 or status >= 500)",
         "retryable=status >= 500)",
         ("tests/test_token_answers.py", "tests/test_tokens.py"),
+    ),
+    Fault(
+        "one token refresh",
+        P + "retry.py",
+        "if err.status == 401 and self.can_refresh and not self.refreshed:",
+        "if err.status == 401 and self.can_refresh:",
+        ("tests/test_async_client.py", "tests/test_client.py::TestTokens"),
     ),
     Fault(
         "token leeway",

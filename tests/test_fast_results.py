@@ -36,16 +36,6 @@ from quillon.accounts.models import (
 from quillon.accounts.protocol import HttpResponse, Operation, build, parse
 from quillon.accounts.simulator import GatewaySimulator
 
-INPUTS = {
-    "get": models.AccountRef(**VALID["get"]),
-    "list": models.MerchantRef(**VALID["list"]),
-    "create": models.CreateAccounts(nit="1234567", establishment_id=15, accounts=()),
-    "set_status": models.StatusChanges(nit="1234567", changes=()),
-    "reconcile": models.MerchantRange(**VALID["reconcile"]),
-    "credits": models.AccountRange(**VALID["credits"]),
-    "debits": models.AccountRange(**VALID["debits"]),
-    "balances": models.BalancesQuery(nit="1234567", account_numbers=()),
-}
 MOVEMENT = FULL_MOVEMENT
 OTHER_BALANCE = {k: v for k, v in FULL_BALANCE.items() if k != "moneda"}
 BALANCE_WIRE = {**OTHER_BALANCE, "tipoMoneda": " 068", "fechaUltimoDebito": "  "}
@@ -70,8 +60,10 @@ BALANCES = [
 
 
 def old_path(op: str, status: int, body: bytes) -> Any:
+    """The result of a movements operation by the engine's call."""
     operation = OPERATIONS[f"accounts.{op}"]
-    return parse(operation, INPUTS[op], HttpResponse(status=status, body=body.decode()))
+    query = models.AccountRange(**VALID[op])
+    return parse(operation, query, HttpResponse(status=status, body=body.decode()))
 
 
 def fast_path(op: str, status: int, body: bytes) -> Any:
