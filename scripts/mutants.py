@@ -236,10 +236,16 @@ FAULTS = [
 
 
 def run(cmd: list[str], cwd: Path, env: dict[str, str] | None = None) -> bool:
-    done = subprocess.run(
-        cmd, cwd=cwd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT
-    )
-    return done.returncode == 0
+    return failure(cmd, cwd, env) is None
+
+
+def failure(cmd: list[str], cwd: Path, env: dict[str, str] | None = None) -> str | None:
+    """None when the command succeeds, else what failed: pytest's first FAILED line."""
+    done = subprocess.run(cmd, cwd=cwd, env=env, capture_output=True, text=True, errors="replace")
+    if done.returncode == 0:
+        return None
+    failed = [line for line in done.stdout.splitlines() if line.startswith(("FAILED", "ERROR"))]
+    return failed[0].split(" - ")[0] if failed else Path(cmd[0]).name
 
 
 class Scratch:
@@ -301,19 +307,20 @@ class Scratch:
             shutil.copy2(module, self.src / P / module.name)
         return True
 
-    def test(self, names: tuple[str, ...] | None) -> bool:
-        """Whether the named tests (or, for None, every test) pass."""
+    def test(self, names: tuple[str, ...] | None) -> str | None:
+        """None when the named tests (or, for None, every test) pass, else the first
+        that failed."""
         cpp = [n[4:] for n in names or () if n.startswith("cpp:")]
         py = [n for n in names or () if not n.startswith("cpp:")]
         if names is None:
-            cpp = [p.stem for p in (self.src / "cpp" / "tests").glob("*_test.cpp")]
+            cpp = sorted(p.stem for p in (self.src / "cpp" / "tests").glob("*_test.cpp"))
         for name in cpp:
-            if not run([str(self.build / name)], self.src):
-                return False
+            if failure([str(self.build / name)], self.src) is not None:
+                return name
         if names is None or py:
             pytest = [sys.executable, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", *py]
-            return run(pytest, self.src, self.env)
-        return True
+            return failure(pytest, self.src, self.env)
+        return None
 
 
 def cmake(tool: str) -> list[str]:
@@ -339,8 +346,11 @@ def main() -> int:
     for f in stale:
         print(f"STALE     {f.id}: the original text is not found once in {f.path}")
     first = tuple(sorted({name for f in faults for name in f.first}))
-    if not scratch.build_engine() or not scratch.test(first):
-        print("mutants: the unchanged tree does not pass the tests it names; nothing tried")
+    if not scratch.build_engine():
+        print("mutants: the unchanged tree does not build; nothing tried")
+        return 1
+    if (failed := scratch.test(first)) is not None:
+        print(f"mutants: the unchanged tree fails {failed}; nothing tried")
         return 1
     survivors = []
     for f in faults:
@@ -355,16 +365,16 @@ def main() -> int:
             if engine and not scratch.build_engine():
                 verdict = "BROKEN (does not build)"
                 survivors.append(f)
-            elif not scratch.test(f.first):
+            elif scratch.test(f.first) is not None:
                 verdict = "killed"
-            elif not scratch.test(None):
-                verdict = "killed by the whole suite"
+            elif (by := scratch.test(None)) is not None:
+                verdict = f"killed by {by}"
             else:
                 verdict = "SURVIVED"
                 survivors.append(f)
         finally:
             target.write_text(original)
-        print(f"{verdict:26} {f.id:26} {f.path} ({time.monotonic() - t0:.0f} s)", flush=True)
+        print(f"{f.id:26} {verdict} ({f.path}, {time.monotonic() - t0:.0f} s)", flush=True)
     if any(f.path.startswith("cpp/") for f in faults):
         scratch.build_engine()  # leaves the scratch modules as the tree builds them
     took = time.monotonic() - started
