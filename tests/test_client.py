@@ -18,7 +18,6 @@ from quillon.accounts import (
     AccessToken,
     AccountRef,
     AccountStatus,
-    AmbiguousError,
     ApiError,
     AuthenticationError,
     Client,
@@ -31,10 +30,8 @@ from quillon.accounts import (
     StatusChange,
     TransportError,
     ValidationError,
-    WebhookAuthError,
     build,
 )
-from quillon.accounts.errors import error_from_object
 from quillon.accounts.protocol import call
 from quillon.accounts.simulator import API_PATH, GatewaySimulator
 
@@ -284,23 +281,6 @@ class TestSansIO:
             build(GET_ACCOUNT, config, None, object())  # type: ignore[misc]
         with pytest.raises(FfiError, match="unknown operation"):
             call("accounts.nope.build", "{}")
-
-
-@pytest.mark.parametrize(
-    ("obj", "cls", "attrs"),
-    [
-        ({"kind": "ambiguous", "message": "m", "errors": []}, AmbiguousError, {"errors": ()}),
-        ({"kind": "webhook_auth", "message": "m"}, WebhookAuthError, {"message": "m"}),
-        ({"kind": "martian", "message": "m"}, FfiError, {}),
-    ],
-)
-def test_error_objects_become_their_exception_classes(
-    obj: dict[str, Any], cls: type[QuillonError], attrs: dict[str, Any]
-) -> None:
-    err = error_from_object(obj)
-    assert type(err) is cls
-    for name, value in attrs.items():
-        assert getattr(err, name) == value
 
 
 @pytest.mark.parametrize(
