@@ -29,6 +29,7 @@ _CASES: dict[str, Any] = json.loads(
 VALID: dict[str, dict[str, Any]] = _CASES["valid"]
 OPS = list(VALID)
 DATA: dict[str, Any] = _CASES["data"]
+MOVEMENT: dict[str, Any] = DATA["credits"][0]
 FULL_MOVEMENT: dict[str, Any] = _CASES["full_movement"]
 FULL_BALANCE: dict[str, Any] = _CASES["full_balance"]
 

@@ -13,7 +13,7 @@ from typing import Any
 import httpx
 import pytest
 
-from engine_cases import ACC, FULL_BALANCE, FULL_MOVEMENT, NIT, VALID
+from engine_cases import ACC, DATA, FULL_BALANCE, FULL_MOVEMENT, NIT, OPS, VALID
 from quillon.accounts import (
     OPERATIONS,
     RECONCILE,
@@ -56,6 +56,16 @@ BALANCES = [
     BALANCE_WIRE,
     {**OTHER_BALANCE, "estado": None, "moneda": "BOB"},
     {"numeroCuenta": 77, "saldoDisponible": 1, "saldoContable": "2", "saldoRetenido": 0},
+]
+# Successful answers of every operation (the columnar table tests take them too).
+SUCCESS = [(op, {"code": "00", "data": DATA[op]}) for op in OPS] + [
+    ("debits", {"code": "00", "message": "OK", "data": MANY}),
+    ("credits", MANY),
+    ("balances", {"data": BALANCES, "code": "00"}),
+    ("reconcile", {"code": "00", "data": [MANY, BALANCES]}),
+    ("reconcile", {"code": "00", "data": {"saldos": BALANCES, "movimientos": MANY, "x": 1}}),
+    ("set_status", [{"numeroCuenta": " 1", "estado": " cerrada"}, ["2", ""]]),
+    ("debits", {"code": "00", "data": []}),
 ]
 
 
