@@ -318,7 +318,19 @@ class Scratch:
             if failure([str(self.build / name)], self.src) is not None:
                 return name
         if names is None or py:
-            pytest = [sys.executable, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", *py]
+            # A fixed seed: the property tests try the same examples on every run.
+            seed = "--hypothesis-seed=0"
+            pytest = [
+                sys.executable,
+                "-m",
+                "pytest",
+                "-x",
+                "-q",
+                "-p",
+                "no:cacheprovider",
+                seed,
+                *py,
+            ]
             return failure(pytest, self.src, self.env)
         return None
 
