@@ -134,11 +134,11 @@ FAULTS = [
         (CPP_VECTORS,),
     ),
     Fault(
-        "fast path field",
+        "fast path status",
         "cpp/python_extension/objects.cpp",
-        "bank = values_.shared(r.bank_name);",
-        "bank = values_.shared(r.bank_code);",
-        ("tests/test_fast_results.py",),
+        "bound.payment_status[i < PAYMENT_STATUSES ? i : PAYMENT_STATUSES - 1]",
+        "bound.payment_status[0]",
+        (VECTORS,),
     ),
     # ---- the package
     Fault(
