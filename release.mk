@@ -8,9 +8,11 @@
 #   make dist-check         sdist, twine check --strict, the no-compiler
 #                           message, pip install of the sdist
 #   make cibuildwheel-check the release wheels cibuildwheel would build
-#   make release-check      all four; every one runs, failures listed at the end
+#   make mutants            hand-written single faults, each of which the
+#                           tests must catch (scripts/mutants.py)
+#   make release-check      all five; every one runs, failures listed at the end
 
-.PHONY: portable wheel-matrix dist-check cibuildwheel-check release-check
+.PHONY: portable wheel-matrix dist-check cibuildwheel-check mutants release-check
 
 RELEASE_FAILED := $(BUILD)/failed-release-steps
 VBIN := $(abspath $(VENV))/bin
@@ -22,6 +24,7 @@ release-check:
 	@$(MAKE) --no-print-directory cibuildwheel-check || echo cibuildwheel-check >> $(RELEASE_FAILED)
 	@$(MAKE) --no-print-directory dist-check || echo dist-check >> $(RELEASE_FAILED)
 	@$(MAKE) --no-print-directory wheel-matrix || echo wheel-matrix >> $(RELEASE_FAILED)
+	@$(MAKE) --no-print-directory mutants || echo mutants >> $(RELEASE_FAILED)
 	@if [ -s $(RELEASE_FAILED) ]; then echo "make release-check: FAILED steps:" $$(cat $(RELEASE_FAILED)); exit 1; fi
 
 portable: $(STAMP_DEPS)
@@ -45,3 +48,13 @@ wheel-matrix:
 	    echo "auditwheel show: $$tag"; minor=$$(echo "$$tag" | cut -d_ -f3); \
 	    [ -n "$$minor" ] && [ "$$minor" -le 28 ] || { echo "not manylinux_2_28 or older" >&2; exit 1; }
 	MATRIX_DIR=$(abspath $(BUILD))/matrix scripts/check_wheel_matrix.sh $(DIST)/*.whl
+
+# Each fault of scripts/mutants.py applied in turn to a scratch copy of the
+# tree ($(BUILD)/mutants, kept for incremental rebuilds); fails when a fault
+# survives the tests or its original text is no longer found. The tests run
+# from the copy, so only their dependencies are needed here.
+mutants: $(STAMP_DEPS)
+	@$(VPY) -c "import httpx, hypothesis, pytest, pytest_asyncio" 2> /dev/null || { \
+	    test -n "$$(ls $(DIST)/*.whl 2> /dev/null)" || $(MAKE) --no-print-directory wheel; \
+	    $(PIP) install -q "$$(ls $(DIST)/*.whl)[test]"; }
+	JOBS=$(JOBS) $(VPY) scripts/mutants.py --scratch $(BUILD)/mutants

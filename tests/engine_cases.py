@@ -7,6 +7,7 @@ from __future__ import annotations
 import json
 import os
 from collections.abc import Callable
+from pathlib import Path
 from typing import Any
 
 from quillon.accounts import _native
@@ -14,57 +15,23 @@ from quillon.accounts import _native
 # Set by scripts/sanitize_pytest.sh: memory and time figures mean little there.
 SANITIZED = os.environ.get("QUILLON_SANITIZED") == "1"
 
-NIT, ACC, ACC2 = "1234567", "12345678", "87654321"
+NIT, ACC = "1234567", "12345678"
 CONFIG: dict[str, Any] = {"client_id": "cid-1", "base_url": "https://gw.test/root"}
 TOKEN: dict[str, Any] = {"access_token": "tok-1", "token_type": "Bearer", "expires_at": 0}
-RANGE = {"date_from": "2024-01-01", "date_to": "2024-01-07"}
 
-# One input per operation that builds a request.
-VALID: dict[str, dict[str, Any]] = {
-    "get": {"nit": NIT, "account_number": ACC},
-    "list": {"nit": NIT},
-    "create": {
-        "nit": NIT,
-        "establishment_id": 15,
-        "accounts": [{"alias": "Main", "category": "Retail"}],
-    },
-    "set_status": {
-        "nit": NIT,
-        "changes": [{"account_number": ACC, "status": "blocked", "reason": "Lost card"}],
-    },
-    "reconcile": {"nit": NIT, **RANGE},
-    "credits": {"nit": NIT, "account_number": ACC, **RANGE},
-    "debits": {"nit": NIT, "account_number": ACC, **RANGE},
-    "balances": {"nit": NIT, "account_numbers": [ACC, ACC2]},
-}
+# One input per operation that builds a request (valid), a gateway answer
+# that each operation turns into a result (data), and a movement and a
+# balance with every member given a value of its own (full_movement,
+# full_balance), so that a misspelled or swapped member name shows.
+_CASES: dict[str, Any] = json.loads(
+    (Path(__file__).parent / "vectors" / "operations.json").read_text(encoding="utf-8")
+)
+VALID: dict[str, dict[str, Any]] = _CASES["valid"]
 OPS = list(VALID)
-
-# A gateway answer that each operation turns into a result.
-ACCOUNT = {"numeroCuenta": ACC, "alias": "Caja", "estado": "ACTIVA"}
-MOVEMENT = {
-    "transactionId": "T-1",
-    "tipoOperacion": "CREDITO",
-    "estado": "PAGADO",
-    "importe": "150.50",
-    "importeComision": 1.5,
-    "cuentaOrigen": "555",
-}
-BALANCE = {
-    "numeroCuenta": ACC,
-    "saldoDisponible": "15230.75",
-    "saldoContable": 15380.75,
-    "saldoRetenido": "150.00",
-}
-DATA: dict[str, Any] = {
-    "get": {"nit": NIT, "idEstablecimiento": 15, "cuenta": ACCOUNT},
-    "list": {"nit": NIT, "establecimientos": [{"idEstablecimiento": 15, "cuentas": [ACCOUNT]}]},
-    "create": {"nit": NIT, "idEstablecimiento": 15, "cuentas": [ACCOUNT]},
-    "set_status": [{"numeroCuenta": ACC, "estado": "BLOQUEADA"}],
-    "reconcile": {"movimientos": [MOVEMENT], "saldos": [BALANCE]},
-    "credits": [MOVEMENT],
-    "debits": [MOVEMENT],
-    "balances": [BALANCE],
-}
+DATA: dict[str, Any] = _CASES["data"]
+MOVEMENT: dict[str, Any] = DATA["credits"][0]
+FULL_MOVEMENT: dict[str, Any] = _CASES["full_movement"]
+FULL_BALANCE: dict[str, Any] = _CASES["full_balance"]
 
 
 def build_payload(

@@ -13,10 +13,12 @@ from pathlib import Path
 
 from engine_cases import DATA, OPS, mixed_calls
 from test_fast_results import BALANCES, MANY, SUCCESS
-from test_hostile_input import HOSTILE_BODIES, LIMIT, nest
+from test_hostile_input import HOSTILE_BODIES
 
 Case = tuple[str, int, bytes]
 VECTORS = Path(__file__).parent / "vectors" / "payload-decoding.jsonl"
+PARSE_CASES = Path(__file__).parent / "vectors" / "parse-stage.jsonl"
+LIMIT = 127  # nesting levels a document may have, the outermost included
 STATUSES = (200, 401, 500)
 # What a mutation inserts: JSON's tokens, and texts the decoder treats apart.
 TOKENS = [b"[", b"]", b"{", b"}", b",", b":", b'"', b"\\", b"null", b"-0", b"1e400", b'"\\ud800"']
@@ -29,7 +31,7 @@ def success(ops: Collection[str]) -> Iterator[Case]:
 
 
 def recorded(ops: Collection[str]) -> Iterator[Case]:
-    """The parse calls of the engine cases and of the payload vectors."""
+    """The parse calls of the engine cases, the payload vectors and the recorded parse cases."""
     calls = list(mixed_calls())
     with VECTORS.open(encoding="utf-8") as lines:
         calls += [(c["op"], c["payload"]) for c in map(json.loads, filter(str.strip, lines))]
@@ -44,11 +46,20 @@ def recorded(ops: Collection[str]) -> Iterator[Case]:
             continue
         if isinstance(status, int) and 0 <= status <= 0xFFFF:
             yield op, status, body
+    with PARSE_CASES.open(encoding="utf-8") as lines:
+        for case in map(json.loads, filter(str.strip, lines)):
+            op = case["op"].removeprefix("accounts.").removesuffix(".parse")
+            body, status = case.get("body"), case.get("status")
+            if op in ops and isinstance(body, str) and isinstance(status, int):
+                yield op, status, body.encode("utf-8", "surrogatepass")
 
 
 def hostile(ops: Collection[str]) -> Iterator[Case]:
     """The hostile bodies, and lists nested at the limit and past it, under every status."""
-    nested = [f'{{"code":"00","data":{nest(levels)}}}' for levels in (LIMIT - 1, LIMIT, 500)]
+    nested = [
+        f'{{"code":"00","data":{"[" * levels + "]" * levels}}}'
+        for levels in (LIMIT - 1, LIMIT, 500)
+    ]
     for op in ops:
         for status in STATUSES:
             for body in [*HOSTILE_BODIES, *nested]:

@@ -82,25 +82,6 @@ async def test_retries_wait_without_blocking(
     assert sleeps.waits == [1.0, 0.02]  # as told by Retry-After, then the second backoff step
 
 
-async def test_async_token_provider_is_refreshed_after_401(sim: GatewaySimulator) -> None:
-    handed: list[AccessToken] = []
-
-    async def provider() -> AccessToken:
-        await asyncio.sleep(0)
-        token = sim.issue_token()
-        if not handed:
-            sim.revoke(token)
-        handed.append(token)
-        return token
-
-    async with AsyncClient(client_id="c", token=provider, base_url=sim.url) as client:
-        results = await asyncio.gather(*(client.list_accounts(nit=NIT) for _ in range(3)))
-    assert all(r.nit == NIT for r in results)
-    # The three calls share the first token and, once it is refused, the second.
-    assert len(handed) == 2
-    assert sim.requests[-1].authorized
-
-
 async def test_plain_callable_provider_and_persistent_refusal(sim: GatewaySimulator) -> None:
     calls: list[int] = []
 

@@ -14,16 +14,6 @@ from quillon.accounts import _native
 
 HAS_NOTES = sys.version_info >= (3, 11)
 
-CREATE_PAYLOAD: dict[str, Any] = {
-    "config": {"client_id": "cid-1", "base_url": "https://gw.test/"},
-    "token": {"access_token": "tok-1", "token_type": "Bearer", "expires_at": 0},
-    "input": {
-        "nit": "1234567",
-        "establishment_id": 15,
-        "accounts": [{"alias": "Caja Ñandú — café 🧾", "category": "Açaí"}],
-    },
-}
-
 
 def envelope(op: str, payload: str = "") -> dict[str, Any]:
     out: dict[str, Any] = json.loads(_native.call(op, payload))
@@ -180,10 +170,14 @@ def test_no_reference_leaks(make_args: Any) -> None:
     assert result is None or sys.getrefcount(result) == 2  # the name and getrefcount's argument
 
 
-def test_non_ascii_text_crosses_unchanged() -> None:
-    out = _native.call("accounts.create.build", json.dumps(CREATE_PAYLOAD, ensure_ascii=False))
-    parsed = json.loads(out)
-    assert parsed["ok"], parsed
-    # The alias arrives in the request body as itself, not as \u escapes.
-    assert "Caja Ñandú — café 🧾" in out
-    assert "Açaí" in json.loads(parsed["value"]["body"])["establecimiento"]["cuentas"][0]["rubro"]
+@pytest.mark.parametrize(
+    "value",
+    [
+        {"reason": 'caf\u00e9 "x"\n\ud83d\ude00'},
+        {"n": [2**70, -1.5e300, 0.1, None, True, {}]},
+    ],
+)
+def test_payload_text_as_json_dumps_writes_it(value: Any) -> None:
+    from quillon.accounts import protocol
+
+    assert protocol._dumps(value) == json.dumps(value)

@@ -5,6 +5,7 @@ both refuse."""
 
 from __future__ import annotations
 
+import json
 from typing import Any
 
 import pytest
@@ -26,6 +27,21 @@ def call_path(op: str, status: int, body: bytes) -> Any:
         return REFUSED
 
 
+def repeats_a_key(body: bytes) -> bool:
+    def pairs(items: list[tuple[str, Any]]) -> dict[str, Any]:
+        if len({k for k, _ in items}) < len(items):
+            raise KeyError("repeated")
+        return dict(items)
+
+    try:
+        json.loads(body, object_pairs_hook=pairs)
+    except KeyError:
+        return True
+    except ValueError:
+        pass
+    return False
+
+
 def disagreements(op: str) -> list[str]:
     found: list[str] = []
     for name, status, body in CASES:
@@ -40,8 +56,9 @@ def disagreements(op: str) -> list[str]:
             continue
         called = call_path(op, status, body)
         if fast is None:
-            # Left to the call: a success it leaves is one it cannot read.
-            if called is not REFUSED:
+            # Left to the call: a success it leaves is one it cannot read in one
+            # pass (a repeated key, where the last one counts).
+            if called is not REFUSED and not repeats_a_key(body):
                 found.append(f"{status} {body[:200]!r}: left a success to the call")
             continue
         if called is REFUSED:

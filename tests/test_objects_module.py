@@ -57,6 +57,7 @@ def test_a_cycle_through_a_result_is_freed(pick: Callable[[Any], object]) -> Non
 
 def test_only_records_of_atoms_are_left_to_reference_counting() -> None:
     result = _objects.parse("accounts.reconcile", 200, RECONCILE)
+    assert result is not None
     movement = result.movements[0]
     assert gc.is_tracked(result)
     assert gc.is_tracked(movement)  # holds a status enum and its parties

@@ -40,6 +40,7 @@ ANSWERS: dict[str, tuple[tuple[int, Any], type[QuillonError], str]] = {
     "header break": (granted(access_token="tok\r\nX-Injected: 1"), DecodeError, "control"),
     "not ASCII": (granted(access_token="tök-abcdef"), DecodeError, "ASCII"),
     "error a list": ((400, {"error": ["invalid_client"]}), ApiError, "refused"),
+    "rate limited": ((429, {"error": "slow_down"}), ApiError, "slow_down"),
 }
 
 
@@ -65,6 +66,7 @@ def test_a_hostile_token_answer_is_a_typed_error(case: str) -> None:
         client.list_accounts(nit="1234567")
     assert type(raised.value) is kind
     assert words in str(raised.value)
+    assert raised.value.retryable is (status == 429)
     # the token endpoint was asked once, and nothing was sent with what it gave
     assert [r.split(b" ", 2)[1] for r in server.requests] == [b"/oauth/token"]
 

@@ -58,9 +58,9 @@ class RetryPolicy:
     The n-th retry waits ``initial_backoff * multiplier ** (n - 1)`` seconds,
     capped at ``max_backoff``, then spread by up to ``jitter`` of itself either
     way. A Retry-After header from the gateway replaces the computed wait when
-    ``honour_retry_after`` is set (capped at ``max_retry_after``). No retry is
-    made when its wait would end after ``max_elapsed`` seconds since the first
-    attempt.
+    ``honour_retry_after`` is set; a longer advice than ``max_retry_after``
+    waits ``max_retry_after`` and then tries again. No retry is made when its
+    wait would end after ``max_elapsed`` seconds since the first attempt.
 
     ``max_elapsed`` is also the deadline of the whole call: every attempt,
     every wait and every read of an answer ends by then, however slowly the
@@ -135,9 +135,7 @@ class RetryPolicy:
         if attempts >= self.max_attempts:
             return None
         if retry_after is not None and self.honour_retry_after:
-            if retry_after > self.max_retry_after:
-                return None
-            delay = retry_after
+            delay = min(retry_after, self.max_retry_after)
         else:
             delay = self.backoff(attempts)
         if elapsed + delay > self.max_elapsed:
