@@ -136,8 +136,8 @@ FAULTS = [
     Fault(
         "fast path status",
         "cpp/python_extension/objects.cpp",
-        "bound.payment_status[i < PAYMENT_STATUSES ? i : PAYMENT_STATUSES - 1]",
-        "bound.payment_status[0]",
+        "binding.payment_status[i < PAYMENT_STATUSES ? i : PAYMENT_STATUSES - 1]",
+        "binding.payment_status[0]",
         (VECTORS,),
     ),
     # ---- the package
