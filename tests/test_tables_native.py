@@ -199,39 +199,6 @@ def test_batches_share_one_schema_decided_over_all_of_them() -> None:
         _objects.table("accounts.get", 200, ok({}))
 
 
-def test_csv_and_json_lines() -> None:
-    rows = [
-        movement(
-            importe="1.50",
-            mensaje='a,"b"',
-            numeroReferencia=" x",
-            fechaHoraTransaccion="2024-01-01 10:00:00",
-        ),
-        movement(importe="-2", mensaje="l\u00ednea\nnueva", estado="RECHAZADO", cuentaOrigen=None),
-    ]
-    table = _objects.table("accounts.debits", 200, ok(rows))
-    assert isinstance(table, _objects.Columns)
-    lines = table.csv().decode().split("\r\n")
-    header = lines[0].split(",")
-    assert header[:3] == ["transaction_id", "operation_type", "status"]
-    assert header[10:12] == ["origin.account", "origin.document_id"]
-    assert header[-1] == "recipient_order_number"
-    assert lines[1].startswith(
-        'T-1,CREDITO,paid,PAGADO,"a,""b""",2024-01-01 10:00:00,1.5,1.5,,,555,'
-    )
-    assert ',"l\u00ednea\nnueva",' in lines[2]
-    assert lines[3:] == [""]
-    first, second = (json.loads(line) for line in table.jsonl().decode().splitlines())
-    assert list(first) == list(table.column_names)
-    assert first["amount"] == "1.5"
-    assert first["reference"] == "x"
-    assert first["transaction_at"] == "2024-01-01 10:00:00"
-    assert second["origin"] == dict.fromkeys(
-        ("account", "document_id", "name", "bank_code", "bank_name")
-    )
-    assert second["status"] == "rejected"
-
-
 def test_streams_are_independent_and_released() -> None:
     table = _objects.table("accounts.debits", 200, ok(MANY))
     assert isinstance(table, _objects.Columns)
@@ -273,36 +240,3 @@ def test_eight_threads_build_correct_tables() -> None:
     for t in threads:
         t.join()
     assert failures == []
-
-
-def consumer_rows(library: str, movements: _objects.Columns) -> list[dict[str, Any]]:
-    """The rows as another library reads the table, through the PyCapsule interface."""
-    if library == "polars":
-        pl = pytest.importorskip("polars")
-        return list(pl.DataFrame(movements).to_dicts())
-    if library == "duckdb":
-        duckdb = pytest.importorskip("duckdb")
-        relation = duckdb.sql("select * from movements")
-        names = [d[0] for d in relation.description]
-        return [dict(zip(names, row, strict=True)) for row in relation.fetchall()]
-    pd = pytest.importorskip("pandas")
-    pa = pytest.importorskip("pyarrow")
-    frame = pa.table(movements).to_pandas()
-    return [
-        {k: (None if v is None or v is pd.NaT or v != v else v) for k, v in row.items()}
-        for row in frame.to_dict("records")
-    ]
-
-
-@pytest.mark.parametrize("library", ["polars", "duckdb", "pandas"])
-def test_other_libraries_read_the_same_values(library: str) -> None:
-    rows = [
-        movement(importe="-1.25", fechaHoraTransaccion="2024-03-01 08:30:00.25", moneda="BOB"),
-        movement(importe="1e3", numeroReferencia=None, estado="desconocido"),
-    ]
-    table = _objects.table("accounts.debits", 200, ok(rows))
-    assert isinstance(table, _objects.Columns)
-    read = consumer_rows(library, table)
-    assert read == table.to_pylist()
-    # Read again: every export is a new stream.
-    assert consumer_rows(library, table) == read
