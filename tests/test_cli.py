@@ -186,26 +186,6 @@ def test_the_token_can_come_from_a_file_or_standard_input(
     assert run(["list", "--nit", NIT, "--token-file", flag], env)[0] == 0
 
 
-@pytest.mark.parametrize("where", ["alias", "error", "log"])
-def test_tables_and_logs_neutralise_control_characters(
-    env: dict[str, str], sim: GatewaySimulator, where: str
-) -> None:
-    hostile = "\x1b]0;owned\x07\x1b[2J"
-    if where == "alias":
-        assert run([*CREATE, hostile, "Ventas"], env)[0] == 0
-        argv = ["list", "--nit", NIT]
-    else:
-        # a 503 without a code is retried, and the retry logged with its message
-        if where == "error":
-            sim.fail_next(400, body={"code": "05", "errorMessage": hostile})
-        else:
-            sim.fail_next(503, count=2, body={"message": hostile})
-        argv = ["get", *ACCOUNT, "-v", "--max-attempts", "2"]
-    _, out, err = run([*argv, "--format", "table"], env)
-    assert "owned" in out + err
-    assert not any(c in out + err for c in "\x1b\x07")
-
-
 def test_a_busy_or_impossible_port_is_a_usage_error(capsys: pytest.CaptureFixture[str]) -> None:
     with socket.socket() as busy:
         busy.bind(("127.0.0.1", 0))

@@ -16,7 +16,6 @@ import pytest
 from engine_cases import ACC, DATA, FULL_BALANCE, FULL_MOVEMENT, NIT, OPS, VALID
 from quillon.accounts import (
     OPERATIONS,
-    RECONCILE,
     AccessToken,
     AsyncClient,
     Client,
@@ -33,7 +32,7 @@ from quillon.accounts.models import (
     PaymentStatus,
     parse_datetime,
 )
-from quillon.accounts.protocol import HttpResponse, Operation, build, parse
+from quillon.accounts.protocol import HttpResponse, Operation, parse
 from quillon.accounts.simulator import GatewaySimulator
 
 INPUTS = {
@@ -157,20 +156,6 @@ def test_no_references_leak() -> None:
         fast_path("debits", 200, b'{"code": "00", "data": [{"estado": "X"}]}')
     assert [sys.getrefcount(o) for o in shared] == before
     assert sys.getallocatedblocks() - blocks < 200
-
-
-def test_client_results_over_http_equal_the_call_path(sim: GatewaySimulator) -> None:
-    query = models.MerchantRange(nit=sim.nit, date_from="2024-01-01", date_to="2024-01-07")
-    with Client(client_id="t", token=sim.token, base_url=sim.url) as client:
-        got = client.reconcile(nit=query.nit, date_from=query.date_from, date_to=query.date_to)
-        request = build(RECONCILE, client.config, sim.token, query)
-    answer = httpx.request(
-        request.method, request.url, headers=dict(request.headers), content=request.body
-    )
-    expected = parse(RECONCILE, query, HttpResponse(status=answer.status_code, body=answer.text))
-    assert got.movements
-    assert got.balances
-    same(got, expected)
 
 
 def test_fully_populated_records_reach_the_client_field_by_field(sim: GatewaySimulator) -> None:

@@ -60,25 +60,6 @@ def test_debits_over_any_range_come_window_by_window(
     assert (whole, windows_sent(sim, "/debitos")) == (got, windows)
 
 
-@pytest.mark.asyncio
-async def test_async_debits_and_credits_over_a_quarter(sim: GatewaySimulator) -> None:
-    quarter = {
-        "nit": NIT,
-        "account_number": PETTY,
-        "date_from": "2023-11-01",
-        "date_to": "2024-01-31",
-    }
-    with Client(client_id="c", token=sim.token, base_url=sim.url) as sync_client:
-        expected = list(sync_client.iter_credits(**quarter))
-    assert expected  # the simulator has credits in that quarter
-    sim.clear()
-    async with AsyncClient(client_id="c", token=sim.token, base_url=sim.url) as client:
-        assert await client.credits(**quarter) == expected
-        assert len(sim.requests_to("/creditos")) == 3
-        raw = await client.with_raw_response.debits(**quarter)
-    assert len(raw.exchanges) == 3
-
-
 def test_reconcile_keeps_its_week_and_names_the_iterator(
     client: Client, sim: GatewaySimulator
 ) -> None:
@@ -156,6 +137,9 @@ async def test_async_ranges_and_batches(sim: GatewaySimulator) -> None:
         ]
         reconcile = client.iter_reconcile(nit=NIT, date_from="2024-01-01", date_to="2024-01-15")
         weeks = [r async for r in reconcile]
+        quarter = {"date_from": "2023-11-01", "date_to": "2024-01-31"}
+        raw = await client.with_raw_response.debits(nit=NIT, account_number=PETTY, **quarter)
+    assert len(raw.exchanges) == 3
     assert windows_sent(sim, "/creditos") == [("2023-12-31", "2024-01-31")]
     assert credits[-len(day_by_day) :] == day_by_day
     assert windows_sent(sim, "/transacciones") == [

@@ -237,22 +237,3 @@ TEST(dictionaries_keep_the_first_seen_order_of_all_batches) {
     const std::vector<std::int32_t> expected{0, 1, 0, 1, 2};
     CHECK(codes == expected);
 }
-
-TEST(a_listing_gives_one_row_per_account) {
-    const std::string body = R"({"code":"00","data":{"nit":"9","nombreComercio":" Tienda ","establecimientos":[
-        {"idEstablecimiento":1,"cuentas":[{"numeroCuenta":"a","estado":"BLOQUEADA"},{"numeroCuenta":"b"}]},
-        {"idEstablecimiento":2},
-        {"idEstablecimiento":3,"nombreEstablecimiento":"Sur","cuentas":[{"numeroCuenta":"c, \"d\""}]}]}})";
-    const auto built = columns::build(columns::TableOp::list, 200, body);
-    CHECK(built.ok());
-    if (!built) return;
-    const auto& table = *built.value().first;
-    CHECK_EQ(table.kind(), std::string_view("accounts"));
-    CHECK_EQ(table.csv(),
-             std::string("nit,merchant_name,establishment_id,establishment_name,number,alias,status,raw_status\r\n"
-                         "9,Tienda,1,,a,,blocked,BLOQUEADA\r\n"
-                         "9,Tienda,1,,b,,active,\r\n"
-                         "9,Tienda,3,Sur,\"c, \"\"d\"\"\",,active,\r\n"));
-    CHECK_EQ(table.jsonl().substr(0, 60),
-             std::string(R"({"nit":"9","merchant_name":"Tienda","establishment_id":1,"es)"));
-}
