@@ -23,7 +23,7 @@ from quillon.accounts import (
     _objects,
     models,
 )
-from quillon.accounts.errors import DecodeError, ResponseTooLargeError
+from quillon.accounts.errors import ResponseTooLargeError
 from quillon.accounts.models import (
     AccountStatus,
     Balance,
@@ -98,13 +98,6 @@ def same(a: Any, b: Any) -> None:
             same(x, y)
     elif not isinstance(a, tuple):
         assert hash(a) == hash(b)
-
-
-def test_a_body_that_is_not_utf8_is_left_to_the_call_path() -> None:
-    body = b'{"code": "00", "data": ["\xff"]}'
-    assert fast_path("credits", 200, body) is None
-    with pytest.raises(DecodeError):
-        old_path("credits", 200, body.decode(errors="replace").encode())
 
 
 def test_only_utf8_bodies_are_taken() -> None:
