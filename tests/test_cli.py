@@ -57,10 +57,6 @@ CREATE = ["create", "--nit", NIT, "--establishment-id", "16", "--account"]
             ["credits", *ACCOUNT, "--date-from", "2024-01-01", "--date-to", "2024-01-31"],
             lambda r: all(isinstance(m["amount"], str) for m in r),
         ),
-        (
-            ["balances", *ACCOUNT, "--account-number", PETTY],
-            lambda r: r[0]["available"] == "15230.75",
-        ),
     ],
 )
 def test_each_operation_prints_json(env: dict[str, str], argv: list[str], check: Any) -> None:

@@ -19,8 +19,7 @@ from typing import Any
 
 import pytest
 
-from quillon.accounts import Client, _fast_results, _objects, models
-from quillon.accounts.simulator import GatewaySimulator
+from quillon.accounts import _fast_results, _objects, models
 from test_fast_results import BALANCES, MANY
 
 RECONCILE = json.dumps({"code": "00", "data": [MANY, BALANCES]}).encode()
@@ -177,18 +176,6 @@ def test_a_class_changed_after_binding_is_left_to_the_call_path(
         finally:
             del base.__post_init__
         assert module.parse("accounts.debits", 200, DEBITS) is not None
-
-
-def test_a_patched_init_is_honoured_end_to_end(
-    sim: GatewaySimulator, monkeypatch: pytest.MonkeyPatch
-) -> None:
-    monkeypatch.setattr(models.Movement, "__init__", patched_init(models.Movement))
-    with Client(client_id="t", token=sim.token, base_url=sim.url) as client:
-        got = client.debits(
-            nit=sim.nit, account_number="10000001", date_from="2024-01-01", date_to="2024-01-07"
-        )
-    assert got
-    assert all(m.__dict__.get("seen") for m in got)
 
 
 SUBINTERPRETER_FIRST = """
