@@ -220,11 +220,9 @@ async def test_raw_response_refuses_the_lazy_iterators(
     async with AsyncClient(client_id="c", token=sim.token, base_url=sim.url) as aclient:
         with pytest.raises(TypeError, match="cannot wrap iter_credits"):
             await aclient.with_raw_response(aclient.iter_credits)(**week)  # type: ignore[arg-type]
-        raw = await aclient.with_raw_response(aclient.debits)(**week)
-        listing = await aclient.with_raw_response.list_accounts(nit=NIT)
+        listing = await aclient.with_raw_response(aclient.list_accounts)(nit=NIT)
         if TYPE_CHECKING:
             assert_type(listing, RawResponse[MerchantAccounts])
-    assert raw.status == 200
     assert (listing.status_code, listing.parsed.nit) == (200, NIT)
 
 

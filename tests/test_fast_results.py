@@ -215,9 +215,7 @@ def test_a_transport_that_hands_the_body_over_whole(size: int) -> None:
         ),
         ("2024-01-04T15:26:08.1234567", None),  # finer than a microsecond: not cut
         ("2024-02-30T10:00:00", None),
-        ("2024-01-04T24:00:00", None),
         ("2024-01-04", None),
-        ("04/01/2024 15:26", None),
         ("\uff12\uff1024-01-04T15:26:08", None),  # digits of other scripts
         (None, None),
     ],
