@@ -265,19 +265,13 @@ def test_input_refusals_name_the_flag(env: dict[str, str], argv: list[str], flag
 def test_long_periods_retries_and_fetched_tokens(
     env: dict[str, str], sim: GatewaySimulator
 ) -> None:
-    code, out, _ = run(
-        ["debits", *ACCOUNT, "--date-from", "2024-01-01", "--date-to", "2024-03-15"], env
-    )
-    assert code == 0
-    assert len(sim.requests_to("/debitos")) == 3
-    assert len(json.loads(out)) > 0
     # more than a year (a mistyped one) is refused before anything is sent
     code, _, err = run(
         ["debits", *ACCOUNT, "--date-from", "2024-01-01", "--date-to", "2204-01-01"], env
     )
     assert code == 2
     assert "--date-from and --date-to" in err
-    assert len(sim.requests_to("/debitos")) == 3
+    assert sim.requests == []
 
     sim.fail_next(503, count=2)
     assert run(["list", "--nit", NIT, "--max-attempts", "2"], env)[0] == 5

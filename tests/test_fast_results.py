@@ -7,13 +7,12 @@ import gc
 import json
 import sys
 from datetime import datetime, timedelta, timezone
-from decimal import Decimal
 from typing import Any
 
 import httpx
 import pytest
 
-from engine_cases import ACC, DATA, FULL_BALANCE, FULL_MOVEMENT, NIT, OPS, VALID
+from engine_cases import DATA, FULL_BALANCE, FULL_MOVEMENT, OPS, VALID
 from quillon.accounts import (
     OPERATIONS,
     AccessToken,
@@ -25,11 +24,6 @@ from quillon.accounts import (
 )
 from quillon.accounts.errors import ResponseTooLargeError
 from quillon.accounts.models import (
-    AccountStatus,
-    Balance,
-    Movement,
-    Party,
-    PaymentStatus,
     parse_datetime,
 )
 from quillon.accounts.protocol import HttpResponse, Operation, parse
@@ -149,42 +143,6 @@ def test_no_references_leak() -> None:
         fast_path("debits", 200, b'{"code": "00", "data": [{"estado": "X"}]}')
     assert [sys.getrefcount(o) for o in shared] == before
     assert sys.getallocatedblocks() - blocks < 200
-
-
-def test_fully_populated_records_reach_the_client_field_by_field(sim: GatewaySimulator) -> None:
-    movement = Movement(
-        transaction_id="T-77",
-        operation_type="CREDITO",
-        status=PaymentStatus.PAID,
-        raw_status="PAGADO",
-        message="Abono recibido",
-        transaction_at="2024-01-02T10:00:00",
-        amount=Decimal("1500.25"),
-        fee=Decimal("1.50"),
-        total=Decimal("1501.75"),
-        currency="BOB",
-        origin=Party("55500011", "CI-1001", "Ana Rios", "1001", "Banco Andino"),
-        destination=Party("66600022", "CI-2002", "Luis Vaca", "2002", "Banco Oriente"),
-        reference="REF-9",
-        ach_order_number="ACH-3",
-        recipient_order_number="ORD-4",
-    )
-    balance = Balance(
-        "10000009",
-        AccountStatus.BLOCKED,
-        "BLOQUEADA",
-        "USD",
-        Decimal("10.5"),
-        Decimal("20.75"),
-        Decimal("-5.1"),
-        "2024-01-01",
-        "2024-01-03",
-    )
-    sim.fail_next(200, body={"code": "00", "data": [FULL_MOVEMENT]}, path="/debitos")
-    sim.fail_next(200, body={"code": "00", "data": [FULL_BALANCE]}, path="/saldos")
-    with Client(client_id="t", token=sim.token, base_url=sim.url) as client:
-        assert client.debits(**VALID["debits"]) == [movement]
-        assert client.balances(nit=NIT, account_numbers=[ACC]) == [balance]
 
 
 @pytest.mark.parametrize("size", [10, 3000])
