@@ -85,6 +85,7 @@ def test_a_datetime_is_refused_rather_than_cut_to_a_day(
     ],
 )
 def test_retryable_failures_are_retried(
+    client: Client,
     sim: GatewaySimulator,
     sleeps: SleepLog,
     faults: list[dict[str, Any]],
@@ -92,9 +93,8 @@ def test_retryable_failures_are_retried(
 ) -> None:
     for fault in faults:
         sim.fail_next(**fault)
-    policy = fast_retry(max_retry_after=5.0)
-    with Client(client_id="c", token=sim.token, base_url=sim.url, retry=policy, sleep=sleeps) as c:
-        assert c.list_accounts(nit=NIT).nit == NIT
+    c = client.with_options(retry=fast_retry(max_retry_after=5.0))
+    assert c.list_accounts(nit=NIT).nit == NIT
     assert len(sim.requests) == 3
     assert sleeps.waits == waits
 
@@ -109,16 +109,11 @@ def test_retryable_failures_are_retried(
     ],
 )
 def test_retries_are_bounded(
-    sim: GatewaySimulator, sleeps: SleepLog, fault: dict[str, Any], policy: Any, requests: int
+    client: Client, sim: GatewaySimulator, fault: dict[str, Any], policy: Any, requests: int
 ) -> None:
     sim.fail_next(**fault)
-    with (
-        Client(
-            client_id="c", token=sim.token, base_url=sim.url, retry=policy, sleep=sleeps
-        ) as client,
-        pytest.raises(ApiError) as caught,
-    ):
-        client.list_accounts(nit=NIT)
+    with pytest.raises(ApiError) as caught:
+        client.with_options(retry=policy).list_accounts(nit=NIT)
     assert caught.value.retryable
     assert len(sim.requests) == requests
     if "retry_after" in fault:
@@ -127,30 +122,21 @@ def test_retries_are_bounded(
 
 @pytest.mark.parametrize("fault", ["unavailable", "dropped", "slow"])
 def test_create_is_never_resent_once_it_may_have_reached_the_gateway(
-    sim: GatewaySimulator, sleeps: SleepLog, fault: str
+    client: Client, sim: GatewaySimulator, fault: str
 ) -> None:
     arms: dict[str, Callable[[], object]] = {
         "unavailable": lambda: sim.fail_next(503, retry_after=0),
         "dropped": sim.drop_next,
         "slow": lambda: sim.slow_next(2.0),
     }
-    with Client(
-        client_id="c",
-        token=sim.token,
-        base_url=sim.url,
-        retry=fast_retry(),
-        sleep=sleeps,
-        timeout=0.5,
-    ) as client:
-        arms[fault]()  # survived by an idempotent operation, but a creation is sent once
-        client.list_accounts(nit=NIT)
-        assert len(sim.requests) == 2
-        sim.clear()
-        arms[fault]()
-        with pytest.raises(QuillonError) as caught:
-            client.create_accounts(
-                nit=NIT, establishment_id=15, accounts=[NewAccount("Nueva", "Ventas")]
-            )
+    hasty = client.with_options(timeout=0.5)
+    arms[fault]()  # survived by an idempotent operation, but a creation is sent once
+    hasty.list_accounts(nit=NIT)
+    assert len(sim.requests) == 2
+    sim.clear()
+    arms[fault]()
+    with pytest.raises(QuillonError) as caught:
+        hasty.create_accounts(nit=NIT, establishment_id=15, accounts=[NewAccount("N", "V")])
     assert len(sim.requests_to(API_PATH, "POST")) == 1
     if fault == "unavailable":
         assert isinstance(caught.value, ApiError)
