@@ -77,7 +77,6 @@ def test_tables_on_request(env: dict[str, str], sim: GatewaySimulator) -> None:
 @pytest.mark.parametrize(
     ("argv", "change", "code", "kind"),
     [
-        (["get", "--nit", "123", "--account-number", MAIN], {}, 3, "validation"),
         (["get", *ACCOUNT], {"QUILLON_ACCESS_TOKEN": "bad"}, 4, "authentication"),
         (["get", "--nit", NIT, "--account-number", "99999999"], {}, 5, "api"),
         (["get", *ACCOUNT], {"QUILLON_BASE_URL": "DEAD"}, 7, "transport"),

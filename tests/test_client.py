@@ -15,7 +15,6 @@ from quillon.accounts import (
     GET_ACCOUNT,
     NO_RETRY,
     AccessToken,
-    AccountRef,
     AccountStatus,
     ApiError,
     AuthenticationError,
@@ -27,7 +26,6 @@ from quillon.accounts import (
     QuillonError,
     StatusChange,
     TransportError,
-    ValidationError,
     build,
 )
 from quillon.accounts.protocol import call
@@ -239,11 +237,8 @@ def test_connection_pool_is_closed_only_when_owned(sim: GatewaySimulator) -> Non
 
 
 class TestSansIO:
-    def test_missing_token_and_wrong_input_type(self) -> None:
+    def test_wrong_input_type_and_unknown_operation(self) -> None:
         config = ClientConfig(client_id="c")
-        with pytest.raises(ValidationError) as caught:
-            build(GET_ACCOUNT, config, None, AccountRef(NIT, MAIN))
-        assert caught.value.field == "token"
         with pytest.raises(TypeError):
             build(GET_ACCOUNT, config, None, object())  # type: ignore[misc]
         with pytest.raises(FfiError, match="unknown operation"):

@@ -268,11 +268,6 @@ NEW = [{"alias": "a", "category": "b"}]
     ("method", "kwargs", "field"),
     [
         ("set_status", {"changes": [STATUS]}, "changes.status"),
-        (
-            "set_status",
-            {"changes": [STATUS | {"status": "closed", "reason": ""}]},
-            "changes.reason",
-        ),
         ("list_accounts", {"nit": 1234567}, "nit"),
         ("create_accounts", {"establishment_id": 2**64, "accounts": NEW}, "establishment_id"),
     ],
