@@ -15,6 +15,7 @@ from pathlib import Path
 
 import pytest
 
+from engine_cases import OPS
 from quillon.accounts.simulator import GatewaySimulator
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -110,15 +111,6 @@ def test_shell_line_runs(line: str, gateway_env: dict[str, str], tmp_path: Path)
 def test_demo_runs_every_operation(tmp_path: Path) -> None:
     done = _run([sys.executable, "-m", "quillon.accounts", "demo"], dict(os.environ), tmp_path)
     assert done.returncode == 0, done.stderr
-    for op in (
-        "accounts.list",
-        "accounts.get",
-        "accounts.create",
-        "accounts.set_status",
-        "accounts.debits",
-        "accounts.credits",
-        "accounts.balances",
-        "accounts.reconcile",
-    ):
-        assert f"== {op}" in done.stdout
+    for op in OPS:
+        assert f"== accounts.{op}" in done.stdout
     assert "answered on try 2" in done.stdout
