@@ -21,7 +21,6 @@ from conftest import MAIN, NIT, NORTH, PETTY, SAVINGS, fast_retry
 from quillon.accounts import AsyncClient, Client, MissingExtraError, NewAccount, _objects
 from quillon.accounts.errors import (
     ApiError,
-    AuthenticationError,
     DecodeError,
     FfiError,
     QuillonError,
@@ -208,7 +207,6 @@ def test_bytes_are_read_as_the_object_results_read_them() -> None:
 
 REFUSALS = [
     (lambda s: s.reject_next(code="VAL-009", message="rango", path="/debitos"), ApiError),
-    (lambda s: s.fail_next(401, path="/debitos"), AuthenticationError),
     (lambda s: s.garbage_next(path="/debitos"), DecodeError),
     (lambda s: s.fail_next(200, body='{"code":"00","data":[{}]}', path="/debitos"), QuillonError),
 ]
