@@ -40,14 +40,14 @@ void install(const char* name, PyObject* (*init)()) {
     PyObject* def = init();
     PyObject* machinery = PyImport_ImportModule("importlib.machinery");
     if (def == nullptr || machinery == nullptr) failed("no module definition");
-    PyObject* spec = PyObject_CallMethod(machinery, "ModuleSpec", "sO", name, Py_None);
-    if (spec == nullptr) failed("no module spec");
+    PyObject* described = PyObject_CallMethod(machinery, "ModuleSpec", "sO", name, Py_None);
+    if (described == nullptr) failed("no ModuleSpec");
     auto* definition = reinterpret_cast<PyModuleDef*>(def);
-    PyObject* module = PyModule_FromDefAndSpec(definition, spec);
+    PyObject* module = PyModule_FromDefAndSpec(definition, described);
     if (module == nullptr || PyModule_ExecDef(module, definition) < 0) failed(name);
     if (PyDict_SetItemString(PyImport_GetModuleDict(), name, module) < 0) failed(name);
     Py_DECREF(module);
-    Py_DECREF(spec);
+    Py_DECREF(described);
     Py_DECREF(machinery);
 }
 

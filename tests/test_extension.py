@@ -57,9 +57,9 @@ def test_a_subinterpreter_gets_a_module_of_its_own() -> None:
     assert _native.__file__ is not None
     script = (
         "import gc, importlib.util\n"
-        f"spec = importlib.util.spec_from_file_location('_native', {_native.__file__!r})\n"
-        "module = importlib.util.module_from_spec(spec)\n"
-        "spec.loader.exec_module(module)\n"
+        f"found = importlib.util.spec_from_file_location('_native', {_native.__file__!r})\n"
+        "module = importlib.util.module_from_spec(found)\n"
+        "found.loader.exec_module(module)\n"
         "assert module.call('describe', '').startswith('{\"ok\":true')\n"
         "del module\n"
         "gc.collect()\n"

@@ -66,11 +66,11 @@ def test_only_records_of_atoms_are_left_to_reference_counting() -> None:
 def fresh_module() -> ModuleType:
     """A second module object of the same extension."""
     assert _objects.__file__ is not None
-    spec = importlib.util.spec_from_file_location("_objects", _objects.__file__)
-    assert spec is not None
-    assert spec.loader is not None
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("_objects", _objects.__file__)
+    assert found is not None
+    assert found.loader is not None
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
@@ -179,10 +179,10 @@ import %s as interpreters
 script = '''
 import importlib.util, sys
 for name, path in %r:
-    spec = importlib.util.spec_from_file_location("quillon.accounts." + name, path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    sys.modules[spec.name] = module
+    found = importlib.util.spec_from_file_location("quillon.accounts." + name, path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
+    sys.modules[found.name] = module
 from quillon.accounts import _fast_results
 if _fast_results.from_bytes("accounts.debits", 200, b'{"code": "00", "data": []}', None) == []:
     open(%r, "w").close()

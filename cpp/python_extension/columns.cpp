@@ -338,7 +338,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec columns_type_slots = {
     "quillon.accounts._objects.Columns",
     sizeof(ColumnsObject),
     0,
@@ -389,7 +389,7 @@ std::optional<columns::TableOp> operation_of(PyObject* arg) {
 int add_columns_type(PyObject* module) {
     State* state = state_of(module);
     if (state == nullptr) return -1;
-    PyObject* type = PyType_FromModuleAndSpec(module, &spec, nullptr);
+    PyObject* type = PyType_FromModuleAndSpec(module, &columns_type_slots, nullptr);
     if (type == nullptr) return -1;
     state->columns_type = type;
     Py_INCREF(type);
